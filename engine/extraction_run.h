@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orlenta {
+
+// Where a run hands control back to its caller (the window yields to its event loop there).
+enum class YieldPoint {
+    BeforeFile,       // before each source file is opened
+    BeforeFullChunk,  // before each full chunk of a file is read (never before a shorter last one)
+    BeforeCandidate,  // before each candidate token is validated
+    BeforeAppend,     // before each new address is handed on
+};
+
+// Receives what a run produces, in order, and decides whether it goes on. Every method has an
+// empty default but addressFound.
+class RunSink {
+public:
+    virtual ~RunSink() = default;
+
+    // Return false to stop the run at once: no further file is read, no further address is
+    // handed on.
+    virtual bool yield(YieldPoint) { return true; }
+
+    // A chunk has been scanned; its addresses (possibly none) follow, then chunkDone().
+    virtual void chunkScanned() {}
+    virtual void addressFound(std::string_view address) = 0;
+    virtual void chunkDone() {}
+
+    // A path that was passed over, with the reason; the run goes on with the next one.
+    virtual void fileSkipped(const std::string& path, const std::string& reason) {
+        (void)path;
+        (void)reason;
+    }
+};
+
+struct SkippedFile {
+    std::string path;
+    std::string reason;
+};
+
+struct RunResult {
+    std::size_t filesRead = 0;
+    std::size_t addressesFound = 0;
+    std::vector<SkippedFile> skipped;
+    bool stopped = false;  // the sink asked to stop before the end
+};
+
+// The extraction run over `count` source paths. Each path is fetched by position just before
+// it is read (`pathAt(i)`, i from 0 to count - 1), so a list reordered during the run is read
+// as it stands then. Every address not met before in this run (compared without regard to
+// case) goes to sink.addressFound, written as at its first occurrence. Memory stays bounded
+// whatever the file sizes: one chunk is held at a time.
+RunResult RunExtraction(std::size_t count, const std::function<std::string(std::size_t)>& pathAt,
+                        RunSink& sink);
+
+// The same over a fixed list of paths.
+RunResult RunExtraction(const std::vector<std::string>& paths, RunSink& sink);
+
+}  // namespace orlenta

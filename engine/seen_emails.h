@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+namespace orlenta {
+
+// The lower-cased form of every address accepted so far in one run. Lower-casing touches
+// "A" to "Z" only, whatever the locale: accepted addresses hold no other letters.
+class SeenEmails final {
+public:
+    SeenEmails();
+    ~SeenEmails();
+    SeenEmails(const SeenEmails&) = delete;
+    SeenEmails& operator=(const SeenEmails&) = delete;
+
+    // Lower-cases `address` and records it. True when it was not met before in this set.
+    bool InsertLowerCased(std::string_view address);
+
+    std::size_t size() const;
+
+private:
+    class Table;
+    std::unique_ptr<Table> table_;
+};
+
+}  // namespace orlenta
