@@ -1,0 +1,52 @@
+#include "results_model.h"
+
+namespace orlenta {
+
+ResultsModel::ResultsModel(QObject* parent) : QAbstractListModel(parent) {}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count()) {
+        return {};
+    }
+    if (role == Qt::DisplayRole || role == Qt::EditRole) {
+        const std::string& address = addresses_[index.row()];
+        return QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size()));
+    }
+    return {};
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole) {
+        return QStringLiteral("Results");
+    }
+    return {};
+}
+
+void ResultsModel::append(std::string_view address) {
+    const int row = count();
+    beginInsertRows({}, row, row);
+    addresses_.emplace_back(address);
+    endInsertRows();
+}
+
+void ResultsModel::removeAt(int row) {
+    beginRemoveRows({}, row, row);
+    addresses_.erase(addresses_.begin() + row);
+    endRemoveRows();
+}
+
+void ResultsModel::clear() {
+    if (addresses_.empty()) {
+        return;
+    }
+    beginResetModel();
+    addresses_.clear();
+    addresses_.shrink_to_fit();
+    endResetModel();
+}
+
+}  // namespace orlenta

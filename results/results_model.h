@@ -1,0 +1,38 @@
+#pragma once
+
+#include "result_writers.h"
+
+#include <QAbstractListModel>
+
+#include <string_view>
+
+namespace orlenta {
+
+// The results list: one e-mail address per row, in the order found. Addresses are ASCII, so
+// they are kept as plain byte strings (compact with millions of rows) and turned into
+// QString only when a view asks.
+class ResultsModel final : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    explicit ResultsModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    int count() const { return static_cast<int>(addresses_.size()); }
+    const std::string& addressAt(int row) const { return addresses_.at(row); }
+    // A copy to save from: later changes to the list do not reach it.
+    Addresses snapshot() const { return addresses_; }
+
+    void append(std::string_view address);
+    void removeAt(int row);
+    void clear();
+
+private:
+    Addresses addresses_;
+};
+
+}  // namespace orlenta

@@ -1,0 +1,60 @@
+#include "source_list_model.h"
+
+namespace orlenta {
+
+SourceListModel::SourceListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+int SourceListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : paths_.size();
+}
+
+QVariant SourceListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= paths_.size()) {
+        return {};
+    }
+    if (role == Qt::DisplayRole || role == Qt::EditRole) {
+        return paths_.at(index.row());
+    }
+    return {};
+}
+
+QVariant SourceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole) {
+        return QStringLiteral("File(s)");
+    }
+    return {};
+}
+
+void SourceListModel::append(const QString& path) { append(QStringList{path}); }
+
+void SourceListModel::append(const QStringList& paths) {
+    if (paths.isEmpty()) {
+        return;
+    }
+    beginInsertRows({}, paths_.size(), paths_.size() + paths.size() - 1);
+    paths_ += paths;
+    endInsertRows();
+}
+
+void SourceListModel::setPathAt(int row, const QString& path) {
+    paths_[row] = path;
+    const QModelIndex changed = index(row);
+    emit dataChanged(changed, changed, {Qt::DisplayRole});
+}
+
+void SourceListModel::removeAt(int row) {
+    beginRemoveRows({}, row, row);
+    paths_.removeAt(row);
+    endRemoveRows();
+}
+
+void SourceListModel::clear() {
+    if (paths_.isEmpty()) {
+        return;
+    }
+    beginResetModel();
+    paths_.clear();
+    endResetModel();
+}
+
+}  // namespace orlenta
