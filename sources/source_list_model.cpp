@@ -25,7 +25,9 @@ QVariant SourceListModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
-void SourceListModel::append(const QString& path) { append(QStringList{path}); }
+void SourceListModel::append(const QString& path) {
+    append(QStringList{path});
+}
 
 void SourceListModel::append(const QStringList& paths) {
     if (paths.isEmpty()) {
@@ -36,16 +38,24 @@ void SourceListModel::append(const QStringList& paths) {
     endInsertRows();
 }
 
-void SourceListModel::setPathAt(int row, const QString& path) {
+bool SourceListModel::setPathAt(int row, const QString& path) {
+    if (row < 0 || row >= paths_.size()) {
+        return false;
+    }
     paths_[row] = path;
     const QModelIndex changed = index(row);
     emit dataChanged(changed, changed, {Qt::DisplayRole});
+    return true;
 }
 
-void SourceListModel::removeAt(int row) {
+bool SourceListModel::removeAt(int row) {
+    if (row < 0 || row >= paths_.size()) {
+        return false;
+    }
     beginRemoveRows({}, row, row);
     paths_.removeAt(row);
     endRemoveRows();
+    return true;
 }
 
 void SourceListModel::clear() {

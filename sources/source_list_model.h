@@ -24,8 +24,9 @@ public:
 
     void append(const QString& path);
     void append(const QStringList& paths);
-    void setPathAt(int row, const QString& path);
-    void removeAt(int row);
+    // Both change nothing and give false for a row outside 0 .. count() - 1 (no selection).
+    bool setPathAt(int row, const QString& path);
+    bool removeAt(int row);
     void clear();
 
 private:

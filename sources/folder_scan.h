@@ -1,0 +1,53 @@
+#pragma once
+
+#include "folder_walk.h"
+#include "scan_rules.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace orlenta {
+
+// "Add All File(s) In Folder" after the folder has been chosen: every file of the folder and of
+// its subfolders at any depth goes to the source list, folder by folder in level order.
+//   - names beginning with "~" are passed over silently;
+//   - names with ".htm", ".html" or ".txt" in them are appended without a question;
+//   - for any other name the caller is asked (LoadQuestionText): Yes appends it, No skips it,
+//     Cancel ends the scan at once, keeping what was appended before.
+// A file's path is the folder list entry's text with the file's name: choosing "/data" gives
+// "/data/a.txt" and "/data/Docs/b.txt"; choosing the root "/" gives "//a.txt".
+
+enum class LoadAnswer { Yes, No, Cancel };
+
+struct FolderScanHooks {
+    // Asked with the bare file name. Without it every such file is skipped, as with No.
+    std::function<LoadAnswer(const QString& name)> ask;
+    // Receives the paths to append, in order, a few at a time: everything accepted so far is
+    // handed on before each question and at the end of each folder.
+    std::function<void(const QStringList& paths)> append;
+    // Called at the points ScanYieldPoint lists; false stops the scan at once.
+    ScanYield yield;
+};
+
+enum class ScanEnd {
+    Completed,  // every folder was looked at
+    Cancelled,  // the user answered Cancel
+    Stopped,    // the yield hook asked to stop
+};
+
+struct FolderScanResult {
+    ScanEnd end = ScanEnd::Completed;
+    qsizetype appended = 0;
+    // Folders that could not be listed (access refused, gone meanwhile), passed over; the
+    // caller tells the user about them at the end.
+    QList<UnreadableFolder> unreadable;
+};
+
+// Runs the scan of `chosenFolder`, the folder browser's answer (an empty path appends
+// nothing). Each call walks on its own; two scans share nothing.
+FolderScanResult ScanFolder(const QString& chosenFolder, const FolderScanHooks& hooks);
+
+}  // namespace orlenta
