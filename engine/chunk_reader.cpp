@@ -1,34 +1,63 @@
 #include "chunk_reader.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#ifdef _WIN32
-#include <io.h>
-#define O_NONBLOCK 0
-#define O_CLOEXEC 0
-#endif
+#include <utility>
 
 namespace orlenta {
 
 namespace {
 
-std::string ErrnoText(int error) { return std::strerror(error); }
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
+
+// Reads until `size` bytes have arrived or the input ends. The count read, or -1 with errno.
+// A descriptor in non-blocking mode (a FIFO opened so, a shared standard input) is waited on
+// rather than taken for ended.
+long ReadFully(int fd, char* data, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, data + got, size - got);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd wait{fd, POLLIN, 0};
+            ::poll(&wait, 1, -1);
+            continue;
+        }
+        return -1;
+    }
+    return static_cast<long>(got);
+}
 
 }  // namespace
 
-ChunkReader::ChunkReader(const std::string& path) {
+ChunkLayout LayoutOfLength(std::uint64_t length) {
+    return {length / ChunkSize, static_cast<std::size_t>(length % ChunkSize)};
+}
+
+ChunkReader::ChunkReader(const std::string& path) : name_(path) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         error_ = ErrnoText(errno);
         return;
     }
+    ownsFd_ = true;
     struct stat info {};
     if (::fstat(fd_, &info) != 0) {
         error_ = ErrnoText(errno);
@@ -42,41 +71,93 @@ ChunkReader::ChunkReader(const std::string& path) {
         error_ = "not a regular file";
         return;
     }
-    length_ = static_cast<std::uint64_t>(info.st_size);
+    layout_ = LayoutOfLength(static_cast<std::uint64_t>(info.st_size));
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
 }
 
+ChunkReader ChunkReader::FromStream(int fd, std::string name) {
+    ChunkReader reader;
+    reader.name_ = std::move(name);
+    reader.fd_ = fd;
+    reader.stream_ = true;
+    reader.readAhead();
+    return reader;
+}
+
+ChunkReader::ChunkReader(ChunkReader&& other) noexcept
+    : name_(std::move(other.name_)),
+      fd_(std::exchange(other.fd_, -1)),
+      ownsFd_(std::exchange(other.ownsFd_, false)),
+      stream_(other.stream_),
+      layout_(other.layout_),
+      chunksRead_(other.chunksRead_),
+      ahead_(std::move(other.ahead_)),
+      error_(std::move(other.error_)) {}
+
 ChunkReader::~ChunkReader() {
-    if (fd_ >= 0) {
+    if (ownsFd_) {
         ::close(fd_);
     }
 }
 
+bool ChunkReader::nextIsFull() const {
+    if (stream_) {
+        return ahead_.size() == ChunkSize;
+    }
+    return chunksRead_ < layout_.fullChunks;
+}
+
 bool ChunkReader::next(std::string& chunk) {
-    if (!ok() || offset_ >= length_) {
+    if (!ok()) {
         return false;
     }
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(ChunkSize, length_ - offset_));
-    chunk.resize(want);
-    std::size_t got = 0;
-    while (got < want) {
-        const auto n = ::read(fd_, chunk.data() + got, want - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error_ = ErrnoText(errno);
+    return stream_ ? nextFromStream(chunk) : nextFromFile(chunk);
+}
+
+bool ChunkReader::nextFromFile(std::string& chunk) {
+    std::size_t want = ChunkSize;
+    if (chunksRead_ >= layout_.fullChunks) {
+        if (chunksRead_ > layout_.fullChunks || layout_.lastChunkSize == 0) {
             return false;
         }
-        if (n == 0) {
-            // The file shrank while it was read: what is gone cannot be scanned.
-            error_ = "the file became shorter while it was read";
-            return false;
-        }
-        got += static_cast<std::size_t>(n);
+        want = layout_.lastChunkSize;
     }
-    offset_ += want;
+    chunk.resize(want);
+    const long got = ReadFully(fd_, chunk.data(), want);
+    if (got < 0) {
+        error_ = ErrnoText(errno);
+        return false;
+    }
+    if (static_cast<std::size_t>(got) < want) {
+        // The file shrank while it was read: what is gone cannot be scanned.
+        error_ = "the file became shorter while it was read";
+        return false;
+    }
+    ++chunksRead_;
     return true;
+}
+
+bool ChunkReader::nextFromStream(std::string& chunk) {
+    if (ahead_.empty()) {
+        return false;
+    }
+    chunk.swap(ahead_);
+    ++chunksRead_;
+    readAhead();
+    return true;
+}
+
+void ChunkReader::readAhead() {
+    ahead_.resize(ChunkSize);
+    const long got = ReadFully(fd_, ahead_.data(), ChunkSize);
+    if (got < 0) {
+        error_ = ErrnoText(errno);
+        ahead_.clear();
+        return;
+    }
+    ahead_.resize(static_cast<std::size_t>(got));
 }
 
 std::vector<std::string> ReadFileChunks(const std::string& path,

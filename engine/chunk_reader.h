@@ -12,33 +12,60 @@ namespace orlenta {
 // Files are read and scanned in pieces of this many bytes; nothing carries over between them.
 inline constexpr std::size_t ChunkSize = 30000;
 
-// One source file, open for reading while the object lives. Only regular files are read, and
-// at most the length they had when opened, so a growing log, a FIFO or a device can never keep
-// the reader going. Each chunk holds ChunkSize bytes but the last (1 to ChunkSize bytes).
+// How a file of `length` bytes is cut: `fullChunks` chunks of ChunkSize bytes, then, when
+// `lastChunkSize` is not 0, one shorter chunk of that many bytes. Lengths are 64-bit, so a
+// file of 2 GiB or more is read whole. Example: 100000 gives 3 full chunks and one of 10000.
+struct ChunkLayout {
+    std::uint64_t fullChunks = 0;
+    std::size_t lastChunkSize = 0;
+};
+ChunkLayout LayoutOfLength(std::uint64_t length);
+
+// One source, open for reading while the object lives, read chunk by chunk. A path is read
+// only when it names a regular file, and only up to the length it had when opened, so a
+// growing log, a FIFO or a device can never keep the reader going (a FIFO is not even waited
+// for). A stream (standard input) is read to its end in the same chunks: every read waits
+// until a whole chunk or the end has arrived, so pipe boundaries never change the chunks.
 class ChunkReader final {
 public:
     // Opens `path`. On failure ok() is false and error() tells why, in a few words.
     explicit ChunkReader(const std::string& path);
+
+    // Reads the open descriptor `fd` to its end; it is not closed. `name` stands for it in
+    // messages, e.g. "(standard input)".
+    static ChunkReader FromStream(int fd, std::string name);
+
     ~ChunkReader();
+    ChunkReader(ChunkReader&& other) noexcept;
     ChunkReader(const ChunkReader&) = delete;
     ChunkReader& operator=(const ChunkReader&) = delete;
+    ChunkReader& operator=(ChunkReader&&) = delete;
 
+    const std::string& name() const { return name_; }
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
-    std::uint64_t length() const { return length_; }
 
     // True when the next chunk is a full one (ChunkSize bytes), i.e. one that is preceded by
     // a yield; the shorter last chunk is not.
-    bool nextIsFull() const { return length_ - offset_ >= ChunkSize; }
+    bool nextIsFull() const;
 
-    // Reads the next chunk into `chunk` (replacing its content). False at the end of the file
-    // or on a read error (then ok() turns false and error() tells why).
+    // Reads the next chunk into `chunk` (replacing its content). False at the end or on a
+    // read error (then ok() turns false and error() tells why).
     bool next(std::string& chunk);
 
 private:
+    ChunkReader() = default;
+    bool nextFromFile(std::string& chunk);
+    bool nextFromStream(std::string& chunk);
+    void readAhead();
+
+    std::string name_;
     int fd_ = -1;
-    std::uint64_t length_ = 0;
-    std::uint64_t offset_ = 0;
+    bool ownsFd_ = false;
+    bool stream_ = false;
+    ChunkLayout layout_;  // files: how the length at open is cut
+    std::uint64_t chunksRead_ = 0;
+    std::string ahead_;  // streams: the next chunk, read ahead so its size is known
     std::string error_;
 };
 

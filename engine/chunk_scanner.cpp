@@ -1,7 +1,7 @@
 #include "chunk_scanner.h"
 
+#include "byte_classes.h"
 #include "email_pattern.h"
-#include "punctuation.h"
 
 #include <cstring>
 
@@ -9,54 +9,83 @@ namespace orlenta {
 
 namespace {
 
-// A byte that ends a token: tab, CR, space, any stripped punctuation character, and an LF
-// that directly follows a CR (the CR LF pair). A lone LF is part of its token.
-bool EndsToken(std::string_view text, std::size_t i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == ' ' || c == '\t' || c == '\r' || IsReplacedPunctuation(c)) {
-        return true;
+// The first byte of the token that holds position `at`, looking no further left than
+// `floor`. A token ends at tab, CR, space and the replaced punctuation, and at an LF that
+// directly follows a CR (the CR LF pair); a lone LF belongs to its token.
+std::size_t TokenBegin(const unsigned char* text, std::size_t at, std::size_t floor) {
+    std::size_t begin = at;
+    while (begin > floor) {
+        const unsigned char c = text[begin - 1];
+        if (HasFlag(c, EndsTokenByte) || (c == '\n' && begin >= 2 && text[begin - 2] == '\r')) {
+            break;
+        }
+        --begin;
     }
-    return c == '\n' && i > 0 && text[i - 1] == '\r';
+    return begin;
+}
+
+// One past the last byte of the token that holds position `from - 1`. Moving right, an LF
+// never ends the token: its left neighbour is inside the token, so it is no CR.
+std::size_t TokenEnd(const unsigned char* text, std::size_t from, std::size_t size) {
+    std::size_t end = from;
+    while (end < size && !HasFlag(text[end], EndsTokenByte)) {
+        ++end;
+    }
+    return end;
 }
 
 }  // namespace
 
-void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found,
-                        const CandidateHook& beforeCandidate) {
+bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
+                        std::vector<std::string_view>& found, CandidateGate& gate) {
     found.clear();
-    const char* const base = chunk.data();
+    const auto* const text = reinterpret_cast<const unsigned char*>(chunk.data());
+    const std::size_t size = chunk.size();
     std::size_t from = 0;
-    while (from < chunk.size()) {
-        const void* hit = std::memchr(base + from, '@', chunk.size() - from);
+    while (from < size) {
+        const void* hit = std::memchr(text + from, '@', size - from);
         if (hit == nullptr) {
             break;
         }
-        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
-        // Widen to the whole token. Everything between the previous token's end and this "@"
-        // lies in no candidate yet, so each byte is looked at a bounded number of times.
-        std::size_t begin = at;
-        while (begin > from && !EndsToken(chunk, begin - 1)) {
-            --begin;
-        }
-        std::size_t end = at + 1;
-        // Moving right, an LF never ends the token: its left neighbour is inside the token, so
-        // it is no CR.
-        while (end < chunk.size() && !EndsToken(chunk, end)) {
-            ++end;
-        }
-        const std::string_view token = chunk.substr(begin, end - begin);
+        const std::size_t at =
+            static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - text);
+        // Everything between the previous token's end and this "@" lies in no candidate yet,
+        // so each byte is looked at a bounded number of times.
+        const std::size_t begin = TokenBegin(text, at, from);
+        const std::size_t end = TokenEnd(text, at + 1, size);
         from = end;
-        if (token.find('.') == std::string_view::npos) {
+        if (std::memchr(text + begin, '.', end - begin) == nullptr) {
             continue;
         }
-        if (beforeCandidate) {
-            beforeCandidate();
+        if (!gate.mayGoOn()) {
+            return false;
         }
+        const std::string_view token = chunk.substr(begin, end - begin);
         if (IsValidEmailFast(token) && seen.InsertLowerCased(token)) {
             found.push_back(token);
         }
     }
+    return true;
+}
+
+void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
+                        std::vector<std::string_view>& found,
+                        const CandidateHook& beforeCandidate) {
+    class CallHook final : public CandidateGate {
+    public:
+        explicit CallHook(const CandidateHook& hook) : hook_(hook) {}
+        bool mayGoOn() override {
+            if (hook_) {
+                hook_();
+            }
+            return true;
+        }
+
+    private:
+        const CandidateHook& hook_;
+    };
+    CallHook gate(beforeCandidate);
+    ScanChunkForEmails(chunk, seen, found, gate);
 }
 
 }  // namespace orlenta

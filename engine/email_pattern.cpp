@@ -1,6 +1,10 @@
 #include "email_pattern.h"
 
+#include "byte_classes.h"
+
 #include <re2/re2.h>
+
+#include <cstring>
 
 namespace orlenta {
 
@@ -17,10 +21,14 @@ const RE2& CompiledPattern() {
     return pattern;
 }
 
-bool IsAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-bool IsLabelCharacter(unsigned char c) { return IsAsciiLetter(c) || IsDigit(c) || c == '-'; }
-bool IsLocalCharacter(unsigned char c) { return IsLabelCharacter(c) || c == '_' || c == '.'; }
+bool AllHaveFlag(const unsigned char* begin, const unsigned char* end, ByteFlag flag) {
+    for (const unsigned char* p = begin; p != end; ++p) {
+        if (!HasFlag(*p, flag)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -31,36 +39,29 @@ bool IsValidEmail(std::string_view token) {
 bool IsValidEmailFast(std::string_view token) {
     // local "@" (label ".")+ last: the bracketed forms of the pattern need "[" or "]", which
     // a token never holds.
-    const std::size_t at = token.find('@');
-    if (at == 0 || at == std::string_view::npos || token[0] == '.') {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(token.data());
+    const auto* const end = begin + token.size();
+    const auto* const at = static_cast<const unsigned char*>(std::memchr(begin, '@', token.size()));
+    if (at == nullptr || at == begin || *begin == '.' || !AllHaveFlag(begin, at, LocalByte)) {
         return false;
     }
-    for (std::size_t i = 0; i < at; ++i) {
-        if (!IsLocalCharacter(static_cast<unsigned char>(token[i]))) {
-            return false;
-        }
+    // The last label: two or more letters after the last full stop, which the domain needs.
+    const unsigned char* lastDot = end;
+    while (lastDot != at && *(lastDot - 1) != '.') {
+        --lastDot;
     }
-    // The domain: labels separated by "." and a last label of two or more letters, after at
-    // least one full stop.
-    const std::string_view domain = token.substr(at + 1);
-    const std::size_t lastDot = domain.rfind('.');
-    if (lastDot == std::string_view::npos || domain.size() - lastDot - 1 < 2) {
+    if (lastDot == at || end - lastDot < 2 || !AllHaveFlag(lastDot, end, LetterByte)) {
         return false;
     }
-    for (std::size_t i = lastDot + 1; i < domain.size(); ++i) {
-        if (!IsAsciiLetter(static_cast<unsigned char>(domain[i]))) {
-            return false;
-        }
-    }
+    // Before it, one or more non-empty labels, each closed by its full stop.
     std::size_t labelLength = 0;
-    for (std::size_t i = 0; i <= lastDot; ++i) {
-        const unsigned char c = static_cast<unsigned char>(domain[i]);
-        if (c == '.') {
+    for (const unsigned char* p = at + 1; p != lastDot; ++p) {
+        if (*p == '.') {
             if (labelLength == 0) {
                 return false;
             }
             labelLength = 0;
-        } else if (IsLabelCharacter(c)) {
+        } else if (HasFlag(*p, LabelByte)) {
             ++labelLength;
         } else {
             return false;

@@ -1,6 +1,5 @@
 #include "extraction_run.h"
 
-#include "chunk_reader.h"
 #include "chunk_scanner.h"
 #include "seen_emails.h"
 
@@ -9,19 +8,12 @@ namespace orlenta {
 namespace {
 
 // One run: the set of addresses met lives exactly as long as this object.
-class Run {
+class Run final : public CandidateGate {
 public:
-    explicit Run(RunSink& sink) : sink_(sink) {
-        onCandidate_ = [this] {
-            if (!stopped_ && !sink_.yield(YieldPoint::BeforeCandidate)) {
-                stopped_ = true;
-            }
-        };
-    }
+    explicit Run(RunSink& sink) : sink_(sink) {}
 
     // False when the sink asked to stop.
-    bool readFile(const std::string& path) {
-        ChunkReader reader(path);
+    bool read(ChunkReader reader) {
         while (reader.ok()) {
             if (reader.nextIsFull() && !sink_.yield(YieldPoint::BeforeFullChunk)) {
                 return false;
@@ -34,20 +26,21 @@ public:
             }
         }
         if (!reader.ok()) {
-            result_.skipped.push_back({path, reader.error()});
-            sink_.fileSkipped(path, reader.error());
+            result_.skipped.push_back({reader.name(), reader.error()});
+            sink_.fileSkipped(reader.name(), reader.error());
         } else {
             ++result_.filesRead;
         }
         return true;
     }
 
+    bool mayGoOn() override { return sink_.yield(YieldPoint::BeforeCandidate); }
+
     RunResult& result() { return result_; }
 
 private:
     bool scanChunk() {
-        ScanChunkForEmails(chunk_, seen_, found_, onCandidate_);
-        if (stopped_) {
+        if (!ScanChunkForEmails(chunk_, seen_, found_, *this)) {
             return false;
         }
         sink_.chunkScanned();
@@ -66,18 +59,15 @@ private:
     SeenEmails seen_;
     std::string chunk_;
     std::vector<std::string_view> found_;
-    CandidateHook onCandidate_;
-    bool stopped_ = false;
     RunResult result_;
 };
 
 }  // namespace
 
-RunResult RunExtraction(std::size_t count, const std::function<std::string(std::size_t)>& pathAt,
-                        RunSink& sink) {
+RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink) {
     Run run(sink);
     for (std::size_t i = 0; i < count; ++i) {
-        if (!sink.yield(YieldPoint::BeforeFile) || !run.readFile(pathAt(i))) {
+        if (!sink.yield(YieldPoint::BeforeFile) || !run.read(openAt(i))) {
             run.result().stopped = true;
             break;
         }
@@ -85,8 +75,15 @@ RunResult RunExtraction(std::size_t count, const std::function<std::string(std::
     return std::move(run.result());
 }
 
+RunResult RunExtraction(std::size_t count, const std::function<std::string(std::size_t)>& pathAt,
+                        RunSink& sink) {
+    return RunExtractionFrom(
+        count, [&pathAt](std::size_t i) { return ChunkReader(pathAt(i)); }, sink);
+}
+
 RunResult RunExtraction(const std::vector<std::string>& paths, RunSink& sink) {
-    return RunExtraction(paths.size(), [&paths](std::size_t i) { return paths[i]; }, sink);
+    return RunExtraction(
+        paths.size(), [&paths](std::size_t i) { return paths[i]; }, sink);
 }
 
 }  // namespace orlenta

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chunk_reader.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -31,7 +33,8 @@ public:
     virtual void addressFound(std::string_view address) = 0;
     virtual void chunkDone() {}
 
-    // A path that was passed over, with the reason; the run goes on with the next one.
+    // A source that could not be read, with the reason; the run goes on with the next one. A
+    // read error in the middle of a file comes after the addresses of its earlier chunks.
     virtual void fileSkipped(const std::string& path, const std::string& reason) {
         (void)path;
         (void)reason;
@@ -60,5 +63,10 @@ RunResult RunExtraction(std::size_t count, const std::function<std::string(std::
 
 // The same over a fixed list of paths.
 RunResult RunExtraction(const std::vector<std::string>& paths, RunSink& sink);
+
+// The same over sources that are not all paths (standard input, for one): `openAt(i)` gives
+// the reader of source i, just before it is read, and its name() is what fileSkipped reports.
+using SourceOpener = std::function<ChunkReader(std::size_t)>;
+RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink);
 
 }  // namespace orlenta

@@ -1,32 +1,17 @@
 #include "punctuation.h"
 
-#include <array>
+#include "byte_classes.h"
 
 namespace orlenta {
 
-namespace {
-
-constexpr std::string_view ReplacedCharacters = ",!\"#$%&'()*/:;<=>?[\\]^`{|}~";
-
-constexpr std::array<bool, 256> MakeReplacedTable() {
-    std::array<bool, 256> table{};
-    for (char c : ReplacedCharacters) {
-        table[static_cast<unsigned char>(c)] = true;
-    }
-    return table;
+bool IsReplacedPunctuation(unsigned char c) {
+    return HasFlag(c, ReplacedByte);
 }
-
-constexpr std::array<bool, 256> ReplacedTable = MakeReplacedTable();
-static_assert(ReplacedCharacters.size() == 27);
-
-}  // namespace
-
-bool IsReplacedPunctuation(unsigned char c) { return ReplacedTable[c]; }
 
 std::string StripPunctuation(std::string_view text) {
     std::string stripped(text);
     for (char& c : stripped) {
-        if (ReplacedTable[static_cast<unsigned char>(c)]) {
+        if (IsReplacedPunctuation(static_cast<unsigned char>(c))) {
             c = ' ';
         }
     }
