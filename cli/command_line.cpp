@@ -1,0 +1,93 @@
+#include "command_line.h"
+
+namespace orlenta {
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+    ParsedCommandLine parsed;
+    CommandLine& line = parsed.commandLine;
+
+    // --help and --version win wherever they stand before "--", even after a mistake.
+    for (const std::string& argument : arguments) {
+        if (argument == "--") {
+            break;
+        }
+        if (argument == "--help" || argument == "-h") {
+            line.action = CommandLine::Action::ShowHelp;
+            return parsed;
+        }
+        if (argument == "--version") {
+            line.action = CommandLine::Action::ShowVersion;
+            return parsed;
+        }
+    }
+
+    auto setOutput = [&parsed, &line](const std::string& path) {
+        if (line.outputPath) {
+            parsed.error = "-o given more than once";
+        } else if (path.empty()) {
+            parsed.error = "-o needs a file name";
+        } else {
+            line.outputPath = path;
+        }
+    };
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size() && parsed.error.empty(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument == "-" || !StartsWith(argument, "-")) {
+            line.inputs.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--comma") {
+            line.format = ResultFormat::CommaDelimited;
+        } else if (argument == "-o" || argument == "--output") {
+            if (i + 1 == arguments.size()) {
+                parsed.error = "-o needs a file name";
+            } else {
+                setOutput(arguments[++i]);
+            }
+        } else if (StartsWith(argument, "--output=")) {
+            setOutput(argument.substr(9));
+        } else if (StartsWith(argument, "-o")) {
+            setOutput(argument.substr(2));
+        } else {
+            parsed.error = "unknown option '" + argument + "'";
+        }
+    }
+    if (parsed.error.empty() && line.inputs.empty()) {
+        parsed.error = "no input files";
+    }
+    return parsed;
+}
+
+std::string UsageLine() {
+    return "usage: orlenta-extract [--comma] [-o FILE] PATH...";
+}
+
+std::string HelpText() {
+    return UsageLine() +
+           "\n"
+           "\n"
+           "Collects the e-mail addresses in the given files, read in order as single-byte\n"
+           "text, drops duplicates compared without regard to case (the first spelling is\n"
+           "kept) and writes the distinct addresses, each followed by CR LF.\n"
+           "\n"
+           "  --comma      write all addresses on one line, joined by commas, then CR LF\n"
+           "  -o FILE      write to FILE instead of standard output; FILE is replaced only\n"
+           "               once the output is complete\n"
+           "  -            read standard input (as one more file)\n"
+           "  --help       show this text\n"
+           "  --version    show the version\n"
+           "\n"
+           "Paths that cannot be read are named on standard error and the others are still\n"
+           "read; the exit status is then 1. Usage errors exit with 2.\n";
+}
+
+}  // namespace orlenta

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "result_writers.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orlenta {
+
+// What `orlenta-extract [--comma] [-o FILE] PATH...` was asked to do.
+struct CommandLine {
+    enum class Action { Extract, ShowHelp, ShowVersion };
+
+    Action action = Action::Extract;
+    ResultFormat format = ResultFormat::List;
+    std::optional<std::string> outputPath;  // -o FILE; standard output when absent
+    std::vector<std::string> inputs;        // in the order given; "-" is standard input
+};
+
+// A parsed command line, or the reason it is not one (then `error` is not empty).
+struct ParsedCommandLine {
+    CommandLine commandLine;
+    std::string error;
+};
+
+// Parses the arguments that follow the program name. Options may stand anywhere; "--" ends
+// them, so "-- -x" names a file "-x". Both "-o FILE" and "-oFILE" are understood, and so are
+// "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// "usage: orlenta-extract [--comma] [-o FILE] PATH..."
+std::string UsageLine();
+
+// The usage line and a short description of the tool and its options.
+std::string HelpText();
+
+}  // namespace orlenta

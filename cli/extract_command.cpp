@@ -1,0 +1,74 @@
+#include "extract_command.h"
+
+#include "extraction_run.h"
+#include "input_list.h"
+#include "result_writers.h"
+
+#include <QFile>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace orlenta {
+
+namespace {
+
+void Complain(const std::string& name, const std::string& reason) {
+    std::fprintf(stderr, "orlenta-extract: %s: %s\n", name.c_str(), reason.c_str());
+}
+
+// Keeps every new address and names each unreadable source at once.
+class CollectingSink final : public RunSink {
+public:
+    void addressFound(std::string_view address) override { addresses.emplace_back(address); }
+    void fileSkipped(const std::string& path, const std::string& reason) override {
+        Complain(path, reason);
+    }
+
+    Addresses addresses;
+};
+
+bool WriteToStandardOutput(const Addresses& addresses, ResultFormat format) {
+    QFile output;
+    QString error;
+    // Unbuffered: the bytes are formatted as one block and handed to the system in one go.
+    if (!output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                     QFileDevice::DontCloseHandle) ||
+        !WriteResults(output, addresses, format, &error)) {
+        Complain("standard output", (error.isEmpty() ? output.errorString() : error).toStdString());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunExtractCommand(const CommandLine& commandLine) {
+    const std::vector<Input> inputs = ExpandInputs(commandLine.inputs);
+    CollectingSink sink;
+    const RunResult result = RunExtractionFrom(
+        inputs.size(),
+        [&inputs](std::size_t i) {
+            const Input& input = inputs[i];
+            return input.kind == Input::Kind::StandardInput
+                       ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
+                       : ChunkReader(input.path);
+        },
+        sink);
+
+    bool written = true;
+    if (commandLine.outputPath) {
+        QString error;
+        written = SaveResults(QFile::decodeName(commandLine.outputPath->c_str()), sink.addresses,
+                              commandLine.format, &error);
+        if (!written) {
+            Complain(*commandLine.outputPath, error.toStdString());
+        }
+    } else {
+        written = WriteToStandardOutput(sink.addresses, commandLine.format);
+    }
+    return result.skipped.empty() && written ? ExitOk : ExitSomeFailed;
+}
+
+}  // namespace orlenta

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "command_line.h"
+
+namespace orlenta {
+
+// Exit statuses of orlenta-extract.
+enum ExitStatus : int {
+    ExitOk = 0,
+    ExitSomeFailed = 1,  // a source could not be read, or the output could not be written
+    ExitUsage = 2,
+};
+
+// Runs the extraction the command line asks for: reads the sources in order (standard input
+// for "-"), names each unreadable one on standard error as "orlenta-extract: PATH: REASON",
+// and writes the addresses to standard output or, all or nothing, to the -o file.
+int RunExtractCommand(const CommandLine& commandLine);
+
+}  // namespace orlenta

@@ -1,0 +1,148 @@
+// Parsing orlenta-extract's arguments and turning them into the list of sources.
+#include "command_line.h"
+#include "input_list.h"
+
+#include <QStringList>
+#include <QTest>
+
+using namespace orlenta;
+
+namespace {
+
+std::vector<std::string> Arguments(const QStringList& list) {
+    std::vector<std::string> arguments;
+    for (const QString& argument : list) {
+        arguments.push_back(argument.toStdString());
+    }
+    return arguments;
+}
+
+QStringList Inputs(const CommandLine& line) {
+    QStringList inputs;
+    for (const std::string& input : line.inputs) {
+        inputs.append(QString::fromStdString(input));
+    }
+    return inputs;
+}
+
+}  // namespace
+
+class CommandLineTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void accepted_data();
+    void accepted();
+    void refused_data();
+    void refused();
+    void helpAndVersionWin_data();
+    void helpAndVersionWin();
+    void dashIsStandardInput();
+    void usageAndHelpTexts();
+};
+
+void CommandLineTest::accepted_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("comma");
+    QTest::addColumn<QString>("output");  // empty: standard output
+    QTest::addColumn<QStringList>("inputs");
+
+    QTest::newRow("one file") << QStringList{"a.txt"} << false << "" << QStringList{"a.txt"};
+    QTest::newRow("order kept") << QStringList{"b", "a", "c", "a"} << false << ""
+                                << QStringList{"b", "a", "c", "a"};
+    QTest::newRow("comma") << QStringList{"--comma", "a"} << true << "" << QStringList{"a"};
+    QTest::newRow("options after files")
+        << QStringList{"a", "--comma", "-o", "out", "b"} << true << "out" << QStringList{"a", "b"};
+    QTest::newRow("-oFILE") << QStringList{"-oout.txt", "a"} << false << "out.txt"
+                            << QStringList{"a"};
+    QTest::newRow("--output FILE")
+        << QStringList{"--output", "o", "a"} << false << "o" << QStringList{"a"};
+    QTest::newRow("--output=FILE")
+        << QStringList{"--output=o", "a"} << false << "o" << QStringList{"a"};
+    QTest::newRow("standard input") << QStringList{"-"} << false << "" << QStringList{"-"};
+    QTest::newRow("double dash ends options") << QStringList{"--", "-o", "--comma", "-"} << false
+                                              << "" << QStringList{"-o", "--comma", "-"};
+    QTest::newRow("file named like the output")
+        << QStringList{"-o", "-", "a"} << false << "-" << QStringList{"a"};
+}
+
+void CommandLineTest::accepted() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, comma);
+    QFETCH(QString, output);
+    QFETCH(QStringList, inputs);
+    const ParsedCommandLine parsed = ParseCommandLine(Arguments(arguments));
+    QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+    const CommandLine& line = parsed.commandLine;
+    QCOMPARE(line.action, CommandLine::Action::Extract);
+    QCOMPARE(line.format == ResultFormat::CommaDelimited, comma);
+    QCOMPARE(line.outputPath.has_value(), !output.isEmpty());
+    if (line.outputPath) {
+        QCOMPARE(QString::fromStdString(*line.outputPath), output);
+    }
+    QCOMPARE(Inputs(line), inputs);
+}
+
+void CommandLineTest::refused_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("nothing") << QStringList{} << "no input files";
+    QTest::newRow("options only") << QStringList{"--comma"} << "no input files";
+    QTest::newRow("unknown option") << QStringList{"-x", "a"} << "unknown option '-x'";
+    QTest::newRow("unknown long option") << QStringList{"a", "--list"} << "unknown option '--list'";
+    QTest::newRow("-o without a name") << QStringList{"a", "-o"} << "-o needs a file name";
+    QTest::newRow("empty name") << QStringList{"--output=", "a"} << "-o needs a file name";
+    QTest::newRow("two outputs") << QStringList{"-o", "x", "-o", "y", "a"}
+                                 << "-o given more than once";
+}
+
+void CommandLineTest::refused() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QCOMPARE(QString::fromStdString(ParseCommandLine(Arguments(arguments)).error), error);
+}
+
+void CommandLineTest::helpAndVersionWin_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+
+    QTest::newRow("--help") << QStringList{"--help"} << int(CommandLine::Action::ShowHelp);
+    QTest::newRow("-h after files") << QStringList{"a", "-h"} << int(CommandLine::Action::ShowHelp);
+    QTest::newRow("--help after a mistake")
+        << QStringList{"-x", "--help"} << int(CommandLine::Action::ShowHelp);
+    QTest::newRow("--version") << QStringList{"--version"} << int(CommandLine::Action::ShowVersion);
+    QTest::newRow("--help after double dash is a file")
+        << QStringList{"--", "--help"} << int(CommandLine::Action::Extract);
+}
+
+void CommandLineTest::helpAndVersionWin() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    const ParsedCommandLine parsed = ParseCommandLine(Arguments(arguments));
+    QVERIFY(parsed.error.empty());
+    QCOMPARE(int(parsed.commandLine.action), action);
+}
+
+void CommandLineTest::dashIsStandardInput() {
+    const std::vector<Input> inputs = ExpandInputs({"a.txt", "-", "./-", "folder", "-"});
+    const std::vector<Input> expected = {{Input::Kind::Path, "a.txt"},
+                                         {Input::Kind::StandardInput, {}},
+                                         {Input::Kind::Path, "./-"},
+                                         {Input::Kind::Path, "folder"},
+                                         {Input::Kind::StandardInput, {}}};
+    QVERIFY(inputs == expected);
+}
+
+void CommandLineTest::usageAndHelpTexts() {
+    QCOMPARE(QString::fromStdString(UsageLine()),
+             QStringLiteral("usage: orlenta-extract [--comma] [-o FILE] PATH..."));
+    const QString help = QString::fromStdString(HelpText());
+    QVERIFY(help.startsWith(QString::fromStdString(UsageLine()) + "\n"));
+    for (const char* option : {"--comma", "-o FILE", "--help", "--version"}) {
+        QVERIFY2(help.contains(QLatin1String(option)), option);
+    }
+}
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "tst_command_line.moc"

@@ -1,0 +1,300 @@
+// orlenta-extract as a user meets it: the bytes it writes, its messages and exit statuses.
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome Run(const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(QStringLiteral(ORLENTA_EXTRACT), arguments);
+    if (!process.waitForStarted()) {
+        return {};
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+bool Write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Makes replacing `path` fail while the file itself stays readable: as root, whom permissions do
+// not stop, with the immutable attribute; otherwise with a read-only folder. Undone on scope end.
+class ReplaceBlocker final {
+public:
+    explicit ReplaceBlocker(const QString& path) : path_(path) {
+        if (::geteuid() == 0) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+            int flags = 0;
+            if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+                flags |= FS_IMMUTABLE_FL;
+                active_ = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+            }
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            immutable_ = true;
+        } else {
+            folder_ = QFileInfo(path).absolutePath();
+            active_ = ::chmod(QFile::encodeName(folder_).constData(), 0500) == 0;
+        }
+    }
+    ~ReplaceBlocker() {
+        if (!active_) {
+            return;
+        }
+        if (immutable_) {
+            const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY);
+            int flags = 0;
+            if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+                flags &= ~FS_IMMUTABLE_FL;
+                ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+            }
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        } else {
+            ::chmod(QFile::encodeName(folder_).constData(), 0700);
+        }
+    }
+    ReplaceBlocker(const ReplaceBlocker&) = delete;
+    ReplaceBlocker& operator=(const ReplaceBlocker&) = delete;
+
+    bool active() const { return active_; }
+
+private:
+    QString path_;
+    QString folder_;
+    bool immutable_ = false;
+    bool active_ = false;
+};
+
+}  // namespace
+
+class OrlentaExtractTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void writesBothFormats_data();
+    void writesBothFormats();
+    void readsStandardInputInOrder();
+    void standardInputIsChunkedLikeAFile();
+    void unreadablePathsAreNamedAndPassedOver();
+    void usageErrors_data();
+    void usageErrors();
+    void helpAndVersion();
+    void outputFileIsReplacedWhole();
+    void outputFailureLeavesOldFileIntact();
+    void outputIntoNonFolderFails();
+
+private:
+    QString write(const QString& name, const QByteArray& content) {
+        const QString path = dir_.filePath(name);
+        return Write(path, content) ? path : QString();
+    }
+    QTemporaryDir dir_;
+};
+
+void OrlentaExtractTest::initTestCase() {
+    QVERIFY(dir_.isValid());
+    QVERIFY2(QFile::exists(QStringLiteral(ORLENTA_EXTRACT)), ORLENTA_EXTRACT);
+}
+
+void OrlentaExtractTest::writesBothFormats_data() {
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("comma");
+
+    QTest::newRow("three addresses")
+        << QByteArray("Mail <Ann@Example.com>, bob@example.org.\r\n")
+        << QByteArray("<a href=\"mailto:ann@example.COM\">x</a> cy@example.net bob@example.org")
+        << QByteArray("Ann@Example.com\r\ncy@example.net\r\nbob@example.org\r\n")
+        << QByteArray("Ann@Example.com,cy@example.net,bob@example.org\r\n");
+    QTest::newRow("one address") << QByteArray("ann@example.com") << QByteArray()
+                                 << QByteArray("ann@example.com\r\n")
+                                 << QByteArray("ann@example.com\r\n");
+    QTest::newRow("no address") << QByteArray("nothing here @ all.") << QByteArray() << QByteArray()
+                                << QByteArray("\r\n");
+}
+
+void OrlentaExtractTest::writesBothFormats() {
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, comma);
+    const QString a = write("first.txt", first);
+    const QString b = write("second.html", second);
+
+    Outcome outcome = Run({a, b});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, list);
+    QCOMPARE(outcome.err, QByteArray());
+
+    outcome = Run({"--comma", a, b});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, comma);
+    QCOMPARE(outcome.err, QByteArray());
+}
+
+void OrlentaExtractTest::readsStandardInputInOrder() {
+    const QString a = write("a.txt", "first@example.com same@example.com");
+    const QString b = write("b.txt", "third@example.com");
+    const Outcome outcome =
+        Run({a, "-", b}, "SAME@example.com second@example.com third@EXAMPLE.com");
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out,
+             QByteArray("first@example.com\r\nsame@example.com\r\nsecond@example.com\r\n"
+                        "third@EXAMPLE.com\r\n"));
+}
+
+void OrlentaExtractTest::standardInputIsChunkedLikeAFile() {
+    // Guards against pipe-sized reads moving the chunk borders of standard input.
+    // Each chunk ends right after "...@example.com" of a longer address, so only the chunk
+    // borders of a file make those heads appear.
+    QByteArray content;
+    for (int i = 0; i < 12; ++i) {
+        const QByteArray head = "user" + QByteArray::number(i) + "@example.com";
+        content += QByteArray((i + 1) * 30000 - content.size() - head.size(), ' ');
+        content += head + "munity\r\n";
+    }
+    const QString path = write("chunks.txt", content);
+    const Outcome fromFile = Run({path});
+    const Outcome fromInput = Run({"-"}, content);
+    QCOMPARE(fromFile.exitCode, 0);
+    QCOMPARE(fromInput.exitCode, 0);
+    QVERIFY(fromFile.out.startsWith("user0@example.com\r\nuser1@example.com\r\n"));
+    QCOMPARE(fromInput.out, fromFile.out);
+}
+
+void OrlentaExtractTest::unreadablePathsAreNamedAndPassedOver() {
+    const QString a = write("good.txt", "ann@example.com");
+    const QString missing = dir_.filePath("missing.txt");
+    const QString folder = dir_.filePath("folder");
+    QVERIFY(QDir().mkpath(folder));
+    const Outcome outcome = Run({missing, a, folder, "/dev/zero"});
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.out, QByteArray("ann@example.com\r\n"));
+    const QByteArray expected =
+        "orlenta-extract: " + QFile::encodeName(missing) + ": No such file or directory\n" +
+        "orlenta-extract: " + QFile::encodeName(folder) + ": is a folder, not a file\n" +
+        "orlenta-extract: /dev/zero: not a regular file\n";
+    QCOMPARE(outcome.err, expected);
+}
+
+void OrlentaExtractTest::usageErrors_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("no arguments") << QStringList{} << QByteArray("no input files");
+    QTest::newRow("unknown option")
+        << QStringList{"--bogus", "a"} << QByteArray("unknown option '--bogus'");
+    QTest::newRow("-o without a file")
+        << QStringList{"a", "-o"} << QByteArray("-o needs a file name");
+}
+
+void OrlentaExtractTest::usageErrors() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, message);
+    const Outcome outcome = Run(arguments);
+    QCOMPARE(outcome.exitCode, 2);
+    QCOMPARE(outcome.out, QByteArray());
+    QCOMPARE(outcome.err, "orlenta-extract: " + message +
+                              "\nusage: orlenta-extract [--comma] [-o FILE] PATH...\n");
+}
+
+void OrlentaExtractTest::helpAndVersion() {
+    Outcome outcome = Run({"--help"});
+    QCOMPARE(outcome.exitCode, 0);
+    QVERIFY(outcome.out.startsWith("usage: orlenta-extract [--comma] [-o FILE] PATH...\n"));
+    QVERIFY(outcome.out.contains("--comma"));
+    QCOMPARE(outcome.err, QByteArray());
+
+    outcome = Run({"--version"});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray("orlenta-extract " ORLENTA_VERSION "\n"));
+}
+
+void OrlentaExtractTest::outputFileIsReplacedWhole() {
+    const QString input = write("in.txt", "ann@example.com bob@example.org");
+    const QString output = write("out.txt", QByteArray(10000, 'o'));
+    Outcome outcome = Run({"-o", output, input});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray());
+    QCOMPARE(Read(output), QByteArray("ann@example.com\r\nbob@example.org\r\n"));
+
+    outcome = Run({"--comma", input, "-o", output});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(Read(output), QByteArray("ann@example.com,bob@example.org\r\n"));
+
+    // Even with an unreadable input the others' addresses are saved, and the status says so.
+    outcome = Run({"-o", output, dir_.filePath("nothing-here"), input});
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(Read(output), QByteArray("ann@example.com\r\nbob@example.org\r\n"));
+}
+
+void OrlentaExtractTest::outputFailureLeavesOldFileIntact() {
+    QTemporaryDir folder;
+    const QString input = write("in2.txt", "ann@example.com");
+    const QString output = folder.filePath("kept.txt");
+    const QByteArray old = "old content, every byte of it\r\n";
+    QVERIFY(Write(output, old));
+    Outcome outcome;
+    {
+        ReplaceBlocker blocker(output);
+        if (!blocker.active()) {
+            QSKIP("cannot make the output file unreplaceable here");
+        }
+        outcome = Run({"-o", output, input});
+    }
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.err.startsWith("orlenta-extract: " + QFile::encodeName(output) + ": "),
+             outcome.err.constData());
+    QCOMPARE(Read(output), old);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.txt"});
+}
+
+void OrlentaExtractTest::outputIntoNonFolderFails() {
+    // A path whose parent is a regular file fails for every user, root included.
+    const QString input = write("in3.txt", "ann@example.com");
+    const QString parent = write("plain-file", "x");
+    const QString output = parent + "/out.txt";
+    const Outcome outcome = Run({input, "-o", output});
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.out, QByteArray());
+    QVERIFY2(outcome.err.startsWith("orlenta-extract: " + QFile::encodeName(output) + ": "),
+             outcome.err.constData());
+    QCOMPARE(Read(parent), QByteArray("x"));
+}
+
+QTEST_GUILESS_MAIN(OrlentaExtractTest)
+#include "tst_orlenta_extract.moc"
