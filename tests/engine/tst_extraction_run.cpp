@@ -143,11 +143,10 @@ void ExtractionRunTest::borders_data() {
     QTest::newRow("lone LF joins") << QByteArray("ann@example.com\nbob@example.org") << L{};
     QTest::newRow("CR alone separates") << QByteArray("ann@example.com\rbob@example.org")
                                         << L{"ann@example.com", "bob@example.org"};
-    QTest::newRow("UTF-16 text") << QByteArray(
-                                        "\xFF\xFE"
-                                        "a\0n\0n\0@\0e\0x\0.\0c\0o\0m\0\r\0\n\0",
-                                        28)
-                                 << L{};
+    static const char utf16[] =
+        "\xFF\xFE"
+        "a\0n\0n\0@\0e\0x\0.\0c\0o\0m\0\r\0\n\0";
+    QTest::newRow("UTF-16 text") << QByteArray(utf16, sizeof utf16 - 1) << L{};
     QTest::newRow("same in the next chunk")
         << QByteArray(30000, ' ') + "ann@example.com" << L{"ann@example.com"};
 }
