@@ -3,6 +3,8 @@
 #include <QIODevice>
 #include <QSaveFile>
 
+#include <string_view>
+
 namespace orlenta {
 
 namespace {
@@ -15,6 +17,31 @@ std::size_t FormattedSize(const Addresses& addresses) {
         size += address.size() + LineEnd.size();
     }
     return size;
+}
+
+// Builds the bytes into `bytes`; false when the hook abandoned the comma-delimited line.
+bool Format(const Addresses& addresses, ResultFormat format, const AddressHook& beforeAddress,
+            std::string& bytes) {
+    bytes.clear();
+    bytes.reserve(FormattedSize(addresses));
+    if (format == ResultFormat::List) {
+        for (const std::string& address : addresses) {
+            bytes += address;
+            bytes += LineEnd;
+        }
+        return true;
+    }
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (beforeAddress && !beforeAddress()) {
+            return false;
+        }
+        if (i > 0) {
+            bytes += ',';
+        }
+        bytes += addresses[i];
+    }
+    bytes += LineEnd;
+    return true;
 }
 
 bool WriteAll(QIODevice& device, const std::string& bytes, QString* error) {
@@ -34,29 +61,17 @@ bool WriteAll(QIODevice& device, const std::string& bytes, QString* error) {
     return true;
 }
 
+void SetError(QString* error, const QString& text) {
+    if (error != nullptr) {
+        *error = text;
+    }
+}
+
 }  // namespace
 
-std::string FormatResults(const Addresses& addresses, ResultFormat format,
-                          const AddressHook& beforeAddress) {
+std::string FormatResults(const Addresses& addresses, ResultFormat format) {
     std::string bytes;
-    bytes.reserve(FormattedSize(addresses));
-    if (format == ResultFormat::List) {
-        for (const std::string& address : addresses) {
-            bytes += address;
-            bytes += LineEnd;
-        }
-        return bytes;
-    }
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        if (beforeAddress) {
-            beforeAddress();
-        }
-        if (i > 0) {
-            bytes += ',';
-        }
-        bytes += addresses[i];
-    }
-    bytes += LineEnd;
+    Format(addresses, format, {}, bytes);
     return bytes;
 }
 
@@ -67,12 +82,14 @@ bool WriteResults(QIODevice& device, const Addresses& addresses, ResultFormat fo
 
 bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat format,
                  QString* error, const AddressHook& beforeAddress) {
-    const std::string bytes = FormatResults(addresses, format, beforeAddress);
+    std::string bytes;
+    if (!Format(addresses, format, beforeAddress, bytes)) {
+        SetError(error, QStringLiteral("The save was abandoned before anything was written."));
+        return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        if (error != nullptr) {
-            *error = file.errorString();
-        }
+        SetError(error, file.errorString());
         return false;
     }
     if (!WriteAll(file, bytes, error)) {
@@ -80,9 +97,7 @@ bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat f
         return false;
     }
     if (!file.commit()) {
-        if (error != nullptr) {
-            *error = file.errorString();
-        }
+        SetError(error, file.errorString());
         return false;
     }
     return true;

@@ -33,10 +33,14 @@ void ResultsModel::append(std::string_view address) {
     endInsertRows();
 }
 
-void ResultsModel::removeAt(int row) {
+bool ResultsModel::removeAt(int row) {
+    if (row < 0 || row >= count()) {
+        return false;
+    }
     beginRemoveRows({}, row, row);
     addresses_.erase(addresses_.begin() + row);
     endRemoveRows();
+    return true;
 }
 
 void ResultsModel::clear() {

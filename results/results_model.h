@@ -24,11 +24,12 @@ public:
 
     int count() const { return static_cast<int>(addresses_.size()); }
     const std::string& addressAt(int row) const { return addresses_.at(row); }
-    // A copy to save from: later changes to the list do not reach it.
+    // A copy to save from: later changes to the list (during a save's yields) do not reach it.
     Addresses snapshot() const { return addresses_; }
 
     void append(std::string_view address);
-    void removeAt(int row);
+    // Changes nothing and gives false for a row outside 0 .. count() - 1 (no selection).
+    bool removeAt(int row);
     void clear();
 
 private:

@@ -1,0 +1,97 @@
+#include "results_model.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace orlenta;
+
+class ResultsModelTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void appendKeepsOrderAndDuplicates();
+    void removeKeepsOrder();
+    void removeOutsideChangesNothing();
+    void clear();
+    void snapshotIsIndependent();
+    void header();
+};
+
+void ResultsModelTest::appendKeepsOrderAndDuplicates() {
+    ResultsModel model;
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.append("b@x.org");
+    model.append("A@x.org");
+    model.append("b@x.org");
+    QCOMPARE(inserted.count(), 3);
+    QCOMPARE(model.snapshot(), (Addresses{"b@x.org", "A@x.org", "b@x.org"}));
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.data(model.index(1)).toString(), QStringLiteral("A@x.org"));
+    QVERIFY(!model.data(model.index(3)).isValid());
+}
+
+void ResultsModelTest::removeKeepsOrder() {
+    ResultsModel model;
+    for (const char* address : {"1@x.org", "2@x.org", "3@x.org", "4@x.org"}) {
+        model.append(address);
+    }
+    QVERIFY(model.removeAt(1));
+    QCOMPARE(model.snapshot(), (Addresses{"1@x.org", "3@x.org", "4@x.org"}));
+    QVERIFY(model.removeAt(2));
+    QVERIFY(model.removeAt(0));
+    QCOMPARE(model.snapshot(), Addresses{"3@x.org"});
+    QVERIFY(model.removeAt(0));
+    QCOMPARE(model.count(), 0);
+}
+
+// Guards against a double-click with no selected address (row -1) touching the list.
+void ResultsModelTest::removeOutsideChangesNothing() {
+    ResultsModel model;
+    QVERIFY(!model.removeAt(0));
+    model.append("a@x.org");
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QVERIFY(!model.removeAt(-1));
+    QVERIFY(!model.removeAt(1));
+    QCOMPARE(removed.count(), 0);
+    QCOMPARE(model.snapshot(), Addresses{"a@x.org"});
+}
+
+void ResultsModelTest::clear() {
+    ResultsModel model;
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    model.clear();
+    QCOMPARE(reset.count(), 0);
+    model.append("a@x.org");
+    model.append("b@x.org");
+    model.clear();
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(model.count(), 0);
+    model.append("a@x.org");
+    QCOMPARE(model.snapshot(), Addresses{"a@x.org"});
+}
+
+// Guards against a save's copy changing when the list changes during the save's yields.
+void ResultsModelTest::snapshotIsIndependent() {
+    ResultsModel model;
+    model.append("a@x.org");
+    model.append("b@x.org");
+    Addresses copy = model.snapshot();
+    model.removeAt(0);
+    model.append("c@x.org");
+    QCOMPARE(copy, (Addresses{"a@x.org", "b@x.org"}));
+    model.clear();
+    QCOMPARE(copy, (Addresses{"a@x.org", "b@x.org"}));
+
+    model.append("d@x.org");
+    copy = model.snapshot();
+    copy[0] = "changed@x.org";
+    QCOMPARE(model.addressAt(0), std::string("d@x.org"));
+}
+
+void ResultsModelTest::header() {
+    ResultsModel model;
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Results"));
+}
+
+QTEST_GUILESS_MAIN(ResultsModelTest)
+#include "tst_results_model.moc"
