@@ -1,0 +1,17 @@
+// Orlenta: collects e-mail addresses out of text files, without duplicates. The program is its
+// one window; it reads no settings and takes no arguments of its own.
+
+#include "form1.h"
+#include "qt_platform.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(orlenta::ApplicationTitle);
+
+    orlenta::QtPlatform platform;
+    orlenta::Form1 window(platform);
+    window.show();
+    return QApplication::exec();
+}

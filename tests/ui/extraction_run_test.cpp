@@ -1,0 +1,369 @@
+#include "extraction_run.h"
+
+#include "extraction_controller.h"
+#include "form1.h"
+#include "press_button.h"
+#include "results_model.h"
+#include "scripted_platform.h"
+#include "source_list_model.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace orlenta;
+using Call = ScriptedPlatform::Call;
+
+namespace {
+
+// What the window looked like at one yield of a run.
+struct Moment {
+    QString status;
+    int results = 0;
+    MousePointer pointer = MousePointer::Default;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+    bool extracting = false;
+};
+
+QStringList Results(const Form1& form) {
+    QStringList addresses;
+    for (int i = 0; i < form.results().count(); ++i) {
+        addresses << QString::fromStdString(form.results().addressAt(i));
+    }
+    return addresses;
+}
+
+// Padding text without any "@", so the addresses stand where they are put.
+QByteArray Filler(int length) {
+    const QByteArray words("plain words, nothing to find here. ");
+    QByteArray text;
+    while (text.size() < length) {
+        text += words;
+    }
+    text.truncate(length);
+    return text;
+}
+
+}  // namespace
+
+class ExtractionRunTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir_.emplace();
+        QVERIFY(dir_->isValid());
+        platform_.emplace();
+        platform_->folder = dir_->path();
+        form_.emplace(*platform_);
+    }
+    void cleanup() {
+        form_.reset();
+        platform_.reset();
+        dir_.reset();
+    }
+
+    void runAppendsTheAddressesInOrder() {
+        addTypicalFiles();
+        std::vector<Moment> moments;
+        platform_->onProcessEvents = [&] { moments.push_back(now()); };
+        QSignalSpy running(&*form_, &Form1::extractionRunningChanged);
+
+        form_->check(2)->click();
+
+        QCOMPARE(Results(*form_), typicalAddresses());
+        QVERIFY(!moments.empty());
+        QList<int> countsWhileAdding;
+        for (const Moment& moment : moments) {
+            QCOMPARE(moment.pointer, MousePointer::Hourglass);
+            QCOMPARE(moment.cursor, Qt::WaitCursor);
+            QVERIFY(moment.extracting);
+            if (moment.status == AddingEmailsText) {
+                countsWhileAdding << moment.results;
+            } else {
+                QCOMPARE(moment.status, QString());
+            }
+        }
+        // The run yields before each address it appends, with the status line showing.
+        QCOMPARE(countsWhileAdding, (QList<int>{0, 1, 2, 3, 4}));
+        QCOMPARE(form_->statusLine()->text(), QString());
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(form_->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(!form_->isExtracting());
+        QCOMPARE(running.count(), 2);
+        QCOMPARE(running[0][0].toBool(), true);
+        QCOMPARE(running[1][0].toBool(), false);
+        QCOMPARE(form_->extraction().lastRun().filesRead, std::size_t(3));
+        QCOMPARE(form_->extraction().lastRun().addressesFound, std::size_t(5));
+        QVERIFY(!form_->extraction().lastRun().stopped);
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(form_->check(2)->value(), 0);
+    }
+
+    void emptyListSaysNoFilesAdded() {
+        form_->results().append("keep@example.org");
+        std::vector<Moment> atMessage;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call == Call::Message) {
+                atMessage.push_back(now());
+            }
+        };
+
+        form_->check(2)->click();
+
+        const auto messages = platform_->callsOf(Call::Message);
+        QCOMPARE(messages.size(), std::size_t(1));
+        QCOMPARE(messages[0].message.text, QStringLiteral("No files added."));
+        QCOMPARE(messages[0].message.caption, QStringLiteral("Orlenta"));
+        QVERIFY(messages[0].message.buttons == MessageButtons::Ok);
+        QCOMPARE(messages[0].owner, &*form_);
+        // The hourglass stays while the message is up.
+        QCOMPARE(atMessage.size(), std::size_t(1));
+        QCOMPARE(atMessage[0].pointer, MousePointer::Hourglass);
+        QCOMPARE(atMessage[0].cursor, Qt::WaitCursor);
+        QCOMPARE(Results(*form_), QStringList{"keep@example.org"});
+        QCOMPARE(form_->statusLine()->text(), QString());
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(form_->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(platform_->processEventsCount, 0);
+    }
+
+    // Guards against a run that remembers addresses across runs or clears the list first.
+    void secondRunAppendsTheSameAddressesAgain() {
+        addTypicalFiles();
+        form_->check(2)->click();
+        form_->check(2)->click();
+        QCOMPARE(Results(*form_), typicalAddresses() + typicalAddresses());
+    }
+
+    void pressDuringARunDoesNothing() {
+        addTypicalFiles();
+        QSignalSpy running(&*form_, &Form1::extractionRunningChanged);
+        int presses = 0;
+        platform_->onProcessEvents = [&] {
+            if (presses++ < 3) {
+                form_->check(2)->click();
+                QCOMPARE(form_->check(2)->value(), 0);
+            }
+        };
+        form_->check(2)->click();
+        QCOMPARE(presses > 3, true);
+        QCOMPARE(Results(*form_), typicalAddresses());
+        QCOMPARE(running.count(), 2);
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+    }
+
+    // Guards against entries vanishing under a run that reads them by position.
+    void removalAndClearingWaitForTheRunToEnd() {
+        addTypicalFiles();
+        const int entries = form_->sourceList().count();
+        bool tried = false;
+        platform_->onProcessEvents = [&] {
+            if (tried) {
+                return;
+            }
+            tried = true;
+            form_->check(3)->click();  // Clear List under the source list
+            QVERIFY(!form_->clearSources());
+            QVERIFY(!form_->removeSource(0));
+            QCOMPARE(form_->sourceList().count(), entries);
+        };
+        form_->check(2)->click();
+        QVERIFY(tried);
+        QCOMPARE(form_->sourceList().count(), entries);
+        QCOMPARE(Results(*form_), typicalAddresses());
+
+        QVERIFY(form_->removeSource(0));
+        QCOMPARE(form_->sourceList().count(), entries - 1);
+        form_->check(3)->click();
+        QCOMPARE(form_->sourceList().count(), 0);
+    }
+
+    void reorderingDuringARunIsReadAsItStands() {
+        addFile("one.txt", "first@example.com\r\n");
+        addFile("two.txt", "second@example.com\r\n");
+        addFile("three.txt", "third@example.com\r\n");
+        bool swapped = false;
+        platform_->onProcessEvents = [&] {
+            if (!swapped) {  // before the first file: swap the two not yet read
+                swapped = true;
+                const QString second = form_->sourceList().pathAt(1);
+                form_->sourceList().setPathAt(1, form_->sourceList().pathAt(2));
+                form_->sourceList().setPathAt(2, second);
+            }
+        };
+        form_->check(2)->click();
+        QCOMPARE(Results(*form_),
+                 (QStringList{"first@example.com", "third@example.com", "second@example.com"}));
+    }
+
+    void filesAddedDuringARunWaitForTheNextRun() {
+        addFile("one.txt", "first@example.com\r\n");
+        const QString late = writeFile("late.txt", "late@example.com\r\n");
+        bool added = false;
+        platform_->onProcessEvents = [&] {
+            if (!added) {
+                added = true;
+                form_->sourceList().append(late);
+            }
+        };
+        form_->check(2)->click();
+        QCOMPARE(Results(*form_), QStringList{"first@example.com"});
+        QCOMPARE(form_->sourceList().count(), 2);
+    }
+
+    void skippedFilesAreNamedInOneMessage() {
+        addFile("good.txt", "good@example.com\r\n");
+        const QString missing = dir_->filePath(QStringLiteral("missing.txt"));
+        form_->sourceList().append(missing);
+        form_->sourceList().append(dir_->path());  // a folder
+        addFile("after.txt", "after@example.com\r\n");
+        std::vector<Moment> atMessage;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call == Call::Message) {
+                atMessage.push_back(now());
+            }
+        };
+
+        form_->check(2)->click();
+
+        // The run goes on past the files it cannot read.
+        QCOMPARE(Results(*form_), (QStringList{"good@example.com", "after@example.com"}));
+        const auto messages = platform_->callsOf(Call::Message);
+        QCOMPARE(messages.size(), std::size_t(1));
+        const QString text = messages[0].message.text;
+        QVERIFY2(text.contains(missing + QStringLiteral(": ") +
+                               QString::fromLocal8Bit(std::strerror(ENOENT))),
+                 qPrintable(text));
+        QVERIFY2(text.contains(dir_->path() + QStringLiteral(": ")), qPrintable(text));
+        QVERIFY(!text.contains(QStringLiteral("good.txt")));
+        QCOMPARE(messages[0].message.caption, QStringLiteral("Orlenta"));
+        QVERIFY(messages[0].message.buttons == MessageButtons::Ok);
+        QCOMPARE(atMessage[0].pointer, MousePointer::Hourglass);
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(form_->extraction().lastRun().filesSkipped, std::size_t(2));
+    }
+
+    void longListOfSkippedFilesIsCut() {
+        std::vector<SkippedFile> skipped;
+        for (int i = 0; i < MaxListedSkippedFiles + 5; ++i) {
+            skipped.push_back({"/data/f" + std::to_string(i) + ".txt", "gone"});
+        }
+        const QStringList lines = SkippedFilesMessage(skipped).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 1 + MaxListedSkippedFiles + 1);
+        QCOMPARE(lines[1], QStringLiteral("/data/f0.txt: gone"));
+        QCOMPARE(lines.last(), QStringLiteral("... and 5 more."));
+    }
+
+    void closingDuringARunStopsAtOnce() {
+        addFile("one.txt", "a@example.com b@example.com c@example.com\r\n");
+        form_->sourceList().append(dir_->filePath(QStringLiteral("never-read.txt")));
+        addFile("two.txt", "d@example.com\r\n");
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&*form_));
+        int yieldsAfterClose = -1;
+        platform_->onProcessEvents = [&] {
+            if (yieldsAfterClose >= 0) {
+                ++yieldsAfterClose;
+            } else if (form_->results().count() == 1) {
+                yieldsAfterClose = 0;
+                QVERIFY(form_->close());  // accepted at once
+            }
+        };
+
+        form_->check(2)->click();
+
+        QCOMPARE(yieldsAfterClose, 0);
+        QCOMPARE(Results(*form_), QStringList{"a@example.com"});
+        const RunSummary& run = form_->extraction().lastRun();
+        QVERIFY(run.stopped);
+        QCOMPARE(run.filesSkipped, std::size_t(0));  // the missing file was never tried
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QVERIFY(!form_->isVisible());
+        QVERIFY(!form_->isExtracting());
+        QCOMPARE(form_->statusLine()->text(), QString());
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+    }
+
+    // Guards against a run that keeps the program alive (or crashes it) after its window closed.
+    void closingDuringARunEndsTheProgram() {
+        for (int i = 0; i < 20; ++i) {
+            addFile(QStringLiteral("f%1.txt").arg(i).toLatin1(),
+                    QByteArray("x") + QByteArray::number(i) + "@example.com\r\n");
+        }
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&*form_));
+        platform_->onProcessEvents = [&] {
+            if (form_->results().count() == 1 && form_->isVisible()) {
+                form_->close();
+            }
+        };
+        QTimer::singleShot(0, &*form_, [this] { form_->check(2)->click(); });
+        bool timedOut = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&timedOut] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(20000);
+
+        const int status = QCoreApplication::exec();
+
+        QVERIFY(!timedOut);
+        QCOMPARE(status, 0);
+        QCOMPARE(form_->results().count(), 1);
+        QVERIFY(form_->extraction().lastRun().stopped);
+    }
+
+private:
+    Moment now() const {
+        return {form_->statusLine()->text(), form_->results().count(),
+                form_->windowPointer().value(), form_->cursor().shape(), form_->isExtracting()};
+    }
+
+    QString writeFile(const QByteArray& name, const QByteArray& content) {
+        const QString path = dir_->filePath(QString::fromLatin1(name));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+            qFatal("cannot write the fixture %s", name.constData());
+        }
+        return path;
+    }
+
+    void addFile(const QByteArray& name, const QByteArray& content) {
+        form_->sourceList().append(writeFile(name, content));
+    }
+
+    // Three files: duplicates in other case, punctuation around addresses, and a file of
+    // several chunks with addresses in its second and third chunk.
+    void addTypicalFiles() {
+        addFile("a.txt",
+                "Write to Ann <ann@example.com>, bob@example.org; ANN@EXAMPLE.COM again\r\n");
+        addFile("b.html", "<a href=\"mailto:Bob@Example.org\">carol@mail.example.net</a>\r\n");
+        addFile("c.txt", Filler(40000) + " dave@host.example.com " + Filler(25000) +
+                             "\r\nerin@x.io\r\n" + Filler(5000));
+    }
+
+    static QStringList typicalAddresses() {
+        return {"ann@example.com", "bob@example.org", "carol@mail.example.net",
+                "dave@host.example.com", "erin@x.io"};
+    }
+
+    std::optional<QTemporaryDir> dir_;
+    std::optional<ScriptedPlatform> platform_;
+    std::optional<Form1> form_;
+};
+
+QTEST_MAIN(ExtractionRunTest)
+#include "extraction_run_test.moc"

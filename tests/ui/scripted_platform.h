@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform.h"
+
+#include <QList>
+#include <QRect>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace orlenta {
+
+// A platform for tests: every call is recorded with its settings, dialogs and message boxes
+// answer from queues filled by the test, and nothing real is ever opened. Hooks let a test act
+// at the moment of a call (say, check the pointer while a message box is up) or inside the
+// event loop of a running command (press a button, close the window).
+class ScriptedPlatform final : public Platform {
+public:
+    enum class Call {
+        OpenDialog,
+        SaveDialog,
+        FolderPicker,
+        Message,
+        ScreenGeometry,
+        ProgramFolder,
+        Draw,
+        OpenUrl,
+        PointerPosition,
+    };
+
+    struct Record {
+        Call call;
+        QWidget* owner = nullptr;
+        FileDialogSettings dialog;   // OpenDialog, SaveDialog
+        MessageBoxSettings message;  // Message
+        QString text;                // FolderPicker: the prompt; OpenUrl: the address
+    };
+
+    // ---- Answers, taken from the front. An empty queue answers as a cancelled dialog or, for
+    // a message box, with Ok, No or Cancel (by its buttons).
+    QStringList openAnswers;
+    QStringList saveAnswers;
+    QStringList folderAnswers;
+    QList<MessageAnswer> messageAnswers;
+
+    QRect screen{0, 0, 1024, 768};
+    QString folder;  // the program folder
+    int draw = 1;    // what drawFrom1To100 gives
+    QPoint pointer;  // the pointer's screen position
+
+    // ---- What happened.
+    mutable std::vector<Record> calls;  // the getters record too
+    int processEventsCount = 0;
+    std::vector<Record> callsOf(Call call) const;
+
+    // ---- Hooks. onCall runs after a call has been recorded, before it answers.
+    // onProcessEvents runs at every processEvents, before the real events are handled.
+    std::function<void(const Record&)> onCall;
+    std::function<void()> onProcessEvents;
+    bool handleRealEvents = true;  // processEvents also runs QCoreApplication::processEvents
+
+    // The clock moves on by this much at every now(), so by default every yield is due.
+    Clock::duration clockStep = std::chrono::seconds(1);
+
+    QString showOpenDialog(QWidget* owner, const FileDialogSettings& settings) override;
+    QString showSaveDialog(QWidget* owner, const FileDialogSettings& settings) override;
+    QString pickFolder(QWidget* owner, const QString& prompt) override;
+    MessageAnswer showMessage(QWidget* owner, const MessageBoxSettings& box) override;
+
+    QRect screenGeometry() const override;
+    QString programFolder() const override;
+    int drawFrom1To100() override;
+    void openUrl(const QString& address) override;
+
+    QPoint pointerScreenPosition() const override;
+
+    void processEvents() override;
+    Clock::time_point now() const override;
+
+private:
+    void record(Record record) const;
+
+    mutable Clock::time_point clock_{};
+};
+
+}  // namespace orlenta

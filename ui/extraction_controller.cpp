@@ -1,0 +1,105 @@
+#include "extraction_controller.h"
+
+#include "event_loop_yielder.h"
+#include "extraction_run.h"
+#include "mouse_pointer.h"
+#include "platform.h"
+#include "results_model.h"
+#include "source_list_model.h"
+
+#include <QFile>
+#include <QLabel>
+
+namespace orlenta {
+
+namespace {
+
+// What the engine hands on goes straight to the window.
+class WindowRunSink final : public RunSink {
+public:
+    WindowRunSink(ResultsModel& results, QLabel& statusLine, EventLoopYielder& yielder)
+        : results_(results), statusLine_(statusLine), yielder_(yielder) {}
+
+    bool yield(YieldPoint) override { return yielder_.yield(); }
+    void chunkScanned() override { statusLine_.setText(AddingEmailsText); }
+    void addressFound(std::string_view address) override { results_.append(address); }
+    void chunkDone() override { statusLine_.clear(); }
+
+private:
+    ResultsModel& results_;
+    QLabel& statusLine_;
+    EventLoopYielder& yielder_;
+};
+
+QString FromFileSystem(const std::string& text) {
+    return QFile::decodeName(QByteArray::fromStdString(text));
+}
+
+}  // namespace
+
+ExtractionController::ExtractionController(SourceListModel& sources, ResultsModel& results,
+                                           WindowParts window, MessageBoxes& messages,
+                                           EventLoopYielder& yielder, QObject* parent)
+    : QObject(parent),
+      sources_(sources),
+      results_(results),
+      window_(window),
+      messages_(messages),
+      yielder_(yielder) {}
+
+void ExtractionController::run() {
+    if (running_) {
+        return;
+    }
+    running_ = true;
+    lastRun_ = {};
+    emit runningChanged(true);
+    window_.pointer->set(MousePointer::Hourglass);
+
+    if (sources_.count() == 0) {
+        // The hourglass stays while the message is up.
+        TellUser(messages_, window_.owner, NoFilesAddedText);
+    } else {
+        extract();
+    }
+
+    window_.pointer->set(MousePointer::Default);
+    running_ = false;
+    emit runningChanged(false);
+}
+
+void ExtractionController::extract() {
+    WindowRunSink sink(results_, *window_.statusLine, yielder_);
+    const auto pathAt = [this](std::size_t i) {
+        const int row = static_cast<int>(i);
+        // Entries are held in place during a run; an entry gone all the same reads as no file.
+        return row < sources_.count() ? QFile::encodeName(sources_.pathAt(row)).toStdString()
+                                      : std::string();
+    };
+    yielder_.resetMeasurement();
+    const RunResult result =
+        RunExtraction(static_cast<std::size_t>(sources_.count()), pathAt, sink);
+    // A run stopped between a chunk's scan and its end leaves no status behind.
+    window_.statusLine->clear();
+    lastRun_ = {result.filesRead, result.addressesFound, result.skipped.size(), result.stopped};
+
+    if (!result.skipped.empty() && !yielder_.stopRequested()) {
+        TellUser(messages_, window_.owner, SkippedFilesMessage(result.skipped));
+    }
+}
+
+QString SkippedFilesMessage(const std::vector<SkippedFile>& skipped) {
+    QString text = QStringLiteral("These files could not be read:");
+    const int listed = std::min<int>(static_cast<int>(skipped.size()), MaxListedSkippedFiles);
+    for (int i = 0; i < listed; ++i) {
+        text += QLatin1Char('\n') + FromFileSystem(skipped[i].path) + QStringLiteral(": ") +
+                QString::fromLocal8Bit(skipped[i].reason.c_str());
+    }
+    const int more = static_cast<int>(skipped.size()) - listed;
+    if (more > 0) {
+        text += QStringLiteral("\n... and %1 more.").arg(more);
+    }
+    return text;
+}
+
+}  // namespace orlenta

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QWidget;
+
+namespace orlenta {
+
+class EventLoopYielder;
+class MessageBoxes;
+class PointerSetting;
+class ResultsModel;
+class SourceListModel;
+struct SkippedFile;
+
+struct RunSummary {
+    std::size_t filesRead = 0;
+    std::size_t addressesFound = 0;
+    std::size_t filesSkipped = 0;
+    bool stopped = false;
+};
+
+// The run of "Delete Duplicate Emails" inside the window. The window's pointer shows the
+// hourglass from the start of a run to its end. An empty source list is answered with
+// "No files added."; otherwise the engine reads the source list's files in list order, each
+// path fetched by position just before its file is read (the count is taken once, at the
+// start), and every address it finds is appended to the results list while the status line
+// reads "Adding Emails to List". The run yields to the event loop at the engine's yield points
+// and ends at once when the window closes. Files that could not be read are named, with the
+// reason, in one message at the end.
+//
+// A press while a run is going does nothing. While a run is going, entries must stay where
+// they are (the run reads them by position): the window holds back removal and clearing of
+// the source list while isRunning(), and tells others through runningChanged().
+class ExtractionController final : public QObject {
+    Q_OBJECT
+
+public:
+    struct WindowParts {
+        QWidget* owner;           // of the message boxes
+        QLabel* statusLine;       // Label1
+        PointerSetting* pointer;  // the window's pointer setting
+    };
+
+    ExtractionController(SourceListModel& sources, ResultsModel& results, WindowParts window,
+                         MessageBoxes& messages, EventLoopYielder& yielder,
+                         QObject* parent = nullptr);
+
+    bool isRunning() const { return running_; }
+
+    // What the last run did: files read, addresses appended, files passed over, and whether it
+    // was stopped by the window closing. Empty before the first run and after "No files added."
+    const RunSummary& lastRun() const { return lastRun_; }
+
+    // The action of Check2. Returns when the run is over (it yields meanwhile).
+    void run();
+
+signals:
+    void runningChanged(bool running);
+
+private:
+    void extract();
+
+    SourceListModel& sources_;
+    ResultsModel& results_;
+    WindowParts window_;
+    MessageBoxes& messages_;
+    EventLoopYielder& yielder_;
+    bool running_ = false;
+    RunSummary lastRun_;
+};
+
+inline const QString NoFilesAddedText = QStringLiteral("No files added.");
+inline const QString AddingEmailsText = QStringLiteral("Adding Emails to List");
+
+// The message that names the files a run could not read, each with its reason, one per line;
+// a long list is cut after MaxListedSkippedFiles lines and says how many more there were.
+inline constexpr int MaxListedSkippedFiles = 20;
+QString SkippedFilesMessage(const std::vector<SkippedFile>& skipped);
+
+}  // namespace orlenta

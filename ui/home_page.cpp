@@ -1,0 +1,9 @@
+#include "home_page.h"
+
+namespace orlenta {
+
+QString HomePageAddress() {
+    return QStringLiteral(ORLENTA_HOME_PAGE);
+}
+
+}  // namespace orlenta

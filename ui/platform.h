@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+
+class QWidget;
+
+namespace orlenta {
+
+// What the program asks of the desktop, as small interfaces: dialogs, message boxes, the
+// screen, the random draw of the start-up, the browser, the event loop. The window and the
+// commands talk only to these, so tests drive them with scripted answers (tests/ui/
+// scripted_platform.h) and no test ever opens a real dialog or browser. QtPlatform
+// (qt_platform.h) is the real thing.
+
+// The window's caption and the caption of every message box.
+inline const QString ApplicationTitle = QStringLiteral("Orlenta");
+
+// ---- File dialogs ---------------------------------------------------------------------------
+
+// The flags of the Windows common file dialog, kept so that each use says what it asks for.
+namespace DialogFlags {
+inline constexpr std::uint32_t ReadOnly = 0x1;
+inline constexpr std::uint32_t AllowMultiSelect = 0x200;
+inline constexpr std::uint32_t Explorer = 0x80000;
+inline constexpr std::uint32_t LongNames = 0x200000;
+// What every file dialog of the program uses: 0x00280201.
+inline constexpr std::uint32_t Standard = ReadOnly | AllowMultiSelect | Explorer | LongNames;
+}  // namespace DialogFlags
+
+struct FileDialogSettings {
+    QString fileName;  // the name box's text when the dialog opens
+    std::uint32_t flags = DialogFlags::Standard;
+    QString title;
+    QString filter;  // "Description|pattern|" entries, e.g. "All Files (*.*)|*.*|"
+};
+
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+
+    // The Open dialog. Its answer in the Windows form: "" when cancelled, one full path for
+    // one file, or the folder followed by the bare names, NUL-separated, for several files
+    // (SplitDialogSelection in sources/dialog_selection.h turns it into paths).
+    virtual QString showOpenDialog(QWidget* owner, const FileDialogSettings& settings) = 0;
+
+    // The Save dialog: the full path as chosen or typed, or "" when cancelled. It adds no
+    // extension and asks no overwrite question of its own; the program asks its own.
+    virtual QString showSaveDialog(QWidget* owner, const FileDialogSettings& settings) = 0;
+};
+
+class FolderPicker {
+public:
+    virtual ~FolderPicker() = default;
+
+    // The folder browser with `prompt` as its title: the chosen folder, or "" when cancelled.
+    virtual QString pickFolder(QWidget* owner, const QString& prompt) = 0;
+};
+
+// ---- Message boxes --------------------------------------------------------------------------
+
+enum class MessageButtons { Ok, YesNo, YesNoCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
+
+struct MessageBoxSettings {
+    QString text;
+    QString caption = ApplicationTitle;
+    MessageButtons buttons = MessageButtons::Ok;
+};
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+
+    // A modal message box without icon. Yes is the default button where there is one; Esc and
+    // the close box answer No to Yes/No and Cancel to Yes/No/Cancel.
+    virtual MessageAnswer showMessage(QWidget* owner, const MessageBoxSettings& box) = 0;
+};
+
+// The three kinds of box the program shows, each with the application title as caption.
+void TellUser(MessageBoxes& boxes, QWidget* owner, const QString& text);
+MessageAnswer AskYesNo(MessageBoxes& boxes, QWidget* owner, const QString& question);
+MessageAnswer AskYesNoCancel(MessageBoxes& boxes, QWidget* owner, const QString& question);
+
+// ---- Start-up -------------------------------------------------------------------------------
+
+class StartupServices {
+public:
+    virtual ~StartupServices() = default;
+
+    // The whole screen the window opens on, in pixels.
+    virtual QRect screenGeometry() const = 0;
+
+    // The folder the program was started from, without a final separator.
+    virtual QString programFolder() const = 0;
+
+    // A random whole number from 1 to 100, each equally likely, from a generator seeded with
+    // the time of day.
+    virtual int drawFrom1To100() = 0;
+
+    // Hands `address` to the default browser without waiting; reports nothing either way.
+    virtual void openUrl(const QString& address) = 0;
+};
+
+// ---- The pointer and the event loop ---------------------------------------------------------
+
+class PointerPosition {
+public:
+    virtual ~PointerPosition() = default;
+
+    // Where the mouse pointer is on the screen, in pixels from the screen's top-left corner.
+    virtual QPoint pointerScreenPosition() const = 0;
+};
+
+class EventLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    virtual ~EventLoop() = default;
+
+    // Handles the pending input and repaint events, then returns.
+    virtual void processEvents() = 0;
+
+    // The clock that paces processEvents (see EventLoopYielder).
+    virtual Clock::time_point now() const = 0;
+};
+
+// Everything above in one object: what the window is given.
+class Platform : public FileDialogs,
+                 public FolderPicker,
+                 public MessageBoxes,
+                 public StartupServices,
+                 public PointerPosition,
+                 public EventLoop {};
+
+}  // namespace orlenta

@@ -1,0 +1,71 @@
+#include "startup.h"
+
+#include "cursor_file.h"
+#include "file_exists.h"
+#include "form1_layout.h"
+#include "home_page.h"
+#include "mouse_pointer.h"
+#include "platform.h"
+#include "twips.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QWidget>
+
+namespace orlenta {
+
+namespace {
+
+void CentreOnScreen(QWidget& window, const QRect& screen) {
+    // Before the first show the frame is not known on every platform; the outer size is then
+    // the client size, and Qt places the frame's corner where we ask.
+    window.move(CentredTopLeft(screen, window.frameGeometry().size()));
+}
+
+void LoadHandPointer(PointerSetting& windowPointer, const QString& programFolder) {
+    const QString path = HandCursorPath(programFolder);
+    if (FileExists(path)) {
+        // An unreadable file leaves no image, so the arrow shows instead.
+        windowPointer.setCustomImage(LoadCursorFile(path));
+    }
+}
+
+void MaybeOpenHomePage(StartupServices& services) {
+    if (services.drawFrom1To100() == HomePageDraw) {
+        services.openUrl(HomePageAddress());
+    }
+}
+
+void GiveSingleColumn(QTreeView& list) {
+    list.header()->resizeSection(0, TwipsToPixels(ListColumnWidthTwips));
+}
+
+}  // namespace
+
+void RunLoadSteps(const LoadTargets& targets, StartupServices& services) {
+    CentreOnScreen(targets.window, services.screenGeometry());
+    LoadHandPointer(targets.windowPointer, services.programFolder());
+    MaybeOpenHomePage(services);
+    targets.window.setWindowTitle(ApplicationTitle);
+    GiveSingleColumn(targets.sourceList);
+    GiveSingleColumn(targets.resultsList);
+}
+
+QPointF CentredTopLeftTwips(const QSizeF& screenSize, const QSizeF& windowSize) {
+    return {(screenSize.width() - windowSize.width()) / 2,
+            (screenSize.height() - windowSize.height()) / 2};
+}
+
+QPoint CentredTopLeft(const QRect& screen, const QSize& outerSize) {
+    const QPointF twips = CentredTopLeftTwips(
+        QSizeF(PixelsToTwips(screen.width()), PixelsToTwips(screen.height())),
+        QSizeF(PixelsToTwips(outerSize.width()), PixelsToTwips(outerSize.height())));
+    return screen.topLeft() + QPoint(TwipsToPixels(twips.x()), TwipsToPixels(twips.y()));
+}
+
+QString HandCursorPath(const QString& programFolder) {
+    return programFolder + QDir::separator() + QStringLiteral("HAND-M.CUR");
+}
+
+}  // namespace orlenta
