@@ -1,5 +1,7 @@
 #include "results_model.h"
 
+#include <iterator>
+
 namespace orlenta {
 
 ResultsModel::ResultsModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -31,6 +33,18 @@ void ResultsModel::append(std::string_view address) {
     beginInsertRows({}, row, row);
     addresses_.emplace_back(address);
     endInsertRows();
+}
+
+void ResultsModel::append(Addresses&& addresses) {
+    if (addresses.empty()) {
+        return;
+    }
+    const int row = count();
+    beginInsertRows({}, row, row + static_cast<int>(addresses.size()) - 1);
+    addresses_.insert(addresses_.end(), std::make_move_iterator(addresses.begin()),
+                      std::make_move_iterator(addresses.end()));
+    endInsertRows();
+    addresses.clear();
 }
 
 bool ResultsModel::removeAt(int row) {

@@ -28,6 +28,9 @@ public:
     Addresses snapshot() const { return addresses_; }
 
     void append(std::string_view address);
+    // Appends all of `addresses` at once, in order, with one insertion for the views (an
+    // extraction run hands over what it found between two turns of the event loop).
+    void append(Addresses&& addresses);
     // Changes nothing and gives false for a row outside 0 .. count() - 1 (no selection).
     bool removeAt(int row);
     void clear();

@@ -4,13 +4,24 @@
 
 namespace orlenta {
 
-EventLoopYielder::EventLoopYielder(EventLoop& loop, Clock::duration interval)
-    : loop_(loop), interval_(interval) {}
+EventLoopYielder::EventLoopYielder(EventLoop& loop)
+    : loop_(loop), pacing_(loop.pacing()), interval_(pacing_.minInterval) {}
 
-bool EventLoopYielder::yield() {
+bool EventLoopYielder::yieldFrequent(const std::function<void()>& beforeTurn) {
     if (stopRequested_) {
         return false;
     }
+    if (--frequentUntilClock_ > 0) {
+        return true;
+    }
+    return yield(beforeTurn);
+}
+
+bool EventLoopYielder::yield(const std::function<void()>& beforeTurn) {
+    if (stopRequested_) {
+        return false;
+    }
+    frequentUntilClock_ = pacing_.frequentCallsPerClockRead;
     const Clock::time_point start = loop_.now();
     if (processCount_ > 0 && start - lastHandled_ < interval_) {
         return true;
@@ -22,8 +33,13 @@ bool EventLoopYielder::yield() {
     // (its own yields nest here) waits its turn like any other caller.
     lastHandled_ = start;
     ++processCount_;
+    if (beforeTurn) {
+        beforeTurn();
+    }
     loop_.processEvents();
     lastHandled_ = loop_.now();
+    interval_ = std::clamp((lastHandled_ - start) * pacing_.workPerTurn, pacing_.minInterval,
+                           pacing_.maxInterval);
     measuring_ = true;
     return !stopRequested_;
 }

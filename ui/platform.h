@@ -116,6 +116,14 @@ public:
     virtual QPoint pointerScreenPosition() const = 0;
 };
 
+// How often long work hands control to the event loop (see EventLoopYielder).
+struct YieldPacing {
+    std::chrono::steady_clock::duration minInterval = std::chrono::milliseconds(5);
+    std::chrono::steady_clock::duration maxInterval = std::chrono::milliseconds(30);
+    int workPerTurn = 4;                 // the work gets this many times the time of a turn
+    int frequentCallsPerClockRead = 16;  // see EventLoopYielder::yieldFrequent
+};
+
 class EventLoop {
 public:
     using Clock = std::chrono::steady_clock;
@@ -125,8 +133,9 @@ public:
     // Handles the pending input and repaint events, then returns.
     virtual void processEvents() = 0;
 
-    // The clock that paces processEvents (see EventLoopYielder).
+    // The clock that paces processEvents, and the pace.
     virtual Clock::time_point now() const = 0;
+    virtual YieldPacing pacing() const { return {}; }
 };
 
 // Everything above in one object: what the window is given.

@@ -60,8 +60,10 @@ public:
     std::function<void()> onProcessEvents;
     bool handleRealEvents = true;  // processEvents also runs QCoreApplication::processEvents
 
-    // The clock moves on by this much at every now(), so by default every yield is due.
+    // The clock moves on by this much at every now(), and every yield reads it, so by default
+    // every yield is a turn of the event loop.
     Clock::duration clockStep = std::chrono::seconds(1);
+    YieldPacing pace{std::chrono::milliseconds(5), std::chrono::milliseconds(30), 4, 1};
 
     QString showOpenDialog(QWidget* owner, const FileDialogSettings& settings) override;
     QString showSaveDialog(QWidget* owner, const FileDialogSettings& settings) override;
@@ -77,6 +79,7 @@ public:
 
     void processEvents() override;
     Clock::time_point now() const override;
+    YieldPacing pacing() const override { return pace; }
 
 private:
     void record(Record record) const;
