@@ -1,0 +1,302 @@
+#!/usr/bin/env python3
+"""Builds the seeded text corpora that bench/run.sh times orlenta-extract on.
+
+  typical.txt   mixed web pages and plain text (mail, notes, logs): most bytes are prose and
+                markup, addresses are sparse, with the usual near-misses around them
+  dense.txt     address lists and mail headers: most tokens are addresses, about 3 million,
+                many of them repeated in other upper/lower case
+  big-1g.txt    typical.txt repeated to just over 1 GB, for the memory check
+  token.txt     one token of 200000 bytes full of "@" and "." (hostile input)
+  random.bin    64 MB of random bytes (hostile input)
+
+The same seed gives the same bytes. Usage: make-corpus.py [--out DIR] [--seed N]
+"""
+
+import argparse
+import os
+import random
+import sys
+
+WORDS = """
+the of and to in a is that for it as was with be by on not he i this are or his from at
+which but have an they you were her she there been one all we their has would when if so
+no will can more other its who into what some them about time only new these two may then
+do first any my now such like our over man me even most made after also did many before
+must through back years where much your way well down should because each just those
+people how too little state good very make world still own see men work long get here
+between both life being under never day same another know while last might us great old
+year off come since against go came right used take three states himself few house use
+during without again place around however home small found thought went say part once
+general high upon school every does got united left number course war until always away
+something fact though water less public put think almost hand enough far took head yet
+government system better set told nothing night end why called didn find going look asked
+later knew point next program city business give group toward young days let room
+president side social given present several order national possible rather second face per
+among form important often things looking early white case john become large big need four
+within felt along children saw best church ever least power development thing light seemed
+family interest want members mind country area others done turned although open god service
+certain kind problem began different door thus help sense means whole matter perhaps itself
+york times law human line above name example action company hands local show whether five
+history gave today either act feet across taken past quite anything seen having death
+experience body word half really week field car words already themselves information tell
+together college shall money period held keep sure free real probably seems political
+market meeting report contact newsletter invoice shipping order account support billing
+""".split()
+
+FIRST = """anna ben carla david emma felix gina hugo ines jonas karin lars maria nils olga
+paul quinn rosa sven tina ulla viktor wanda xaver yara zoe ahmed bea chen dana eric fatima
+george hana ivan julia kenji lena mateo nora oskar priya rafael sara tomas uma""".split()
+LAST = """smith mueller garcia rossi novak kowalski jensen silva dubois tanaka kim nguyen
+ivanova costa berg lindqvist okafor haddad petrov schmidt weber fischer meyer wagner becker
+hoffmann schulz koch richter klein wolf neumann schwarz zimmermann braun kruger""".split()
+DOMAIN_WORDS = """mail post web net data shop store tech info media news cloud home green
+blue north south river lake hill stone star sun moon city bay fox owl bear oak pine""".split()
+TLDS = ["com", "org", "net", "de", "co.uk", "info", "io", "fr", "nl", "example"]
+
+
+class Maker:
+    def __init__(self, seed):
+        self.r = random.Random(seed)
+
+    # --- pieces ---------------------------------------------------------------------------
+
+    def domain(self):
+        r = self.r
+        labels = [r.choice(DOMAIN_WORDS) + r.choice(DOMAIN_WORDS)]
+        if r.random() < 0.3:
+            labels.insert(0, r.choice(["mail", "lists", "www2", "eu", "corp", "dept-7"]))
+        return ".".join(labels) + "." + r.choice(TLDS)
+
+    def local(self):
+        r = self.r
+        first, last = r.choice(FIRST), r.choice(LAST)
+        form = r.random()
+        if form < 0.4:
+            return first + "." + last
+        if form < 0.6:
+            return first[0] + last
+        if form < 0.75:
+            return first + "_" + last + str(r.randrange(100))
+        if form < 0.9:
+            return r.choice(["info", "sales", "support", "office", "hello", "billing", "jobs"])
+        return first + "-" + last
+
+    def address(self):
+        return self.local() + "@" + self.domain()
+
+    def near_miss(self):
+        r = self.r
+        kind = r.randrange(9)
+        if kind == 0:
+            return self.address() + "."  # end of a sentence
+        if kind == 1:
+            return self.local() + "+news@" + self.domain()
+        if kind == 2:
+            return "@" + r.choice(FIRST) + r.choice(LAST)  # a handle
+        if kind == 3:
+            return self.local() + "@localhost"
+        if kind == 4:
+            return self.local() + "@" + self.domain().replace(".", "..", 1)
+        if kind == 5:
+            return "user@[10.%d.%d.%d]" % (r.randrange(256), r.randrange(256), r.randrange(256))
+        if kind == 6:
+            return "image@2x.png"
+        if kind == 7:
+            return "%s at %s dot com" % (self.local(), r.choice(DOMAIN_WORDS))
+        return "v%d.%d.%d" % (r.randrange(5), r.randrange(20), r.randrange(100))
+
+    def sentence(self):
+        r = self.r
+        words = [r.choice(WORDS) for _ in range(r.randrange(6, 22))]
+        if r.random() < 0.3:
+            words.insert(r.randrange(len(words)), r.choice(WORDS) + ",")
+        if r.random() < 0.08:
+            words.insert(r.randrange(len(words)), str(r.randrange(1, 3000)))
+        if r.random() < 0.04:
+            words.insert(r.randrange(len(words)), "https://www.%s/%s" % (self.domain(), r.choice(WORDS)))
+        words[0] = words[0].capitalize()
+        return " ".join(words) + r.choice([".", ".", ".", "?", "!", ":"])
+
+    def paragraph(self):
+        return " ".join(self.sentence() for _ in range(self.r.randrange(2, 9)))
+
+    # --- documents ------------------------------------------------------------------------
+
+    def sprinkle(self, text):
+        """Puts the odd address or near-miss into a paragraph, the way pages mention them."""
+        r = self.r
+        roll = r.random()
+        if roll < 0.12:
+            return text + " Contact " + self.address() + " for details."
+        if roll < 0.20:
+            return text + " " + self.near_miss()
+        if roll < 0.23:
+            return text + " (" + self.address() + ")"
+        return text
+
+    def html_page(self, pool):
+        r = self.r
+        out = ['<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n',
+               "<title>%s</title>\n" % r.choice(pool)[:60],
+               "<style>\n@media (max-width: 600px) { .nav { display: none; } }\n"
+               "body { font: 14px/1.4 sans-serif; margin: 0 auto; max-width: 960px; }\n"
+               ".card { border: 1px solid #ddd; padding: 8px; }\n</style>\n"
+               '<script>window.dataLayer=window.dataLayer||[];function gtag(){dataLayer.push(arguments)}'
+               "gtag('js',new Date());</script>\n</head>\n<body>\n"
+               '<nav class="nav"><a href="/">Home</a> | <a href="/about">About</a> | '
+               '<a href="/contact">Contact</a></nav>\n']
+        for _ in range(r.randrange(4, 16)):
+            kind = r.random()
+            if kind < 0.7:
+                out.append("<p>%s</p>\n" % self.sprinkle(r.choice(pool)))
+            elif kind < 0.85:
+                rows = "".join("<tr><td>%s</td><td>%s</td><td>%d</td></tr>\n"
+                               % (r.choice(WORDS), r.choice(WORDS), r.randrange(1000))
+                               for _ in range(r.randrange(3, 10)))
+                out.append('<table class="data">\n%s</table>\n' % rows)
+            else:
+                person = self.address()
+                out.append('<div class="card"><b>%s %s</b><br><a href="mailto:%s">%s</a></div>\n'
+                           % (r.choice(FIRST).title(), r.choice(LAST).title(), person, person))
+        out.append('<footer>&copy; 2024 %s &middot; <a href="mailto:%s">%s</a> &middot; '
+                   '<img src="logo@2x.png" alt=""></footer>\n</body>\n</html>\n'
+                   % (self.domain(), self.address(), "Write to us"))
+        return "".join(out)
+
+    def mail_message(self, pool):
+        r = self.r
+        sender = self.address()
+        out = ["From: %s %s <%s>\r\n" % (r.choice(FIRST).title(), r.choice(LAST).title(), sender),
+               "To: %s\r\n" % self.address(),
+               "Subject: %s\r\n" % " ".join(r.choice(WORDS) for _ in range(5)),
+               "Date: Mon, %d Jun 2024 10:%02d:00 +0200\r\n" % (r.randrange(1, 29), r.randrange(60)),
+               "Message-ID: <%d.%d@%s>\r\n\r\n" % (r.randrange(10**9), r.randrange(10**6), self.domain())]
+        for _ in range(r.randrange(2, 8)):
+            out.append(self.sprinkle(r.choice(pool)) + "\r\n\r\n")
+        if r.random() < 0.5:
+            out.append("On %s, %s wrote:\r\n" % ("Friday", sender))
+            for line in r.choice(pool).split(". ")[:6]:
+                out.append("> " + line + "\r\n")
+        out.append("-- \r\n%s %s\r\n%s\r\n\r\n" % (r.choice(FIRST).title(), r.choice(LAST).title(),
+                                                    "Phone +49 30 %07d" % r.randrange(10**7)))
+        return "".join(out)
+
+    def notes(self, pool):
+        r = self.r
+        out = []
+        for _ in range(r.randrange(3, 12)):
+            if r.random() < 0.25:
+                out.append("2024-06-%02d 12:%02d:%02d INFO [worker-%d] %s\n"
+                           % (r.randrange(1, 29), r.randrange(60), r.randrange(60), r.randrange(8),
+                              r.choice(pool)[:120]))
+            else:
+                out.append(self.sprinkle(r.choice(pool)) + "\n\n")
+        return "".join(out)
+
+    # --- corpora --------------------------------------------------------------------------
+
+    def typical(self, path, size):
+        pool = [self.paragraph() for _ in range(6000)]
+        written = 0
+        with open(path, "w", encoding="ascii", newline="") as out:
+            while written < size:
+                kind = self.r.random()
+                if kind < 0.5:
+                    document = self.html_page(pool)
+                elif kind < 0.8:
+                    document = self.mail_message(pool)
+                else:
+                    document = self.notes(pool)
+                out.write(document)
+                written += len(document)
+
+    def dense(self, path, count):
+        r = self.r
+        distinct = [self.address() for _ in range(count // 5)]
+        def variant(text):
+            roll = r.random()
+            if roll < 0.7:
+                return text
+            if roll < 0.8:
+                return text.upper()
+            if roll < 0.9:
+                return text.title()
+            return "".join(c.upper() if r.random() < 0.5 else c for c in text)
+        written = 0
+        with open(path, "w", encoding="ascii", newline="") as out:
+            lines = []
+            while written < count:
+                per_line = r.randrange(1, 9)
+                items = []
+                for _ in range(per_line):
+                    # Skewed towards the front of the list: a few addresses recur very often.
+                    address = variant(distinct[int(len(distinct) * r.random() ** 2)])
+                    form = r.random()
+                    if form < 0.6:
+                        items.append(address)
+                    elif form < 0.8:
+                        items.append("<%s>" % address)
+                    elif form < 0.9:
+                        items.append('"%s" <%s>' % (r.choice(FIRST).title(), address))
+                    else:
+                        items.append(self.near_miss())
+                        continue
+                    written += 1
+                lines.append(r.choice([", ", "; ", " ", "\t"]).join(items))
+                if len(lines) >= 10000:
+                    out.write("\r\n".join(lines) + "\r\n")
+                    lines = []
+            out.write("\r\n".join(lines) + "\r\n")
+
+
+def build_big(typical, path, size):
+    with open(typical, "rb") as source:
+        data = source.read()
+    written = 0
+    with open(path, "wb") as out:
+        while written < size:
+            out.write(data)
+            written += len(data)
+
+
+def build_token(path):
+    r = random.Random(7)
+    pieces = ["a", "b", ".", "@", "-", "_", "Z", "9"]
+    with open(path, "w", encoding="ascii", newline="") as out:
+        out.write("".join(r.choice(pieces) for _ in range(200000)))
+
+
+def build_random(path, seed):
+    with open(path, "wb") as out:
+        out.write(random.Random(seed).randbytes(64 << 20))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus"))
+    parser.add_argument("--seed", type=int, default=20240607)
+    parser.add_argument("--typical-bytes", type=int, default=272_000_000)
+    parser.add_argument("--dense-addresses", type=int, default=3_000_000)
+    parser.add_argument("--big-bytes", type=int, default=1_050_000_000)
+    args = parser.parse_args()
+
+    os.makedirs(args.out, exist_ok=True)
+    jobs = [
+        ("typical.txt", lambda p: Maker(args.seed).typical(p, args.typical_bytes)),
+        ("dense.txt", lambda p: Maker(args.seed + 1).dense(p, args.dense_addresses)),
+        ("big-1g.txt", lambda p: build_big(os.path.join(args.out, "typical.txt"), p, args.big_bytes)),
+        ("token.txt", build_token),
+        ("random.bin", lambda p: build_random(p, args.seed)),
+    ]
+    for name, build in jobs:
+        path = os.path.join(args.out, name)
+        if os.path.exists(path + ".complete"):
+            continue
+        print("building", path, file=sys.stderr)
+        build(path + ".part")
+        os.replace(path + ".part", path)
+        open(path + ".complete", "w").close()
+
+
+if __name__ == "__main__":
+    main()
