@@ -4,6 +4,8 @@
 
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
+FUZZ_DIR  ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build run test test-asan bench fuzz screenshot clean
@@ -33,8 +35,23 @@ test-asan: deps
 bench: build
 	@bench/run.sh $(BUILD_DIR)
 
+# The engine's fuzzer (clang, libFuzzer), seeded from fuzz/corpus/. New inputs and crash files
+# stay in $(FUZZ_DIR); fuzz/ is only read.
+FUZZER = $(FUZZ_DIR)/fuzz/orlenta_engine_fuzzer
+fuzz: deps
+	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORLENTA_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_DIR) --target orlenta_engine_fuzzer -j $(JOBS)
+	@mkdir -p $(FUZZ_DIR)/new-inputs $(FUZZ_DIR)/artifacts
+	@$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=30 -dict=fuzz/engine.dict \
+		-artifact_prefix=$(FUZZ_DIR)/artifacts/ $(FUZZ_DIR)/new-inputs fuzz/corpus; \
+	status=$$?; \
+	echo "New inputs: $(FUZZ_DIR)/new-inputs. To keep those that add coverage:"; \
+	echo "  $(FUZZER) -merge=1 fuzz/corpus $(FUZZ_DIR)/new-inputs"; \
+	echo "Crash files, if any: $(FUZZ_DIR)/artifacts (see fuzz/README.md)"; \
+	exit $$status
+
 screenshot: build
 	@scripts/screenshot.sh $(BUILD_DIR) docs/screenshot.png
 
 clean:
-	@rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	@rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -1,0 +1,323 @@
+#include "engine_check.h"
+
+#include "chunk_reader.h"
+#include "chunk_scanner.h"
+#include "email_pattern.h"
+#include "extract_emails.h"
+#include "extraction_run.h"
+#include "in_memory_file.h"
+#include "recording_sink.h"
+#include "reference_extractor.h"
+#include "seen_emails.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace orlenta::fuzz {
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// The bytes in double quotes, readable in one line: printable ASCII as it is, the rest as
+// \xNN, cut after a hundred bytes.
+std::string Quoted(std::string_view bytes) {
+    constexpr std::size_t Shown = 100;
+    static const char hex[] = "0123456789ABCDEF";
+    std::string text = "\"";
+    for (unsigned char c : bytes.substr(0, Shown)) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            text += static_cast<char>(c);
+        } else {
+            text += "\\x";
+            text += hex[c >> 4];
+            text += hex[c & 0xF];
+        }
+    }
+    text += "\"";
+    if (bytes.size() > Shown) {
+        text += "...(" + std::to_string(bytes.size()) + " bytes)";
+    }
+    return text;
+}
+
+// Empty when the lists are equal; otherwise where `what` first differs from the reference.
+std::string CompareLists(const std::string& what, const Strings& expected, const Strings& got) {
+    const auto [e, g] = std::mismatch(expected.begin(), expected.end(), got.begin(), got.end());
+    if (e == expected.end() && g == got.end()) {
+        return {};
+    }
+    const std::size_t at = static_cast<std::size_t>(e - expected.begin());
+    return what + ": item " + std::to_string(at) + " is " +
+           (g == got.end() ? std::string("missing") : Quoted(*g)) + ", the reference has " +
+           (e == expected.end() ? std::string("nothing") : Quoted(*e)) + " (" +
+           std::to_string(got.size()) + " items, the reference " + std::to_string(expected.size()) +
+           ")";
+}
+
+std::string CompareCounts(const std::string& what, std::size_t expected, std::size_t got) {
+    if (expected == got) {
+        return {};
+    }
+    return what + ": " + std::to_string(got) + ", expected " + std::to_string(expected);
+}
+
+// Appends the found views to `into` as strings; they must point into `chunk`.
+std::string AppendViews(const std::string& what, std::string_view chunk,
+                        const std::vector<std::string_view>& found, Strings& into) {
+    for (std::string_view view : found) {
+        if (view.data() < chunk.data() || view.data() + view.size() > chunk.data() + chunk.size()) {
+            return what + ": " + Quoted(view) + " does not point into its chunk";
+        }
+        into.emplace_back(view);
+    }
+    return {};
+}
+
+// What the reference says about `bytes` read in chunks of `chunkSize`.
+struct Expected {
+    Strings chunks;
+    std::size_t candidates = 0;
+    Strings addresses;
+};
+
+Expected ReferenceFor(std::string_view bytes, std::size_t chunkSize) {
+    Expected expected;
+    expected.chunks = reference::CutIntoChunks(bytes, chunkSize);
+    for (const std::string& chunk : expected.chunks) {
+        expected.candidates += reference::CandidatesOf(reference::ReplacePunctuation(chunk)).size();
+    }
+    expected.addresses = reference::ExtractAll(bytes, chunkSize);
+    return expected;
+}
+
+// ExtractEmailsFromText and ScanChunkForEmails chunk by chunk, one SeenEmails each for all
+// chunks, with the candidate hook counted.
+std::string CheckChunkByChunk(const Expected& expected, const std::string& label) {
+    SeenEmails pipelineSeen;
+    SeenEmails scannerSeen;
+    Strings pipelineFound;
+    Strings scannerFound;
+    std::size_t pipelineHooks = 0;
+    std::size_t scannerHooks = 0;
+    std::vector<std::string_view> views;
+    for (const std::string& chunk : expected.chunks) {
+        std::string failure = AppendViews(
+            "ExtractEmailsFromText" + label, chunk,
+            ExtractEmailsFromText(chunk, pipelineSeen, [&] { ++pipelineHooks; }), pipelineFound);
+        if (!failure.empty()) {
+            return failure;
+        }
+        ScanChunkForEmails(chunk, scannerSeen, views, [&] { ++scannerHooks; });
+        failure = AppendViews("ScanChunkForEmails" + label, chunk, views, scannerFound);
+        if (!failure.empty()) {
+            return failure;
+        }
+    }
+    for (std::string failure :
+         {CompareLists("ExtractEmailsFromText" + label, expected.addresses, pipelineFound),
+          CompareLists("ScanChunkForEmails" + label, expected.addresses, scannerFound),
+          CompareCounts("ExtractEmailsFromText" + label + ", candidate hook calls",
+                        expected.candidates, pipelineHooks),
+          CompareCounts("ScanChunkForEmails" + label + ", candidate hook calls",
+                        expected.candidates, scannerHooks)}) {
+        if (!failure.empty()) {
+            return failure;
+        }
+    }
+    return {};
+}
+
+// Says yes to the first `allowed` candidates, then no.
+class StopAfter final : public CandidateGate {
+public:
+    explicit StopAfter(std::size_t allowed) : allowed_(allowed) {}
+    bool mayGoOn() override { return asked_++ < allowed_; }
+
+private:
+    std::size_t allowed_;
+    std::size_t asked_ = 0;
+};
+
+// A scan of `chunk` stopped before some candidate (`selector` picks which, the end
+// included) reports, and records as met, the addresses among the candidates before it; a
+// full scan afterwards with the same set gives the rest.
+std::string CheckStoppedScan(const std::string& chunk, std::size_t selector) {
+    const Strings candidates = reference::CandidatesOf(reference::ReplacePunctuation(chunk));
+    const std::size_t stopAt = selector % (candidates.size() + 1);
+    reference::Run run;
+    Strings expectedBefore;
+    Strings expectedAfter;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (reference::MatchesEmailPattern(candidates[i]) && run.Remember(candidates[i])) {
+            (i < stopAt ? expectedBefore : expectedAfter).push_back(candidates[i]);
+        }
+    }
+    const std::string what =
+        "ScanChunkForEmails stopped before candidate " + std::to_string(stopAt);
+    SeenEmails seen;
+    std::vector<std::string_view> views;
+    StopAfter gate(stopAt);
+    const bool finished = ScanChunkForEmails(chunk, seen, views, gate);
+    Strings before;
+    Strings after;
+    std::string failure = AppendViews(what, chunk, views, before);
+    if (failure.empty()) {
+        failure = CompareCounts(what + ", finished", stopAt >= candidates.size() ? 1 : 0,
+                                finished ? 1 : 0);
+    }
+    if (failure.empty()) {
+        failure = CompareLists(what, expectedBefore, before);
+    }
+    if (failure.empty()) {
+        ScanChunkForEmails(chunk, seen, views);
+        failure = AppendViews(what + ", then in full", chunk, views, after);
+    }
+    return failure.empty() ? CompareLists(what + ", then in full", expectedAfter, after) : failure;
+}
+
+// The run's report and its sink's record against what `files` runs over the same bytes must
+// give: the addresses once, every chunk, candidate and full chunk once per file.
+std::string CheckRun(const std::string& what, const RunResult& result, const RecordingSink& sink,
+                     const Expected& expected, std::size_t files) {
+    const std::size_t fullChunks = expected.chunks.empty() ? 0
+                                   : expected.chunks.back().size() == orlenta::ChunkSize
+                                       ? expected.chunks.size()
+                                       : expected.chunks.size() - 1;
+    for (std::string failure :
+         {sink.protocolError().empty() ? std::string() : what + ": " + sink.protocolError(),
+          CompareLists(what, expected.addresses, sink.addresses()),
+          CompareLists(what + ", skipped files", {}, sink.skipped()),
+          CompareCounts(what + ", files read", files, result.filesRead),
+          CompareCounts(what + ", addresses counted", expected.addresses.size(),
+                        result.addressesFound),
+          CompareCounts(what + ", stopped", 0, result.stopped ? 1 : 0),
+          CompareCounts(what + ", yields before a file", files,
+                        sink.yields(YieldPoint::BeforeFile)),
+          CompareCounts(what + ", yields before a full chunk", files * fullChunks,
+                        sink.yields(YieldPoint::BeforeFullChunk)),
+          CompareCounts(what + ", yields before a candidate", files * expected.candidates,
+                        sink.yields(YieldPoint::BeforeCandidate)),
+          CompareCounts(what + ", chunks scanned", files * expected.chunks.size(),
+                        sink.chunksScanned())}) {
+        if (!failure.empty()) {
+            return failure;
+        }
+    }
+    return {};
+}
+
+// The bytes as a file: read back by ReadFileChunks, run twice in one run (the second copy
+// adds nothing), and run once more as a stream.
+std::string CheckFileAndStream(std::string_view bytes, const Expected& expected) {
+    InMemoryFile file(bytes);
+    if (!file.ok()) {
+        return "could not make an in-memory file: " + file.error();
+    }
+    Strings chunks;
+    try {
+        chunks = ReadFileChunks(file.path());
+    } catch (const FileReadError& error) {
+        return std::string("ReadFileChunks: ") + error.what();
+    }
+    std::string failure = CompareLists("ReadFileChunks", expected.chunks, chunks);
+    if (!failure.empty()) {
+        return failure;
+    }
+
+    RecordingSink fileSink;
+    const RunResult fileResult = RunExtraction({file.path(), file.path()}, fileSink);
+    failure = CheckRun("RunExtraction over the file twice", fileResult, fileSink, expected, 2);
+    if (!failure.empty()) {
+        return failure;
+    }
+
+    RecordingSink streamSink;
+    const RunResult streamResult = RunExtractionFrom(
+        1, [&file](std::size_t) { return ChunkReader::FromStream(file.rewound(), "(memory)"); },
+        streamSink);
+    return CheckRun("RunExtractionFrom a stream", streamResult, streamSink, expected, 1);
+}
+
+// Both validators against the reference pattern on every token that holds an "@" (no other
+// token can match: the pattern asks for one). Unstripped tokens may hold punctuation; those
+// with "[" or "]" are left out, as the fast validator does not handle the bracketed forms.
+std::string CheckValidators(const Strings& tokens) {
+    for (const std::string& token : tokens) {
+        if (token.find('@') == std::string::npos ||
+            token.find_first_of("[]") != std::string::npos) {
+            continue;
+        }
+        const bool slow = IsValidEmail(token);
+        const bool fast = IsValidEmailFast(token);
+        const bool expected = reference::MatchesEmailPattern(token);
+        if (slow != expected || fast != expected) {
+            return "validators on " + Quoted(token) + ": IsValidEmail " +
+                   (slow ? "true" : "false") + ", IsValidEmailFast " + (fast ? "true" : "false") +
+                   ", the reference " + (expected ? "true" : "false");
+        }
+    }
+    return {};
+}
+
+// SeenEmails takes any bytes; it must answer as a std::set of the lower-cased tokens would.
+std::string CheckSeenSet(const Strings& tokens) {
+    SeenEmails seen;
+    reference::Run run;
+    for (const std::string& token : tokens) {
+        const bool expected = run.Remember(token);
+        if (seen.InsertLowerCased(token) != expected) {
+            return "SeenEmails on " + Quoted(token) + ": " +
+                   (expected ? "taken as met before" : "taken as new");
+        }
+    }
+    return CompareCounts("SeenEmails size", run.size(), seen.size());
+}
+
+std::string CheckTokens(std::string_view bytes) {
+    Strings tokens;
+    for (const std::string& chunk : reference::CutIntoChunks(bytes, orlenta::ChunkSize)) {
+        for (const std::string& text : {reference::ReplacePunctuation(chunk), chunk}) {
+            for (std::string& token : reference::SplitIntoTokens(text)) {
+                tokens.push_back(std::move(token));
+            }
+        }
+    }
+    std::string failure = CheckValidators(tokens);
+    return failure.empty() ? CheckSeenSet(tokens) : failure;
+}
+
+}  // namespace
+
+std::string FindEngineDisagreement(std::string_view input) {
+    const std::string_view bytes = input.substr(0, LongestCheckedInput);
+
+    std::string failure = CheckTokens(bytes);
+    if (!failure.empty()) {
+        return failure;
+    }
+
+    const Expected whole = ReferenceFor(bytes, orlenta::ChunkSize);
+    failure = CheckChunkByChunk(whole, "");
+    if (!failure.empty()) {
+        return failure;
+    }
+    failure = CheckFileAndStream(bytes, whole);
+    if (!failure.empty() || bytes.empty()) {
+        return failure;
+    }
+
+    // The second byte picks where a scan of the first chunk is stopped.
+    const std::size_t selector = bytes.size() > 1 ? static_cast<unsigned char>(bytes[1]) : 0;
+    failure = CheckStoppedScan(whole.chunks.front(), selector);
+    if (!failure.empty()) {
+        return failure;
+    }
+
+    // The same chunk logic with small chunks, so that short inputs cross chunk borders.
+    const std::size_t chunkSize = 1 + static_cast<unsigned char>(bytes[0]);
+    const Expected small = ReferenceFor(bytes.substr(1, LongestSmallChunkInput), chunkSize);
+    return CheckChunkByChunk(small, " (chunks of " + std::to_string(chunkSize) + " bytes)");
+}
+
+}  // namespace orlenta::fuzz
