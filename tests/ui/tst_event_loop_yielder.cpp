@@ -176,4 +176,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(EventLoopYielderTest)
-#include "event_loop_yielder_test.moc"
+#include "tst_event_loop_yielder.moc"

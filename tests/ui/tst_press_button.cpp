@@ -93,4 +93,4 @@ private slots:
 };
 
 QTEST_MAIN(PressButtonTest)
-#include "press_button_test.moc"
+#include "tst_press_button.moc"

@@ -71,4 +71,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TwipsTest)
-#include "twips_test.moc"
+#include "tst_twips.moc"

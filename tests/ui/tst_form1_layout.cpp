@@ -258,4 +258,4 @@ private slots:
 };
 
 QTEST_MAIN(Form1LayoutTest)
-#include "form1_layout_test.moc"
+#include "tst_form1_layout.moc"

@@ -89,4 +89,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(PlatformHelpersTest)
-#include "platform_helpers_test.moc"
+#include "tst_platform_helpers.moc"

@@ -126,4 +126,4 @@ private:
 };
 
 QTEST_MAIN(MousePointerTest)
-#include "mouse_pointer_test.moc"
+#include "tst_mouse_pointer.moc"

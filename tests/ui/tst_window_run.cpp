@@ -56,7 +56,7 @@ QByteArray Filler(int length) {
 
 }  // namespace
 
-class ExtractionRunTest final : public QObject {
+class WindowRunTest final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -379,5 +379,5 @@ private:
     std::optional<Form1> form_;
 };
 
-QTEST_MAIN(ExtractionRunTest)
-#include "extraction_run_test.moc"
+QTEST_MAIN(WindowRunTest)
+#include "tst_window_run.moc"

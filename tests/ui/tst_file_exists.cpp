@@ -91,4 +91,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(FileExistsTest)
-#include "file_exists_test.moc"
+#include "tst_file_exists.moc"

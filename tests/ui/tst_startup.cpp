@@ -180,4 +180,4 @@ private:
 };
 
 QTEST_MAIN(StartupTest)
-#include "startup_test.moc"
+#include "tst_startup.moc"
