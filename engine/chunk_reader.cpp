@@ -93,6 +93,9 @@ ChunkReader::ChunkReader(ChunkReader&& other) noexcept
       stream_(other.stream_),
       layout_(other.layout_),
       chunksRead_(other.chunksRead_),
+      buffer_(std::move(other.buffer_)),
+      handedOut_(other.handedOut_),
+      filled_(other.filled_),
       ahead_(std::move(other.ahead_)),
       error_(std::move(other.error_)) {}
 
@@ -109,23 +112,49 @@ bool ChunkReader::nextIsFull() const {
     return chunksRead_ < layout_.fullChunks;
 }
 
-bool ChunkReader::next(std::string& chunk) {
+bool ChunkReader::next(std::string_view& chunk) {
     if (!ok()) {
         return false;
     }
     return stream_ ? nextFromStream(chunk) : nextFromFile(chunk);
 }
 
-bool ChunkReader::nextFromFile(std::string& chunk) {
-    std::size_t want = ChunkSize;
+bool ChunkReader::next(std::string& chunk) {
+    std::string_view view;
+    if (!next(view)) {
+        return false;
+    }
+    chunk.assign(view);
+    return true;
+}
+
+bool ChunkReader::nextFromFile(std::string_view& chunk) {
+    std::size_t size = ChunkSize;
     if (chunksRead_ >= layout_.fullChunks) {
         if (chunksRead_ > layout_.fullChunks || layout_.lastChunkSize == 0) {
             return false;
         }
-        want = layout_.lastChunkSize;
+        size = layout_.lastChunkSize;
     }
-    chunk.resize(want);
-    const long got = ReadFully(fd_, chunk.data(), want);
+    if (handedOut_ == filled_ && !refill()) {
+        return false;
+    }
+    chunk = std::string_view(buffer_.data() + handedOut_, size);
+    handedOut_ += size;
+    ++chunksRead_;
+    return true;
+}
+
+bool ChunkReader::refill() {
+    // Whole chunks only, and the last shorter one once it is due, so chunk borders stay where
+    // they are in the file.
+    const std::uint64_t fullLeft = layout_.fullChunks - chunksRead_;
+    const std::size_t want =
+        fullLeft >= ChunksPerRead
+            ? ChunksPerRead * ChunkSize
+            : static_cast<std::size_t>(fullLeft) * ChunkSize + layout_.lastChunkSize;
+    buffer_.resize(ChunksPerRead * ChunkSize);
+    const long got = ReadFully(fd_, buffer_.data(), want);
     if (got < 0) {
         error_ = ErrnoText(errno);
         return false;
@@ -135,17 +164,19 @@ bool ChunkReader::nextFromFile(std::string& chunk) {
         error_ = "the file became shorter while it was read";
         return false;
     }
-    ++chunksRead_;
+    handedOut_ = 0;
+    filled_ = want;
     return true;
 }
 
-bool ChunkReader::nextFromStream(std::string& chunk) {
+bool ChunkReader::nextFromStream(std::string_view& chunk) {
     if (ahead_.empty()) {
         return false;
     }
-    chunk.swap(ahead_);
+    buffer_.swap(ahead_);
     ++chunksRead_;
     readAhead();
+    chunk = buffer_;
     return true;
 }
 

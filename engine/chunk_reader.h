@@ -5,6 +5,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orlenta {
@@ -49,14 +50,22 @@ public:
     // a yield; the shorter last chunk is not.
     bool nextIsFull() const;
 
-    // Reads the next chunk into `chunk` (replacing its content). False at the end or on a
-    // read error (then ok() turns false and error() tells why).
+    // Reads the next chunk; `chunk` then views the reader's own buffer and stays valid until
+    // the next call. False at the end or on a read error (then ok() turns false and error()
+    // tells why).
+    bool next(std::string_view& chunk);
+
+    // The same, copied into `chunk`.
     bool next(std::string& chunk);
 
 private:
+    // Files are read a few chunks at a time: fewer system calls, the same chunks.
+    static constexpr std::size_t ChunksPerRead = 4;
+
     ChunkReader() = default;
-    bool nextFromFile(std::string& chunk);
-    bool nextFromStream(std::string& chunk);
+    bool nextFromFile(std::string_view& chunk);
+    bool nextFromStream(std::string_view& chunk);
+    bool refill();
     void readAhead();
 
     std::string name_;
@@ -65,7 +74,10 @@ private:
     bool stream_ = false;
     ChunkLayout layout_;  // files: how the length at open is cut
     std::uint64_t chunksRead_ = 0;
-    std::string ahead_;  // streams: the next chunk, read ahead so its size is known
+    std::string buffer_;         // files: chunks read, not all handed out; streams: the current one
+    std::size_t handedOut_ = 0;  // files: bytes of buffer_ handed out
+    std::size_t filled_ = 0;     // files: bytes of buffer_ read
+    std::string ahead_;          // streams: the next chunk, read ahead so its size is known
     std::string error_;
 };
 

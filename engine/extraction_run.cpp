@@ -57,7 +57,7 @@ private:
 
     RunSink& sink_;
     SeenEmails seen_;
-    std::string chunk_;
+    std::string_view chunk_;
     std::vector<std::string_view> found_;
     RunResult result_;
 };

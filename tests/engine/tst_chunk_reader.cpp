@@ -26,6 +26,8 @@ private slots:
     void layoutOfLargeLengths_data();
     void layoutOfLargeLengths();
     void fileLargerThan2GiBIsReadToTheEnd();
+    void growingFileIsReadToItsLengthAtOpen();
+    void shrinkingFileIsReported();
     void streamIsReadInWholeChunks_data();
     void streamIsReadInWholeChunks();
     void unreadablePaths_data();
@@ -150,6 +152,41 @@ void ChunkReaderTest::fileLargerThan2GiBIsReadToTheEnd() {
     QCOMPARE(chunk.size(), std::size_t(length % 30000));
     QCOMPARE(chunk.substr(chunk.size() - 5), std::string("tail!"));
     qInfo("read %lld bytes in %lld ms", length, timer.elapsed());
+}
+
+void ChunkReaderTest::growingFileIsReadToItsLengthAtOpen() {
+    // Guards against a log that keeps growing keeping the reader going for ever.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("growing.log");
+    QVERIFY(WriteBytes(path, QByteArray(45000, 'g')));
+    ChunkReader reader(Local(path));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write(QByteArray(70000, 'h')) == 70000);
+    }
+    std::string chunk;
+    QVERIFY(reader.next(chunk));
+    QCOMPARE(chunk, std::string(30000, 'g'));
+    QVERIFY(reader.next(chunk));
+    QCOMPARE(chunk, std::string(15000, 'g'));
+    QVERIFY(!reader.next(chunk));
+    QVERIFY(reader.ok());
+}
+
+void ChunkReaderTest::shrinkingFileIsReported() {
+    // Guards against a file cut short while it is read passing for a shorter file.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shrinking.txt");
+    QVERIFY(WriteBytes(path, QByteArray(100000, 's')));
+    ChunkReader reader(Local(path));
+    QVERIFY(QFile::resize(path, 50000));
+    std::string chunk;
+    while (reader.next(chunk)) {
+    }
+    QVERIFY(!reader.ok());
+    QCOMPARE(QString::fromStdString(reader.error()),
+             QStringLiteral("the file became shorter while it was read"));
 }
 
 void ChunkReaderTest::streamIsReadInWholeChunks_data() {
