@@ -180,10 +180,10 @@ std::string CheckStoppedScan(const std::string& chunk, std::size_t selector) {
 // give: the addresses once, every chunk, candidate and full chunk once per file.
 std::string CheckRun(const std::string& what, const RunResult& result, const RecordingSink& sink,
                      const Expected& expected, std::size_t files) {
-    const std::size_t fullChunks = expected.chunks.empty() ? 0
-                                   : expected.chunks.back().size() == orlenta::ChunkSize
-                                       ? expected.chunks.size()
-                                       : expected.chunks.size() - 1;
+    std::size_t fullChunks = 0;
+    for (const std::string& chunk : expected.chunks) {
+        fullChunks += chunk.size() == orlenta::ChunkSize ? 1 : 0;
+    }
     for (std::string failure :
          {sink.protocolError().empty() ? std::string() : what + ": " + sink.protocolError(),
           CompareLists(what, expected.addresses, sink.addresses()),
@@ -198,6 +198,8 @@ std::string CheckRun(const std::string& what, const RunResult& result, const Rec
                         sink.yields(YieldPoint::BeforeFullChunk)),
           CompareCounts(what + ", yields before a candidate", files * expected.candidates,
                         sink.yields(YieldPoint::BeforeCandidate)),
+          CompareCounts(what + ", yields before an address", expected.addresses.size(),
+                        sink.yields(YieldPoint::BeforeAppend)),
           CompareCounts(what + ", chunks scanned", files * expected.chunks.size(),
                         sink.chunksScanned())}) {
         if (!failure.empty()) {
