@@ -41,6 +41,28 @@ std::string Quoted(std::string_view bytes) {
     return text;
 }
 
+std::string CompareCounts(const std::string& what, std::size_t expected, std::size_t got) {
+    if (expected == got) {
+        return {};
+    }
+    return what + ": " + std::to_string(got) + ", expected " + std::to_string(expected);
+}
+
+// Empty when the chunks are equal; otherwise the first chunk and byte that differ.
+std::string CompareChunks(const std::string& what, const Strings& expected, const Strings& got) {
+    for (std::size_t i = 0; i < expected.size() && i < got.size(); ++i) {
+        if (expected[i] != got[i]) {
+            const auto [e, g] =
+                std::mismatch(expected[i].begin(), expected[i].end(), got[i].begin(), got[i].end());
+            return what + ": chunk " + std::to_string(i) + " differs from byte " +
+                   std::to_string(e - expected[i].begin()) + " on (" +
+                   std::to_string(got[i].size()) + " bytes, the reference " +
+                   std::to_string(expected[i].size()) + ")";
+        }
+    }
+    return CompareCounts(what + ", chunks", expected.size(), got.size());
+}
+
 // Empty when the lists are equal; otherwise where `what` first differs from the reference.
 std::string CompareLists(const std::string& what, const Strings& expected, const Strings& got) {
     const auto [e, g] = std::mismatch(expected.begin(), expected.end(), got.begin(), got.end());
@@ -53,13 +75,6 @@ std::string CompareLists(const std::string& what, const Strings& expected, const
            (e == expected.end() ? std::string("nothing") : Quoted(*e)) + " (" +
            std::to_string(got.size()) + " items, the reference " + std::to_string(expected.size()) +
            ")";
-}
-
-std::string CompareCounts(const std::string& what, std::size_t expected, std::size_t got) {
-    if (expected == got) {
-        return {};
-    }
-    return what + ": " + std::to_string(got) + ", expected " + std::to_string(expected);
 }
 
 // Appends the found views to `into` as strings; they must point into `chunk`.
@@ -211,7 +226,8 @@ std::string CheckRun(const std::string& what, const RunResult& result, const Rec
 
 // The bytes as a file: read back by ReadFileChunks, run twice in one run (the second copy
 // adds nothing), and run once more as a stream.
-std::string CheckFileAndStream(std::string_view bytes, const Expected& expected) {
+std::string CheckFileAndStream(std::string_view bytes, const Expected& expected,
+                               const std::string& label) {
     InMemoryFile file(bytes);
     if (!file.ok()) {
         return "could not make an in-memory file: " + file.error();
@@ -220,16 +236,17 @@ std::string CheckFileAndStream(std::string_view bytes, const Expected& expected)
     try {
         chunks = ReadFileChunks(file.path());
     } catch (const FileReadError& error) {
-        return std::string("ReadFileChunks: ") + error.what();
+        return "ReadFileChunks" + label + ": " + error.what();
     }
-    std::string failure = CompareLists("ReadFileChunks", expected.chunks, chunks);
+    std::string failure = CompareChunks("ReadFileChunks" + label, expected.chunks, chunks);
     if (!failure.empty()) {
         return failure;
     }
 
     RecordingSink fileSink;
     const RunResult fileResult = RunExtraction({file.path(), file.path()}, fileSink);
-    failure = CheckRun("RunExtraction over the file twice", fileResult, fileSink, expected, 2);
+    failure =
+        CheckRun("RunExtraction over the file twice" + label, fileResult, fileSink, expected, 2);
     if (!failure.empty()) {
         return failure;
     }
@@ -238,7 +255,18 @@ std::string CheckFileAndStream(std::string_view bytes, const Expected& expected)
     const RunResult streamResult = RunExtractionFrom(
         1, [&file](std::size_t) { return ChunkReader::FromStream(file.rewound(), "(memory)"); },
         streamSink);
-    return CheckRun("RunExtractionFrom a stream", streamResult, streamSink, expected, 1);
+    return CheckRun("RunExtractionFrom a stream" + label, streamResult, streamSink, expected, 1);
+}
+
+// `length` bytes with no separator, no punctuation and no "@", different from place to
+// place (a period of 251 bytes), so a chunk read from the wrong place shows.
+std::string Filler(std::size_t length) {
+    static const std::string_view letters = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string filler(length, ' ');
+    for (std::size_t i = 0; i < length; ++i) {
+        filler[i] = letters[(i % 251) % letters.size()];
+    }
+    return filler;
 }
 
 // Both validators against the reference pattern on every token that holds an "@" (no other
@@ -304,9 +332,22 @@ std::string FindEngineDisagreement(std::string_view input) {
     if (!failure.empty()) {
         return failure;
     }
-    failure = CheckFileAndStream(bytes, whole);
+    failure = CheckFileAndStream(bytes, whole, "");
     if (!failure.empty() || bytes.empty()) {
         return failure;
+    }
+
+    // The third byte puts up to 254 KiB of filler before the bytes, so that files run over
+    // several of the reader's reads and their borders.
+    const std::size_t fillerLength =
+        bytes.size() > 2 ? (static_cast<unsigned char>(bytes[2]) & 0x7F) * std::size_t(2048) : 0;
+    if (fillerLength > 0) {
+        const std::string longer = Filler(fillerLength) + std::string(bytes);
+        failure = CheckFileAndStream(longer, ReferenceFor(longer, orlenta::ChunkSize),
+                                     " (behind " + std::to_string(fillerLength) + " filler bytes)");
+        if (!failure.empty()) {
+            return failure;
+        }
     }
 
     // The second byte picks where a scan of the first chunk is stopped.
