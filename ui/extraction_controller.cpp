@@ -103,13 +103,21 @@ void ExtractionController::extract() {
 }
 
 QString SkippedFilesMessage(const std::vector<SkippedFile>& skipped) {
-    QString text = QStringLiteral("These files could not be read:");
-    const int listed = std::min<int>(static_cast<int>(skipped.size()), MaxListedSkippedFiles);
+    return ListedProblemsMessage(QStringLiteral("These files could not be read:"),
+                                 static_cast<int>(skipped.size()), [&skipped](int i) {
+                                     return FromFileSystem(skipped[i].path) + QStringLiteral(": ") +
+                                            QString::fromLocal8Bit(skipped[i].reason.c_str());
+                                 });
+}
+
+QString ListedProblemsMessage(const QString& heading, int count,
+                              const std::function<QString(int)>& lineAt) {
+    QString text = heading;
+    const int listed = std::min(count, MaxListedSkippedFiles);
     for (int i = 0; i < listed; ++i) {
-        text += QLatin1Char('\n') + FromFileSystem(skipped[i].path) + QStringLiteral(": ") +
-                QString::fromLocal8Bit(skipped[i].reason.c_str());
+        text += QLatin1Char('\n') + lineAt(i);
     }
-    const int more = static_cast<int>(skipped.size()) - listed;
+    const int more = count - listed;
     if (more > 0) {
         text += QStringLiteral("\n... and %1 more.").arg(more);
     }

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,5 +84,11 @@ inline const QString AddingEmailsText = QStringLiteral("Adding Emails to List");
 // a long list is cut after MaxListedSkippedFiles lines and says how many more there were.
 inline constexpr int MaxListedSkippedFiles = 20;
 QString SkippedFilesMessage(const std::vector<SkippedFile>& skipped);
+
+// The same shape for any list of problems: `heading`, then lineAt(0) .. lineAt(count - 1) one
+// per line, cut after MaxListedSkippedFiles lines with "... and N more." (the folder scan names
+// the folders it could not read this way).
+QString ListedProblemsMessage(const QString& heading, int count,
+                              const std::function<QString(int)>& lineAt);
 
 }  // namespace orlenta

@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "press_button.h"
 #include "results_model.h"
+#include "source_commands.h"
 #include "source_list_model.h"
 #include "startup.h"
 #include "transparent_icon.h"
@@ -40,6 +41,7 @@ Form1::Form1(Platform& platform, QWidget* parent)
     extraction_ = new ExtractionController(
         *sourceList_, *results_, {this, statusLine_, &windowPointer_}, platform_, yielder_, this);
     wire();
+    sourceCommands_ = new SourceCommands(*this);
 
     RunLoadSteps({*this, windowPointer_, *sourceView_, *resultsView_}, platform_);
     focusHolder_->setFocus();

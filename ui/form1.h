@@ -18,6 +18,7 @@ class ExtractionController;
 class Platform;
 class PressButton;
 class ResultsModel;
+class SourceCommands;
 class SourceListModel;
 
 // The main window: lays out the controls of the layout table (form1_layout.h), runs the load
@@ -66,6 +67,10 @@ public:
     bool removeSource(int row);
     bool clearSources();
 
+    // Check1, Check5, the double-click removal and the file drops of the source list; its
+    // setAcceptsFileDrops(false) stops the list taking dropped files.
+    SourceCommands& sourceCommands() const { return *sourceCommands_; }
+
 signals:
     void extractionRunningChanged(bool running);
 
@@ -89,6 +94,7 @@ private:
     std::optional<PointerSetting> sourceListPointer_;  // made with the list
     EventLoopYielder yielder_;
     ExtractionController* extraction_ = nullptr;
+    SourceCommands* sourceCommands_ = nullptr;
 };
 
 }  // namespace orlenta

@@ -1,0 +1,465 @@
+// Filling and pruning the source list from the window as a user does: "Add File(s)" with the
+// Open dialog, "Clear List", the double-click removal and files dropped on the list.
+#include "add_files_command.h"
+#include "form1.h"
+#include "press_button.h"
+#include "results_model.h"
+#include "scripted_platform.h"
+#include "source_commands.h"
+#include "source_list_drop.h"
+#include "source_list_model.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <QUrl>
+
+#include <optional>
+
+using namespace orlenta;
+using Call = ScriptedPlatform::Call;
+
+namespace {
+
+const QChar Nul(QChar::Null);
+
+// The dialog's answers and the expected entries are written with "/"; the platform's own
+// separator is put in.
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+QStringList Native(const QStringList& paths) {
+    QStringList native;
+    for (const QString& path : paths) {
+        native.append(Native(path));
+    }
+    return native;
+}
+
+QStringList Entries(const Form1& form) {
+    QStringList entries;
+    for (int i = 0; i < form.sourceList().count(); ++i) {
+        entries.append(form.sourceList().pathAt(i));
+    }
+    return entries;
+}
+
+// What happened to one drag from entering the list to the drop.
+struct DragOutcome {
+    bool enterAccepted = false;
+    bool moveAccepted = false;
+    bool dropAccepted = false;
+    Qt::DropAction enterAction = Qt::IgnoreAction;
+    Qt::DropAction dropAction = Qt::IgnoreAction;
+};
+
+// Sends the events a drag from another program brings to the list's viewport: enter, move,
+// then the drop.
+DragOutcome DragAndDrop(QTreeView& view, const QMimeData& data,
+                        Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction) {
+    QWidget* viewport = view.viewport();
+    const QPoint point = viewport->rect().center();
+    DragOutcome outcome;
+
+    QDragEnterEvent enter(point, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    outcome.enterAccepted = enter.isAccepted();
+    outcome.enterAction = enter.dropAction();
+
+    QDragMoveEvent move(point + QPoint(1, 1), offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    outcome.moveAccepted = move.isAccepted();
+
+    QDropEvent drop(QPointF(point), offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    outcome.dropAccepted = drop.isAccepted();
+    outcome.dropAction = drop.dropAction();
+    return outcome;
+}
+
+// A double-click as the list gets it from a person: press, release, then the second press
+// arriving as the double-click, and its release. (QTest::mouseDClick sends the double-click
+// event alone.)
+void DoubleClick(QWidget* widget, Qt::MouseButton button, QPoint point) {
+    QTest::mousePress(widget, button, Qt::NoModifier, point);
+    QTest::mouseRelease(widget, button, Qt::NoModifier, point);
+    QTest::mouseDClick(widget, button, Qt::NoModifier, point);
+    QTest::mouseRelease(widget, button, Qt::NoModifier, point);
+}
+
+QList<QUrl> LocalUrls(const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls.append(QUrl::fromLocalFile(path));
+    }
+    return urls;
+}
+
+}  // namespace
+
+class SourceCommandsTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir_.emplace();
+        QVERIFY(dir_->isValid());
+        platform_.emplace();
+        platform_->folder = dir_->path();
+        form_.emplace(*platform_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&*form_));
+    }
+    void cleanup() {
+        form_.reset();
+        platform_.reset();
+        dir_.reset();
+    }
+
+    // ---- Add File(s) ------------------------------------------------------------------------
+
+    void addFilesAppendsTheChoice_data() {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("entries");
+
+        QTest::newRow("one file") << "/data/mail one.txt" << QStringList{"/data/mail one.txt"};
+        QTest::newRow("three files in a folder")
+            << QString("/data" + QString(Nul) + "a.txt" + Nul + "b.txt" + Nul + "c.txt")
+            << QStringList{"/data/a.txt", "/data/b.txt", "/data/c.txt"};
+        QTest::newRow("dialog order kept")
+            << QString("/data" + QString(Nul) + "c.txt" + Nul + "a.txt" + Nul + "b.txt")
+            << QStringList{"/data/c.txt", "/data/a.txt", "/data/b.txt"};
+        QTest::newRow("two files in the root")
+            << QString("/" + QString(Nul) + "a.txt" + Nul + "b.txt")
+            << QStringList{"/a.txt", "/b.txt"};
+    }
+
+    void addFilesAppendsTheChoice() {
+        QFETCH(QString, answer);
+        QFETCH(QStringList, entries);
+        form_->sourceList().append(QStringLiteral("already there"));
+        form_->results().append("kept@example.com");
+        platform_->openAnswers << Native(answer);
+
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+
+        QCOMPARE(Entries(*form_), QStringList{"already there"} + Native(entries));
+        QCOMPARE(form_->check(1)->value(), 0);
+        QCOMPARE(form_->results().count(), 1);
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+    }
+
+    void openDialogIsSetUpAnewForEachPress() {
+        platform_->openAnswers << Native(QStringLiteral("/data/a.txt"));
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+
+        const auto dialogs = platform_->callsOf(Call::OpenDialog);
+        QCOMPARE(dialogs.size(), std::size_t(2));
+        for (const ScriptedPlatform::Record& dialog : dialogs) {
+            QCOMPARE(dialog.owner, &*form_);
+            QCOMPARE(dialog.dialog.fileName, QString());  // not the name chosen before
+            QCOMPARE(dialog.dialog.flags, std::uint32_t(0x00280201));
+            QCOMPARE(dialog.dialog.title,
+                     QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
+            QCOMPARE(dialog.dialog.filter, QStringLiteral("All Files (*.*)|*.*|"));
+        }
+        QVERIFY(platform_->callsOf(Call::SaveDialog).empty());
+    }
+
+    void cancelledDialogAddsNothing() {
+        form_->sourceList().append(QStringLiteral("/data/a.txt"));
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);  // no answer queued: cancelled
+        QCOMPARE(platform_->callsOf(Call::OpenDialog).size(), std::size_t(1));
+        QCOMPARE(Entries(*form_), QStringList{"/data/a.txt"});
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(form_->check(1)->value(), 0);
+    }
+
+    void fileAddedTwiceIsListedTwice() {
+        const QString path = Native(QStringLiteral("/data/mail one.txt"));
+        platform_->openAnswers << path << path;
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+        QCOMPARE(Entries(*form_), (QStringList{path, path}));
+    }
+
+    // Guards against a selection cut at a fixed buffer size (30000 characters in the dialog's
+    // first home): every chosen name arrives.
+    void longSelectionArrivesWhole() {
+        QString answer = Native(QStringLiteral("/data/a folder with a fairly long name"));
+        QStringList expected;
+        for (int i = 0; i < 2000; ++i) {
+            const QString name = QStringLiteral("message number %1 of the archive.txt").arg(i);
+            answer += Nul + name;
+            expected.append(Native(QStringLiteral("/data/a folder with a fairly long name/")) +
+                            name);
+        }
+        QVERIFY(answer.size() > 60000);
+        platform_->openAnswers << answer;
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+        QCOMPARE(Entries(*form_), expected);
+    }
+
+    // ---- Clear List ---------------------------------------------------------------------------
+
+    void clearListEmptiesOnlyTheSourceList_data() {
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("empty list") << QStringList{};
+        QTest::newRow("three entries") << QStringList{"/a.txt", "/b.txt", "/a.txt"};
+    }
+
+    void clearListEmptiesOnlyTheSourceList() {
+        QFETCH(QStringList, entries);
+        form_->sourceList().append(entries);
+        form_->results().append("kept@example.com");
+
+        QTest::mouseClick(form_->check(3), Qt::LeftButton);
+
+        QCOMPARE(form_->sourceList().count(), 0);
+        QCOMPARE(form_->results().count(), 1);
+        QCOMPARE(form_->check(3)->value(), 0);
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+    }
+
+    // ---- Double-click -------------------------------------------------------------------------
+
+    void doubleClickRemovesTheEntryClicked() {
+        const QStringList five{"/one.txt", "/two.txt", "/three.txt", "/four.txt", "/five.txt"};
+        form_->sourceList().append(five);
+
+        doubleClickRow(2);
+
+        QCOMPARE(Entries(*form_), (QStringList{"/one.txt", "/two.txt", "/four.txt", "/five.txt"}));
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+    }
+
+    void doubleClickWithoutSelectionDoesNothing() {
+        form_->sourceList().append(QStringList{"/one.txt", "/two.txt"});
+        QCOMPARE(SelectedRow(), -1);
+        // Below the last entry: nothing there to select.
+        QWidget* viewport = form_->sourceView()->viewport();
+        DoubleClick(viewport, Qt::LeftButton, QPoint(10, viewport->height() - 3));
+        QCOMPARE(Entries(*form_), (QStringList{"/one.txt", "/two.txt"}));
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+    }
+
+    // Guards against removing the entry under the pointer instead of the selected one.
+    void doubleClickActsOnTheSelection() {
+        form_->sourceList().append(QStringList{"/one.txt", "/two.txt", "/three.txt"});
+        QTreeView* view = form_->sourceView();
+        view->selectionModel()->select(form_->sourceList().index(0),
+                                       QItemSelectionModel::ClearAndSelect);
+        // The double-click event alone, without the first click that would select the entry
+        // under the pointer.
+        const QPoint onThird = view->visualRect(form_->sourceList().index(2)).center();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, onThird);
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, onThird);
+        QCOMPARE(Entries(*form_), (QStringList{"/two.txt", "/three.txt"}));
+    }
+
+    void rightDoubleClickRemovesNothing() {
+        form_->sourceList().append(QStringList{"/one.txt", "/two.txt"});
+        const QPoint onFirst =
+            form_->sourceView()->visualRect(form_->sourceList().index(0)).center();
+        DoubleClick(form_->sourceView()->viewport(), Qt::RightButton, onFirst);
+        QCOMPARE(form_->sourceList().count(), 2);
+    }
+
+    // Guards against entries vanishing under an extraction run, which reads them by position.
+    void doubleClickDuringARunRemovesNothing() {
+        const QString a = writeFile("a.txt", "first@example.com\r\n");
+        const QString b = writeFile("b.txt", "second@example.com\r\n");
+        form_->sourceList().append(QStringList{a, b});
+        bool tried = false;
+        platform_->onProcessEvents = [&] {
+            if (!tried) {
+                tried = true;
+                doubleClickRow(1);
+                QCOMPARE(form_->sourceList().count(), 2);
+            }
+        };
+        form_->check(2)->click();
+        QVERIFY(tried);
+        QCOMPARE(Entries(*form_), (QStringList{a, b}));
+        QCOMPARE(form_->results().count(), 2);
+
+        doubleClickRow(1);  // after the run it works again
+        QCOMPARE(Entries(*form_), QStringList{a});
+    }
+
+    // ---- Dropping files -----------------------------------------------------------------------
+
+    void droppedFilesAndFolderAreAppended() {
+        const QString a = writeFile("a.txt", "");
+        const QString b = writeFile("b.html", "");
+        const QString folder = dir_->filePath(QStringLiteral("a folder"));
+        QVERIFY(QDir().mkpath(folder));
+        form_->sourceList().append(QStringLiteral("/before.txt"));
+        QVERIFY(form_->sourceView()->viewport()->acceptDrops());
+        QMimeData data;
+        data.setUrls(LocalUrls({b, folder, a}));
+
+        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data, Qt::CopyAction);
+
+        QVERIFY(outcome.enterAccepted);
+        QVERIFY(outcome.moveAccepted);
+        QVERIFY(outcome.dropAccepted);
+        QCOMPARE(outcome.enterAction, Qt::CopyAction);
+        QCOMPARE(outcome.dropAction, Qt::CopyAction);
+        QCOMPARE(Entries(*form_),
+                 (QStringList{"/before.txt", Native(b), Native(folder), Native(a)}));
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+    }
+
+    // Guards against dropped paths being filtered: no check for existence, kind or duplicates.
+    void droppedPathsAreNotChecked() {
+        const QString missing = dir_->filePath(QStringLiteral("not there.csv"));
+        QMimeData data;
+        data.setUrls(LocalUrls({missing, missing}));
+        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data);
+        QVERIFY(outcome.dropAccepted);
+        QCOMPARE(Entries(*form_), (QStringList{Native(missing), Native(missing)}));
+    }
+
+    void dropKeepsTheProposedAction() {
+        QMimeData data;
+        data.setUrls(LocalUrls({dir_->filePath(QStringLiteral("x.txt"))}));
+        QDragEnterEvent enter(QPoint(5, 5), Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        const Qt::DropAction proposed = enter.proposedAction();
+        QApplication::sendEvent(form_->sourceView()->viewport(), &enter);
+        // The drag goes elsewhere, as a real one ends: Qt keeps the list as the drag's target
+        // until then.
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(form_->sourceView()->viewport(), &leave);
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.dropAction(), proposed);
+    }
+
+    void otherDataIsRefused_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<QUrl>>("urls");
+
+        QTest::newRow("selected text") << "some text from an editor" << QList<QUrl>{};
+        QTest::newRow("text that looks like a path") << "/etc/hosts" << QList<QUrl>{};
+        QTest::newRow("web link") << "" << QList<QUrl>{QUrl("https://example.org/page.html")};
+        QTest::newRow("files with a web link")
+            << "" << QList<QUrl>{QUrl::fromLocalFile("/data/a.txt"), QUrl("ftp://example.org/x")};
+        QTest::newRow("empty list of links") << "" << QList<QUrl>{};
+    }
+
+    void otherDataIsRefused() {
+        QFETCH(QString, text);
+        QFETCH(QList<QUrl>, urls);
+        QMimeData data;
+        if (!text.isEmpty()) {
+            data.setText(text);
+        }
+        if (!urls.isEmpty() || text.isEmpty()) {
+            data.setUrls(urls);
+        }
+
+        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data);
+
+        QVERIFY(!outcome.enterAccepted);  // the pointer shows that it cannot be dropped
+        QVERIFY(!outcome.moveAccepted);
+        QVERIFY(!outcome.dropAccepted);
+        QCOMPARE(form_->sourceList().count(), 0);
+    }
+
+    void dragLeavingChangesNothing() {
+        QMimeData data;
+        data.setUrls(LocalUrls({QStringLiteral("/data/a.txt")}));
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form_->sourceView()->viewport(), &enter);
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(form_->sourceView()->viewport(), &leave);
+        QCOMPARE(form_->sourceList().count(), 0);
+    }
+
+    void dropsRefusedOnceSwitchedOffButButtonsStillAdd() {
+        SourceCommands& commands = form_->sourceCommands();
+        QVERIFY(commands.acceptsFileDrops());
+        commands.setAcceptsFileDrops(false);
+        QVERIFY(!commands.acceptsFileDrops());
+        QVERIFY(!form_->sourceView()->viewport()->acceptDrops());
+        QMimeData data;
+        data.setUrls(LocalUrls({dir_->filePath(QStringLiteral("a.txt"))}));
+
+        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data);
+
+        QVERIFY(!outcome.enterAccepted);
+        QVERIFY(!outcome.dropAccepted);
+        QCOMPARE(form_->sourceList().count(), 0);
+
+        platform_->openAnswers << Native(QStringLiteral("/data/b.txt"));
+        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+        QCOMPARE(Entries(*form_), QStringList{Native(QStringLiteral("/data/b.txt"))});
+    }
+
+    // Guards against a run that reads entries dropped in the middle of it: its count is taken
+    // at the start; the dropped file waits for the next run.
+    void dropDuringARunAppendsForTheNextRun() {
+        const QString a = writeFile("a.txt", "first@example.com\r\n");
+        const QString late = writeFile("late.txt", "late@example.com\r\n");
+        form_->sourceList().append(a);
+        QMimeData data;
+        data.setUrls(LocalUrls({late}));
+        bool dropped = false;
+        platform_->onProcessEvents = [&] {
+            if (!dropped) {
+                dropped = true;
+                QVERIFY(DragAndDrop(*form_->sourceView(), data).dropAccepted);
+            }
+        };
+        form_->check(2)->click();
+        QVERIFY(dropped);
+        QCOMPARE(Entries(*form_), (QStringList{a, late}));
+        QCOMPARE(form_->results().count(), 1);
+    }
+
+    void droppedPathsUseNativeSeparators() {
+        QMimeData data;
+        data.setUrls({QUrl(QStringLiteral("file:///data/sub/a%20b.txt"))});
+        QCOMPARE(SourceListDropTarget::DroppedPaths(&data),
+                 QStringList{Native(QStringLiteral("/data/sub/a b.txt"))});
+    }
+
+private:
+    int SelectedRow() const {
+        const QModelIndexList rows = form_->sourceView()->selectionModel()->selectedRows();
+        return rows.isEmpty() ? -1 : rows.first().row();
+    }
+
+    void doubleClickRow(int row) {
+        const QPoint point =
+            form_->sourceView()->visualRect(form_->sourceList().index(row)).center();
+        DoubleClick(form_->sourceView()->viewport(), Qt::LeftButton, point);
+    }
+
+    QString writeFile(const QString& name, const QByteArray& content) {
+        const QString path = dir_->filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+            qFatal("cannot write the fixture %s", qPrintable(name));
+        }
+        return path;
+    }
+
+    std::optional<QTemporaryDir> dir_;
+    std::optional<ScriptedPlatform> platform_;
+    std::optional<Form1> form_;
+};
+
+QTEST_MAIN(SourceCommandsTest)
+#include "tst_source_commands.moc"

@@ -1,0 +1,126 @@
+#include "folder_scan_command.h"
+
+#include "event_loop_yielder.h"
+#include "extraction_controller.h"
+#include "mouse_pointer.h"
+#include "platform.h"
+#include "source_list_model.h"
+
+namespace orlenta {
+
+namespace {
+
+// The hourglass for the life of the scan, however the scan ends. A scan started from inside
+// another long operation (a press during an extraction run) leaves that one's hourglass up.
+class BusyPointer final {
+public:
+    explicit BusyPointer(PointerSetting& pointer)
+        : pointer_(pointer), outerBusy_(pointer.value() == MousePointer::Hourglass) {
+        pointer_.set(MousePointer::Hourglass);
+    }
+    ~BusyPointer() { pointer_.set(outerBusy_ ? MousePointer::Hourglass : MousePointer::Default); }
+    Q_DISABLE_COPY_MOVE(BusyPointer)
+
+private:
+    PointerSetting& pointer_;
+    const bool outerBusy_;
+};
+
+// Sets a flag for the life of the scan, so that a second press finds it set.
+class ScanningFlag final {
+public:
+    explicit ScanningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~ScanningFlag() { flag_ = false; }
+    Q_DISABLE_COPY_MOVE(ScanningFlag)
+
+private:
+    bool& flag_;
+};
+
+}  // namespace
+
+FolderScanCommand::FolderScanCommand(SourceListModel& sources, WindowParts window,
+                                     FolderPicker& picker, MessageBoxes& messages,
+                                     EventLoopYielder& yielder, QObject* parent)
+    : QObject(parent),
+      sources_(sources),
+      window_(window),
+      picker_(picker),
+      messages_(messages),
+      yielder_(yielder) {}
+
+void FolderScanCommand::run() {
+    if (scanning_) {
+        return;
+    }
+    const ScanningFlag scanning(scanning_);
+    const QString folder = picker_.pickFolder(window_.owner, QString::fromLatin1(FolderPrompt));
+    if (folder.isEmpty()) {
+        return;
+    }
+    const BusyPointer busy(*window_.pointer);
+    scan(folder);
+    // Named while the hourglass is still up, as the extraction run does; nothing is shown
+    // after the window has closed.
+    if (!lastScan_.unreadable.isEmpty() && !yielder_.stopRequested()) {
+        TellUser(messages_, window_.owner, UnreadableFoldersMessage(lastScan_.unreadable));
+    }
+}
+
+void FolderScanCommand::scan(const QString& folder) {
+    // Paths found between two turns of the event loop go into the list together, just before
+    // the turn: the list looks as if they had gone in one by one (nothing can look at it in
+    // between), and the view lays itself out once per turn instead of once per folder.
+    QStringList pending;
+    const std::function<void()> publish = [this, &pending] {
+        sources_.append(pending);
+        pending.clear();
+    };
+
+    FolderScanHooks hooks;
+    hooks.append = [&pending](const QStringList& paths) { pending += paths; };
+    hooks.ask = [this, &publish](const QString& name) {
+        publish();  // the user sees the list as it stands when asked
+        return ask(name);
+    };
+    hooks.yield = [this, &publish](ScanYieldPoint point) {
+        // A name is enumerated thousands of times a second; a folder is opened far less often.
+        return point == ScanYieldPoint::NameEnumerated ? yielder_.yieldFrequent(publish)
+                                                       : yielder_.yield(publish);
+    };
+
+    lastScan_ = {};
+    lastScan_ = ScanFolder(folder, hooks);
+    publish();
+}
+
+LoadAnswer FolderScanCommand::ask(const QString& name) {
+    if (yielder_.stopRequested()) {
+        return LoadAnswer::Cancel;
+    }
+    const MessageAnswer answer = AskYesNoCancel(messages_, window_.owner, LoadQuestionText(name));
+    // The window may have closed while the question was up: the scan ends there.
+    if (yielder_.stopRequested()) {
+        return LoadAnswer::Cancel;
+    }
+    switch (answer) {
+        case MessageAnswer::Yes:
+            return LoadAnswer::Yes;
+        case MessageAnswer::No:
+            return LoadAnswer::No;
+        case MessageAnswer::Cancel:
+        case MessageAnswer::Ok:
+            break;
+    }
+    return LoadAnswer::Cancel;
+}
+
+QString UnreadableFoldersMessage(const QList<UnreadableFolder>& folders) {
+    return ListedProblemsMessage(QStringLiteral("These folders could not be read:"),
+                                 static_cast<int>(folders.size()), [&folders](int i) {
+                                     return folders.at(i).path + QStringLiteral(": ") +
+                                            folders.at(i).reason;
+                                 });
+}
+
+}  // namespace orlenta

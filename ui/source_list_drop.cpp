@@ -1,0 +1,80 @@
+#include "source_list_drop.h"
+
+#include "source_list_model.h"
+
+#include <QAbstractItemView>
+#include <QDir>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+
+namespace orlenta {
+
+SourceListDropTarget::SourceListDropTarget(QAbstractItemView& view, SourceListModel& sources,
+                                           QObject* parent)
+    : QObject(parent), view_(view), sources_(sources) {
+    view_.viewport()->installEventFilter(this);
+    setAcceptsFileDrops(true);
+}
+
+void SourceListDropTarget::setAcceptsFileDrops(bool accepts) {
+    accepts_ = accepts;
+    // Drags are only offered to widgets that accept drops: switched off, the list is not even
+    // asked, and the pointer shows no-drop over it.
+    view_.viewport()->setAcceptDrops(accepts);
+}
+
+QStringList SourceListDropTarget::DroppedPaths(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) {
+        return {};
+    }
+    const QList<QUrl> urls = data->urls();
+    QStringList paths;
+    paths.reserve(urls.size());
+    for (const QUrl& url : urls) {
+        // One web link among files makes it something other than a list of files.
+        if (!url.isLocalFile()) {
+            return {};
+        }
+        paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+    }
+    return paths;
+}
+
+bool SourceListDropTarget::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != view_.viewport()) {
+        return false;
+    }
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            // The enter event derives from the move event.
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (accepts_ && !DroppedPaths(drag->mimeData()).isEmpty()) {
+                drag->acceptProposedAction();
+            } else {
+                drag->ignore();
+            }
+            return true;
+        }
+        case QEvent::DragLeave:
+            event->accept();
+            return true;
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QStringList paths = accepts_ ? DroppedPaths(drop->mimeData()) : QStringList();
+            if (paths.isEmpty()) {
+                drop->ignore();
+                return true;
+            }
+            drop->acceptProposedAction();
+            sources_.append(paths);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace orlenta
