@@ -1,0 +1,452 @@
+// "Add All File(s) In Folder" pressed in the window: the folder browser, the question, the
+// hourglass, the order of the entries, and what closing the window or a second press does.
+#include "extraction_controller.h"
+#include "folder_scan_command.h"
+#include "form1.h"
+#include "press_button.h"
+#include "results_model.h"
+#include "scan_rules.h"
+#include "scripted_platform.h"
+#include "source_commands.h"
+#include "source_list_model.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <optional>
+
+using namespace orlenta;
+using Call = ScriptedPlatform::Call;
+
+namespace {
+
+// Creates `relative` files (and their folders) under `root`; names ending in "/" are folders.
+bool Build(const QString& root, const QStringList& relative) {
+    for (const QString& path : relative) {
+        const QString full = root + QLatin1Char('/') + path;
+        if (path.endsWith(QLatin1Char('/'))) {
+            if (!QDir().mkpath(full)) {
+                return false;
+            }
+            continue;
+        }
+        QFile file(full);
+        if (!QDir().mkpath(QFileInfo(full).path()) || !file.open(QIODevice::WriteOnly)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+MessageAnswer Answer(const QString& text) {
+    if (text == QLatin1String("Yes")) {
+        return MessageAnswer::Yes;
+    }
+    return text == QLatin1String("No") ? MessageAnswer::No : MessageAnswer::Cancel;
+}
+
+// How the window looked at one moment of the scan.
+struct Moment {
+    MousePointer pointer = MousePointer::Default;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+    int entries = 0;
+};
+
+}  // namespace
+
+class FolderScanCommandTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir_.emplace();
+        QVERIFY(dir_->isValid());
+        root_ = dir_->path() + QStringLiteral("/chosen");
+        platform_.emplace();
+        platform_->folder = dir_->path();
+        form_.emplace(*platform_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&*form_));
+    }
+    void cleanup() {
+        form_.reset();
+        platform_.reset();
+        dir_.reset();
+    }
+
+    void exampleFolder_data() {
+        QTest::addColumn<QStringList>("answers");  // for d.TXT, then e.csv
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<QStringList>("entries");
+
+        QTest::newRow("No, No") << QStringList{"No", "No"} << QStringList{"d.TXT", "e.csv"}
+                                << QStringList{"a.txt", "b.html", "c.htm"};
+        QTest::newRow("Yes, No") << QStringList{"Yes", "No"} << QStringList{"d.TXT", "e.csv"}
+                                 << QStringList{"a.txt", "b.html", "c.htm", "d.TXT"};
+        QTest::newRow("No, Yes") << QStringList{"No", "Yes"} << QStringList{"d.TXT", "e.csv"}
+                                 << QStringList{"a.txt", "b.html", "c.htm", "e.csv"};
+        QTest::newRow("Yes, Yes") << QStringList{"Yes", "Yes"} << QStringList{"d.TXT", "e.csv"}
+                                  << QStringList{"a.txt", "b.html", "c.htm", "d.TXT", "e.csv"};
+        QTest::newRow("Cancel first") << QStringList{"Cancel"} << QStringList{"d.TXT"}
+                                      << QStringList{"a.txt", "b.html", "c.htm"};
+        QTest::newRow("Yes, Cancel")
+            << QStringList{"Yes", "Cancel"} << QStringList{"d.TXT", "e.csv"}
+            << QStringList{"a.txt", "b.html", "c.htm", "d.TXT"};
+    }
+
+    void exampleFolder() {
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, asked);
+        QFETCH(QStringList, entries);
+        QVERIFY(Build(root_, {"a.txt", "b.html", "c.htm", "d.TXT", "e.csv", "~tmp.txt"}));
+        form_->results().append("kept@example.com");
+        platform_->folderAnswers << root_;
+        for (const QString& answer : answers) {
+            platform_->messageAnswers << Answer(answer);
+        }
+        std::vector<Moment> atQuestion;
+        std::vector<Moment> atYield;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call == Call::Message) {
+                atQuestion.push_back(now());
+            }
+        };
+        platform_->onProcessEvents = [&] { atYield.push_back(now()); };
+
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+
+        QCOMPARE(Entries(), Paths(entries));
+        // The browser: once, owned by the window, with the prompt.
+        const auto pickers = platform_->callsOf(Call::FolderPicker);
+        QCOMPARE(pickers.size(), std::size_t(1));
+        QCOMPARE(pickers[0].text, QStringLiteral("Please select folder to add:"));
+        QCOMPARE(pickers[0].owner, &*form_);
+        // The questions: one per name of another kind, in order; ~tmp.txt is never asked about.
+        const auto questions = platform_->callsOf(Call::Message);
+        QCOMPARE(questions.size(), std::size_t(asked.size()));
+        for (std::size_t i = 0; i < questions.size(); ++i) {
+            const MessageBoxSettings& box = questions[i].message;
+            QCOMPARE(box.text,
+                     asked[int(i)] + QStringLiteral(" is not a .htm .html or .txt file. Do you "
+                                                    "want to load it into the list of files to "
+                                                    "extract from?"));
+            QCOMPARE(box.caption, QStringLiteral("Orlenta"));
+            QVERIFY(box.buttons == MessageButtons::YesNoCancel);
+            QCOMPARE(questions[i].owner, &*form_);
+        }
+        // The hourglass while the scan runs, the question up included, and the list as it
+        // stands when asked.
+        QVERIFY(!atYield.empty());
+        for (const Moment& moment : atYield) {
+            QCOMPARE(moment.pointer, MousePointer::Hourglass);
+            QCOMPARE(moment.cursor, Qt::WaitCursor);
+        }
+        QCOMPARE(int(atQuestion.size()), asked.size());
+        QCOMPARE(atQuestion[0].pointer, MousePointer::Hourglass);
+        QCOMPARE(atQuestion[0].cursor, Qt::WaitCursor);
+        QCOMPARE(atQuestion[0].entries, 3);
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(form_->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(form_->check(5)->value(), 0);
+        QCOMPARE(form_->results().count(), 1);
+        QVERIFY(!form_->sourceCommands().isScanning());
+        QCOMPARE(form_->sourceCommands().folderScan().lastScan().appended, entries.size());
+    }
+
+    void escapeOrCloseBoxIsCancel() {
+        QVERIFY(Build(root_, {"a.csv", "b.csv", "c.txt"}));
+        platform_->folderAnswers << root_;  // no answer queued: the box is closed
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QCOMPARE(platform_->callsOf(Call::Message).size(), std::size_t(1));
+        QCOMPARE(form_->sourceList().count(), 0);
+        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Cancelled);
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+    }
+
+    // Guards against the hourglass (or any pointer change) when the browser is cancelled.
+    void cancelledBrowserChangesNothing() {
+        QVERIFY(Build(root_, {"a.txt"}));
+        form_->sourceList().append(QStringLiteral("/kept.txt"));
+        form_->windowPointer().set(MousePointer::Custom);  // as left by the hover over a button
+        std::optional<MousePointer> atBrowser;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call == Call::FolderPicker) {
+                atBrowser = form_->windowPointer().value();
+            }
+        };
+
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+
+        QCOMPARE(atBrowser, std::optional<MousePointer>(MousePointer::Custom));
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
+        QCOMPARE(Entries(), QStringList{"/kept.txt"});
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(platform_->processEventsCount, 0);
+        QCOMPARE(form_->check(5)->value(), 0);
+    }
+
+    void secondPressDuringAScanDoesNothing() {
+        QVERIFY(Build(root_, {"a.txt", "b.csv", "c.txt"}));
+        platform_->folderAnswers << root_ << root_;
+        platform_->messageAnswers << MessageAnswer::Yes;
+        bool pressed = false;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call == Call::Message && !pressed) {
+                pressed = true;
+                QTest::mouseClick(form_->check(5), Qt::LeftButton);
+                QCOMPARE(form_->check(5)->value(), 0);
+            }
+        };
+
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+
+        QVERIFY(pressed);
+        QCOMPARE(platform_->callsOf(Call::FolderPicker).size(), std::size_t(1));
+        QCOMPARE(platform_->callsOf(Call::Message).size(), std::size_t(1));
+        QCOMPARE(Entries(), Paths({"a.txt", "b.csv", "c.txt"}));
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+
+        // Once the scan is over the button works again.
+        platform_->onCall = nullptr;
+        platform_->messageAnswers << MessageAnswer::No;
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QCOMPARE(platform_->callsOf(Call::FolderPicker).size(), std::size_t(2));
+        QCOMPARE(Entries(), Paths({"a.txt", "b.csv", "c.txt", "a.txt", "c.txt"}));
+    }
+
+    void vanishedFolderIsNamedInOneMessage() {
+        QVERIFY(Build(root_, {"a.txt", "gone/b.txt", "kept/c.txt"}));
+        platform_->folderAnswers << root_;
+        bool removed = false;
+        platform_->onProcessEvents = [&] {
+            if (!removed) {  // after the walk has opened the chosen folder
+                removed = QDir(root_ + QStringLiteral("/gone")).removeRecursively();
+            }
+        };
+        std::optional<Moment> atMessage;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call == Call::Message) {
+                atMessage = now();
+            }
+        };
+
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+
+        QVERIFY(removed);
+        QCOMPARE(Entries(), Paths({"a.txt", "kept/c.txt"}));
+        const auto messages = platform_->callsOf(Call::Message);
+        QCOMPARE(messages.size(), std::size_t(1));
+        const MessageBoxSettings& box = messages[0].message;
+        QCOMPARE(box.text, QStringLiteral("These folders could not be read:\n") + root_ +
+                               QStringLiteral("/gone: No such file or directory"));
+        QCOMPARE(box.caption, QStringLiteral("Orlenta"));
+        QVERIFY(box.buttons == MessageButtons::Ok);
+        QCOMPARE(messages[0].owner, &*form_);
+        QVERIFY(atMessage.has_value());
+        QCOMPARE(atMessage->pointer, MousePointer::Hourglass);
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+    }
+
+    void missingChosenFolderIsNamed() {
+        platform_->folderAnswers << root_;  // never made
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        const auto messages = platform_->callsOf(Call::Message);
+        QCOMPARE(messages.size(), std::size_t(1));
+        QVERIFY2(messages[0].message.text.endsWith(root_ + QStringLiteral(": ") +
+                                                   QStringLiteral("No such file or directory")),
+                 qPrintable(messages[0].message.text));
+        QCOMPARE(form_->sourceList().count(), 0);
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+    }
+
+    void longListOfUnreadableFoldersIsCut() {
+        QList<UnreadableFolder> folders;
+        for (int i = 0; i < MaxListedSkippedFiles + 3; ++i) {
+            folders.append(
+                {QStringLiteral("/data/f%1").arg(i), QStringLiteral("Permission denied")});
+        }
+        const QStringList lines = UnreadableFoldersMessage(folders).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 1 + MaxListedSkippedFiles + 1);
+        QCOMPARE(lines[0], QStringLiteral("These folders could not be read:"));
+        QCOMPARE(lines[1], QStringLiteral("/data/f0: Permission denied"));
+        QCOMPARE(lines.last(), QStringLiteral("... and 3 more."));
+    }
+
+    // Guards against a scan that goes on, or asks again, after its window has closed.
+    void closingWhileAQuestionIsUpEndsTheScan() {
+        QVERIFY(Build(root_, {"a.txt", "b.csv", "c.txt", "d.csv", "sub/e.txt"}));
+        platform_->folderAnswers << root_;
+        platform_->messageAnswers << MessageAnswer::Yes << MessageAnswer::Yes;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call == Call::Message) {
+                QVERIFY(form_->close());
+            }
+        };
+
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+
+        // The Yes given after the close counts as Cancel: b.csv is not added, nothing after it.
+        QCOMPARE(Entries(), Paths({"a.txt"}));
+        QCOMPARE(platform_->callsOf(Call::Message).size(), std::size_t(1));
+        QVERIFY(!form_->isVisible());
+        QVERIFY(!form_->sourceCommands().isScanning());
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+    }
+
+    void closingWhileWalkingStopsAtOnce() {
+        QVERIFY(Build(root_, {"a.txt", "one/b.txt", "one/deep/c.txt", "two/d.txt"}));
+        platform_->folderAnswers << root_;
+        int yieldsAfterClose = -1;
+        platform_->onProcessEvents = [&] {
+            if (yieldsAfterClose >= 0) {
+                ++yieldsAfterClose;
+            } else {
+                yieldsAfterClose = 0;
+                QVERIFY(form_->close());
+            }
+        };
+
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+
+        QCOMPARE(yieldsAfterClose, 0);
+        QCOMPARE(form_->sourceList().count(), 0);
+        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+    }
+
+    // Guards against a scan that keeps the program alive (or crashes it) after its window
+    // closed.
+    void closingDuringAScanEndsTheProgram() {
+        QStringList tree;
+        for (int i = 0; i < 20; ++i) {
+            tree << QStringLiteral("sub%1/f.txt").arg(i);
+        }
+        QVERIFY(Build(root_, tree));
+        platform_->folderAnswers << root_;
+        int turns = 0;
+        platform_->onProcessEvents = [&] {
+            if (++turns == 5 && form_->isVisible()) {
+                form_->close();
+            }
+        };
+        QTimer::singleShot(0, &*form_, [this] { form_->check(5)->click(); });
+        bool timedOut = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&timedOut] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(20000);
+
+        const int status = QCoreApplication::exec();
+
+        QVERIFY(!timedOut);
+        QCOMPARE(status, 0);
+        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
+        QCOMPARE(form_->sourceList().count(), 0);
+    }
+
+    void filesGoInLevelOrder() {
+        QVERIFY(Build(root_, {"top.txt", "one/b.txt", "two/c.txt", "one/deep/d.txt",
+                              "two/deep/e.txt", "one/deep/deeper/f.txt"}));
+        platform_->folderAnswers << root_;
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QCOMPARE(Entries(), Paths({"top.txt", "one/b.txt", "two/c.txt", "one/deep/d.txt",
+                                   "two/deep/e.txt", "one/deep/deeper/f.txt"}));
+    }
+
+    void hiddenFilesListedHiddenFoldersSkipped() {
+        QVERIFY(
+            Build(root_, {".hidden.txt", ".directory", "a.txt", ".secret/b.txt", "open/.c.htm"}));
+        platform_->folderAnswers << root_;
+        platform_->messageAnswers << MessageAnswer::Yes;  // .directory, like desktop.ini
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        const auto questions = platform_->callsOf(Call::Message);
+        QCOMPARE(questions.size(), std::size_t(1));
+        QCOMPARE(questions[0].message.text, LoadQuestionText(QStringLiteral(".directory")));
+        QCOMPARE(Entries(), Paths({".directory", ".hidden.txt", "a.txt", "open/.c.htm"}));
+    }
+
+    void linkLoopEnds() {
+        QVERIFY(Build(root_, {"a.txt", "sub/b.txt"}));
+        QVERIFY(QFile::link(QStringLiteral(".."), root_ + QStringLiteral("/sub/up")));
+        QVERIFY(QFile::link(root_, root_ + QStringLiteral("/sub/again")));
+        platform_->folderAnswers << root_;
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QCOMPARE(Entries(), Paths({"a.txt", "sub/b.txt"}));
+        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Completed);
+        QVERIFY(platform_->callsOf(Call::Message).empty());
+    }
+
+    void sameFolderTwiceListsItsFilesTwice() {
+        QVERIFY(Build(root_, {"a.txt"}));
+        platform_->folderAnswers << root_ << root_;
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QCOMPARE(Entries(), Paths({"a.txt", "a.txt"}));
+    }
+
+    // Guards against a scan pressed during an extraction run taking down the run's hourglass
+    // while the run goes on.
+    void scanDuringARunLeavesTheRunsHourglass() {
+        QVERIFY(Build(root_, {"x.txt"}));
+        const QString source = dir_->path() + QStringLiteral("/source.txt");
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("ann@example.com\r\n");
+        file.close();
+        form_->sourceList().append(source);
+        platform_->folderAnswers << root_;
+        std::optional<MousePointer> afterScan;
+        platform_->onProcessEvents = [&] {
+            if (!afterScan && form_->isExtracting() && !form_->sourceCommands().isScanning()) {
+                form_->check(5)->click();
+                afterScan = form_->windowPointer().value();
+            }
+        };
+
+        form_->check(2)->click();
+
+        QCOMPARE(afterScan, std::optional<MousePointer>(MousePointer::Hourglass));
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(Entries(), (QStringList{source} + Paths({"x.txt"})));
+        QCOMPARE(form_->results().count(), 1);
+    }
+
+private:
+    Moment now() const {
+        return {form_->windowPointer().value(), form_->cursor().shape(),
+                form_->sourceList().count()};
+    }
+
+    QStringList Entries() const {
+        QStringList entries;
+        for (int i = 0; i < form_->sourceList().count(); ++i) {
+            entries.append(form_->sourceList().pathAt(i));
+        }
+        return entries;
+    }
+
+    // The full paths of files under the chosen folder.
+    QStringList Paths(const QStringList& relative) const {
+        QStringList paths;
+        for (const QString& path : relative) {
+            paths.append(QDir::toNativeSeparators(root_ + QLatin1Char('/') + path));
+        }
+        return paths;
+    }
+
+    std::optional<QTemporaryDir> dir_;
+    QString root_;
+    std::optional<ScriptedPlatform> platform_;
+    std::optional<Form1> form_;
+};
+
+QTEST_MAIN(FolderScanCommandTest)
+#include "tst_source_commands_folder_scan.moc"
