@@ -5,7 +5,9 @@
 #include "form1_layout.h"
 #include "platform.h"
 #include "press_button.h"
+#include "results_commands.h"
 #include "results_model.h"
+#include "save_commands.h"
 #include "source_commands.h"
 #include "source_list_model.h"
 #include "startup.h"
@@ -102,6 +104,13 @@ void Form1::wire() {
     connect(check(3), &PressButton::activated, this, &Form1::clearSources);
     connect(extraction_, &ExtractionController::runningChanged, this,
             &Form1::extractionRunningChanged);
+
+    // The results list and the two saves.
+    connect(resultsView_, &QAbstractItemView::doubleClicked, this,
+            [this] { RemoveSelectedResult(*resultsView_, *results_); });
+    connect(check(7), &PressButton::activated, results_, &ResultsModel::clear);
+    connect(check(6), &PressButton::activated, this, [this] { SaveResultsAsList(*this); });
+    connect(check(4), &PressButton::activated, this, [this] { SaveAsCommaDelimited(*this); });
 }
 
 PressButton* Form1::check(int number) const {
