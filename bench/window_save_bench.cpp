@@ -1,0 +1,127 @@
+// How long the two saves take inside the real window (offscreen) for 1,000,000 addresses, from
+// the press to the end of the save, over an existing file (so the overwrite question is asked
+// and answered Yes). The bar is 1 s each. For "Save As Comma Delimited", which yields before
+// every address, the turns of the event loop it made and the longest stall between two turns
+// are shown as well.
+//
+//   orlenta_window_save_bench [FOLDER]
+//
+// Writes into FOLDER, or into a temporary folder that is removed afterwards.
+
+#include "event_loop_yielder.h"
+#include "form1.h"
+#include "press_button.h"
+#include "qt_platform.h"
+#include "results_model.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Millis = std::chrono::duration<double, std::milli>;
+
+constexpr int Count = 1000000;
+constexpr int Rounds = 5;
+constexpr double LimitMs = 1000;
+
+// The real platform, but the Save dialog answers with a fixed path, every question is answered
+// Yes, messages go to standard error and the start never opens the browser.
+class BenchPlatform final : public orlenta::QtPlatform {
+public:
+    QString showSaveDialog(QWidget*, const orlenta::FileDialogSettings&) override {
+        return savePath;
+    }
+    orlenta::MessageAnswer showMessage(QWidget*, const orlenta::MessageBoxSettings& box) override {
+        if (box.buttons == orlenta::MessageButtons::Ok) {
+            std::fprintf(stderr, "message: %s\n", qPrintable(box.text));
+            ++notices;
+            return orlenta::MessageAnswer::Ok;
+        }
+        return orlenta::MessageAnswer::Yes;
+    }
+    int drawFrom1To100() override { return 1; }
+    void openUrl(const QString&) override {}
+
+    QString savePath;
+    int notices = 0;
+};
+
+// Addresses of realistic, varied length (13 to 40 characters), as in the writer's benchmark.
+void Fill(orlenta::ResultsModel& model) {
+    const char* const Domains[] = {"example.com", "mail.example.org", "x.net",
+                                   "department.university.example.edu"};
+    orlenta::Addresses addresses;
+    addresses.reserve(Count);
+    for (int i = 0; i < Count; ++i) {
+        addresses.push_back("person." + std::to_string(i) + "@" + Domains[i % 4]);
+    }
+    model.append(std::move(addresses));
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    QTemporaryDir temporary;
+    const QString folder =
+        argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath() : temporary.path();
+    QDir().mkpath(folder);
+
+    BenchPlatform platform;
+    orlenta::Form1 window(platform);
+    window.show();
+    QApplication::processEvents();
+    Fill(window.results());
+    QApplication::processEvents();
+
+    bool ok = true;
+    std::printf("%d addresses in the window, %d rounds each (median)\n", Count, Rounds);
+    for (const int check : {6, 4}) {
+        const bool list = check == 6;
+        platform.savePath =
+            folder + (list ? QStringLiteral("/list.txt") : QStringLiteral("/comma.txt"));
+        std::vector<double> times;
+        std::uint64_t turns = 0;
+        double stall = 0;
+        for (int round = 0; round < Rounds; ++round) {
+            window.yielder().resetMeasurement();
+            QElapsedTimer timer;
+            timer.start();
+            window.check(check)->click();
+            times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+            turns = std::max(turns, window.yielder().processCount());
+            stall = std::max(stall, Millis(window.yielder().longestStall()).count());
+        }
+        const double median = Median(times);
+        const qint64 size = QFileInfo(platform.savePath).size();
+        ok = ok && median < LimitMs && size > 0;
+        std::printf("%-16s %7.1f ms (best %7.1f ms), %lld bytes (limit %.0f ms) %s\n",
+                    list ? "list" : "comma-delimited", median,
+                    *std::min_element(times.begin(), times.end()), static_cast<long long>(size),
+                    LimitMs, median < LimitMs ? "ok" : "OVER");
+        if (!list) {
+            std::printf("%16s up to %llu event-loop turns a save, longest stall %.1f ms\n", "",
+                        static_cast<unsigned long long>(turns), stall);
+        }
+    }
+    return ok && platform.notices == 0 ? 0 : 1;
+}
