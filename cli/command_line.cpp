@@ -47,6 +47,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             optionsEnded = true;
         } else if (argument == "--comma") {
             line.format = ResultFormat::CommaDelimited;
+        } else if (argument == "--all") {
+            line.folderFiles = FolderFiles::All;
         } else if (argument == "-o" || argument == "--output") {
             if (i + 1 == arguments.size()) {
                 parsed.error = "-o needs a file name";
@@ -68,7 +70,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [-o FILE] PATH...";
+    return "usage: orlenta-extract [--comma] [--all] [-o FILE] PATH...";
 }
 
 std::string HelpText() {
@@ -79,15 +81,21 @@ std::string HelpText() {
            "text, drops duplicates compared without regard to case (the first spelling is\n"
            "kept) and writes the distinct addresses, each followed by CR LF.\n"
            "\n"
+           "A folder stands for its files and those of its subfolders at any depth, folder by\n"
+           "folder, each in name order; hidden folders and names beginning with \"~\" are\n"
+           "passed over, and only names containing .htm, .html or .txt are read unless --all\n"
+           "is given.\n"
+           "\n"
            "  --comma      write all addresses on one line, joined by commas, then CR LF\n"
+           "  --all        read every file of a folder, whatever its name\n"
            "  -o FILE      write to FILE instead of standard output; FILE is replaced only\n"
            "               once the output is complete\n"
            "  -            read standard input (as one more file)\n"
            "  --help       show this text\n"
            "  --version    show the version\n"
            "\n"
-           "Paths that cannot be read are named on standard error and the others are still\n"
-           "read; the exit status is then 1. Usage errors exit with 2.\n";
+           "Paths and folders that cannot be read are named on standard error and the others\n"
+           "are still read; the exit status is then 1. Usage errors exit with 2.\n";
 }
 
 }  // namespace orlenta

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "input_list.h"
 #include "result_writers.h"
 
 #include <optional>
@@ -8,7 +9,7 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [-o FILE] PATH...` was asked to do.
+// What `orlenta-extract [--comma] [--all] [-o FILE] PATH...` was asked to do.
 struct CommandLine {
     enum class Action { Extract, ShowHelp, ShowVersion };
 
@@ -16,6 +17,7 @@ struct CommandLine {
     ResultFormat format = ResultFormat::List;
     std::optional<std::string> outputPath;  // -o FILE; standard output when absent
     std::vector<std::string> inputs;        // in the order given; "-" is standard input
+    FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
 };
 
 // A parsed command line, or the reason it is not one (then `error` is not empty).
@@ -29,7 +31,7 @@ struct ParsedCommandLine {
 // "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [-o FILE] PATH..."
+// "usage: orlenta-extract [--comma] [--all] [-o FILE] PATH..."
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

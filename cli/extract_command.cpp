@@ -45,7 +45,11 @@ bool WriteToStandardOutput(const Addresses& addresses, ResultFormat format) {
 }  // namespace
 
 int RunExtractCommand(const CommandLine& commandLine) {
-    const std::vector<Input> inputs = ExpandInputs(commandLine.inputs);
+    const InputList expanded = ExpandInputs(commandLine.inputs, commandLine.folderFiles);
+    for (const UnreadableInput& folder : expanded.unreadable) {
+        Complain(folder.path, folder.reason);
+    }
+    const std::vector<Input>& inputs = expanded.inputs;
     CollectingSink sink;
     const RunResult result = RunExtractionFrom(
         inputs.size(),
@@ -68,7 +72,8 @@ int RunExtractCommand(const CommandLine& commandLine) {
     } else {
         written = WriteToStandardOutput(sink.addresses, commandLine.format);
     }
-    return result.skipped.empty() && written ? ExitOk : ExitSomeFailed;
+    return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk
+                                                                            : ExitSomeFailed;
 }
 
 }  // namespace orlenta

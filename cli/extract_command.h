@@ -12,8 +12,9 @@ enum ExitStatus : int {
 };
 
 // Runs the extraction the command line asks for: reads the sources in order (standard input
-// for "-"), names each unreadable one on standard error as "orlenta-extract: PATH: REASON",
-// and writes the addresses to standard output or, all or nothing, to the -o file.
+// for "-", the files of a folder for a folder), names each unreadable one on standard error as
+// "orlenta-extract: PATH: REASON" (folders that could not be walked first), and writes the
+// addresses to standard output or, all or nothing, to the -o file.
 int RunExtractCommand(const CommandLine& commandLine);
 
 }  // namespace orlenta

@@ -15,10 +15,29 @@ struct Input {
     bool operator==(const Input& other) const { return kind == other.kind && path == other.path; }
 };
 
-// The sources named on the command line, in the order they are read. Each argument stands
-// for itself for now: a folder is passed on as a path, and the reader reports it as not a
-// file. This is the one place to change when arguments come to stand for several files.
-std::vector<Input> ExpandInputs(const std::vector<std::string>& arguments);
+// Which files of a folder argument are read: by default those whose names contain ".htm",
+// ".html" or ".txt" (the kinds "Add All File(s) In Folder" adds without asking); with --all
+// every file. Names beginning with "~" never are.
+enum class FolderFiles { ExpectedKinds, All };
+
+// A folder met while expanding the arguments that could not be read, with the reason.
+struct UnreadableInput {
+    std::string path;
+    std::string reason;
+};
+
+struct InputList {
+    std::vector<Input> inputs;  // in the order they are read
+    std::vector<UnreadableInput> unreadable;
+};
+
+// The sources named on the command line, in the order they are read. A folder stands for its
+// files and those of all its subfolders, walked as "Add All File(s) In Folder" walks it (level
+// by level, each folder in name order, hidden folders skipped, "~" names passed over), its
+// files joined to the folder as given ("mail/" and "mail" both give "mail/a.txt"). Any other
+// argument stands for itself: a missing path is passed on, and the reader reports it.
+InputList ExpandInputs(const std::vector<std::string>& arguments,
+                       FolderFiles folderFiles = FolderFiles::ExpectedKinds);
 
 // How messages name standard input.
 inline constexpr const char* StandardInputName = "(standard input)";

@@ -2,7 +2,10 @@
 #include "command_line.h"
 #include "input_list.h"
 
+#include <QDir>
+#include <QFile>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace orlenta;
@@ -15,6 +18,28 @@ std::vector<std::string> Arguments(const QStringList& list) {
         arguments.push_back(argument.toStdString());
     }
     return arguments;
+}
+
+// The paths an expansion gives, "-" for standard input, relative to `root`.
+QStringList Expanded(const InputList& list, const QString& root) {
+    QStringList paths;
+    for (const Input& input : list.inputs) {
+        const QString path = QFile::decodeName(QByteArray::fromStdString(input.path));
+        paths.append(input.kind == Input::Kind::StandardInput
+                         ? QStringLiteral("-")
+                         : (path.startsWith(root) ? path.mid(root.size()) : path));
+    }
+    return paths;
+}
+
+bool Build(const QString& root, const QStringList& relative) {
+    for (const QString& path : relative) {
+        QFile file(root + QLatin1Char('/') + path);
+        if (!QDir().mkpath(QFileInfo(file).path()) || !file.open(QIODevice::WriteOnly)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 QStringList Inputs(const CommandLine& line) {
@@ -38,6 +63,11 @@ private slots:
     void helpAndVersionWin_data();
     void helpAndVersionWin();
     void dashIsStandardInput();
+    void allOption_data();
+    void allOption();
+    void foldersStandForTheirFiles_data();
+    void foldersStandForTheirFiles();
+    void foldersAmongOtherArguments();
     void usageAndHelpTexts();
 };
 
@@ -125,21 +155,93 @@ void CommandLineTest::helpAndVersionWin() {
 }
 
 void CommandLineTest::dashIsStandardInput() {
-    const std::vector<Input> inputs = ExpandInputs({"a.txt", "-", "./-", "folder", "-"});
+    const std::vector<Input> inputs =
+        ExpandInputs({"a.txt", "-", "./-", "no-such-folder", "-"}).inputs;
     const std::vector<Input> expected = {{Input::Kind::Path, "a.txt"},
                                          {Input::Kind::StandardInput, {}},
                                          {Input::Kind::Path, "./-"},
-                                         {Input::Kind::Path, "folder"},
+                                         {Input::Kind::Path, "no-such-folder"},
                                          {Input::Kind::StandardInput, {}}};
     QVERIFY(inputs == expected);
 }
 
+void CommandLineTest::allOption_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("all");
+    QTest::addColumn<QStringList>("inputs");
+
+    QTest::newRow("without") << QStringList{"folder"} << false << QStringList{"folder"};
+    QTest::newRow("before") << QStringList{"--all", "folder"} << true << QStringList{"folder"};
+    QTest::newRow("after") << QStringList{"folder", "--all"} << true << QStringList{"folder"};
+    QTest::newRow("after double dash it is a name")
+        << QStringList{"--", "--all"} << false << QStringList{"--all"};
+}
+
+void CommandLineTest::allOption() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, all);
+    QFETCH(QStringList, inputs);
+    const ParsedCommandLine parsed = ParseCommandLine(Arguments(arguments));
+    QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+    QCOMPARE(parsed.commandLine.folderFiles == FolderFiles::All, all);
+    QCOMPARE(Inputs(parsed.commandLine), inputs);
+}
+
+void CommandLineTest::foldersStandForTheirFiles_data() {
+    QTest::addColumn<bool>("all");
+    QTest::addColumn<QString>("argument");  // under the temporary folder
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList expectedKinds{"/mail/.h.txt",        "/mail/a.txt",         "/mail/b.html",
+                                    "/mail/c.htm",         "/mail/notes.txt.bak", "/mail/sub/f.txt",
+                                    "/mail/sub/deep/g.htm"};
+    const QStringList every{"/mail/.h.txt",        "/mail/a.txt",     "/mail/b.html",
+                            "/mail/c.htm",         "/mail/d.TXT",     "/mail/e.csv",
+                            "/mail/notes.txt.bak", "/mail/sub/f.txt", "/mail/sub/deep/g.htm"};
+    QTest::newRow("expected kinds") << false << "/mail" << expectedKinds;
+    QTest::newRow("every file") << true << "/mail" << every;
+    QTest::newRow("final separator") << false << "/mail/" << expectedKinds;
+}
+
+void CommandLineTest::foldersStandForTheirFiles() {
+    QFETCH(bool, all);
+    QFETCH(QString, argument);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    QVERIFY(Build(dir.path() + "/mail",
+                  {"a.txt", "b.html", "c.htm", "d.TXT", "e.csv", "~tmp.txt", ".h.txt",
+                   "notes.txt.bak", "sub/f.txt", "sub/deep/g.htm", "sub/~lock.htm", ".git/x.txt"}));
+
+    const InputList list = ExpandInputs({QFile::encodeName(dir.path() + argument).toStdString()},
+                                        all ? FolderFiles::All : FolderFiles::ExpectedKinds);
+
+    QCOMPARE(Expanded(list, dir.path()), expected);
+    QVERIFY(list.unreadable.empty());
+}
+
+void CommandLineTest::foldersAmongOtherArguments() {
+    QTemporaryDir dir;
+    QVERIFY(Build(dir.path() + "/one", {"a.txt"}));
+    QVERIFY(Build(dir.path() + "/two", {"b.txt"}));
+    QVERIFY(QDir().mkpath(dir.path() + "/empty"));
+    const auto path = [&dir](const char* name) {
+        return QFile::encodeName(dir.path() + "/" + name).toStdString();
+    };
+
+    const InputList list =
+        ExpandInputs({path("two"), "-", path("missing.txt"), path("empty"), path("one")});
+
+    QCOMPARE(Expanded(list, dir.path()),
+             (QStringList{"/two/b.txt", "-", "/missing.txt", "/one/a.txt"}));
+    QVERIFY(list.unreadable.empty());
+}
+
 void CommandLineTest::usageAndHelpTexts() {
     QCOMPARE(QString::fromStdString(UsageLine()),
-             QStringLiteral("usage: orlenta-extract [--comma] [-o FILE] PATH..."));
+             QStringLiteral("usage: orlenta-extract [--comma] [--all] [-o FILE] PATH..."));
     const QString help = QString::fromStdString(HelpText());
     QVERIFY(help.startsWith(QString::fromStdString(UsageLine()) + "\n"));
-    for (const char* option : {"--comma", "-o FILE", "--help", "--version"}) {
+    for (const char* option : {"--comma", "--all", "-o FILE", "--help", "--version"}) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 }

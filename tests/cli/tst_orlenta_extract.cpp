@@ -12,6 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
 namespace {
 
 struct Outcome {
@@ -97,6 +101,31 @@ private:
     bool active_ = false;
 };
 
+// Makes `levels` folders of 200-character names one inside the other under `root`, each made
+// relative to its parent, so that the deeper ones have paths longer than the system takes
+// (PATH_MAX): they cannot be opened by their path, whoever asks, root included.
+bool MakeTooDeepFolders(const QString& root, int levels) {
+    int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY);
+    const std::string name(200, 'd');
+    for (int i = 0; i < levels && fd >= 0; ++i) {
+        const int parent = fd;
+        fd = ::mkdirat(parent, name.c_str(), 0700) == 0
+                 ? ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY)
+                 : -1;
+        ::close(parent);
+    }
+    if (fd < 0) {
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// Removes a tree whose paths may be too long for QDir (rm walks it relative to each folder).
+void RemoveTree(const QString& root) {
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), root});
+}
+
 }  // namespace
 
 class OrlentaExtractTest final : public QObject {
@@ -109,6 +138,8 @@ private slots:
     void readsStandardInputInOrder();
     void standardInputIsChunkedLikeAFile();
     void unreadablePathsAreNamedAndPassedOver();
+    void foldersStandForTheirFiles();
+    void unreadableFolderIsNamed();
     void usageErrors_data();
     void usageErrors();
     void helpAndVersion();
@@ -200,16 +231,57 @@ void OrlentaExtractTest::standardInputIsChunkedLikeAFile() {
 void OrlentaExtractTest::unreadablePathsAreNamedAndPassedOver() {
     const QString a = write("good.txt", "ann@example.com");
     const QString missing = dir_.filePath("missing.txt");
-    const QString folder = dir_.filePath("folder");
-    QVERIFY(QDir().mkpath(folder));
+    const QString folder = dir_.filePath("empty folder");
+    QVERIFY(QDir().mkpath(folder));  // stands for its files: none
     const Outcome outcome = Run({missing, a, folder, "/dev/zero"});
     QCOMPARE(outcome.exitCode, 1);
     QCOMPARE(outcome.out, QByteArray("ann@example.com\r\n"));
-    const QByteArray expected =
-        "orlenta-extract: " + QFile::encodeName(missing) + ": No such file or directory\n" +
-        "orlenta-extract: " + QFile::encodeName(folder) + ": is a folder, not a file\n" +
-        "orlenta-extract: /dev/zero: not a regular file\n";
+    const QByteArray expected = "orlenta-extract: " + QFile::encodeName(missing) +
+                                ": No such file or directory\n" +
+                                "orlenta-extract: /dev/zero: not a regular file\n";
     QCOMPARE(outcome.err, expected);
+}
+
+void OrlentaExtractTest::foldersStandForTheirFiles() {
+    const QString root = dir_.filePath("mail");
+    QVERIFY(QDir().mkpath(root + "/sub"));
+    QVERIFY(Write(root + "/a.txt", "a@example.com"));
+    QVERIFY(Write(root + "/e.csv", "e@example.com"));
+    QVERIFY(Write(root + "/~tmp.txt", "tmp@example.com"));
+    QVERIFY(Write(root + "/sub/b.html", "b@example.com A@EXAMPLE.COM"));
+    const QString single = write("single.txt", "s@example.com");
+
+    // The folder's own files first, then its subfolder's; the argument order around it kept.
+    Outcome outcome = Run({single, root});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray("s@example.com\r\na@example.com\r\nb@example.com\r\n"));
+    QCOMPARE(outcome.err, QByteArray());
+
+    outcome = Run({"--all", root, single});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray("a@example.com\r\ne@example.com\r\nb@example.com\r\n"
+                                     "s@example.com\r\n"));
+}
+
+void OrlentaExtractTest::unreadableFolderIsNamed() {
+    QTemporaryDir scratch;
+    const QString root = scratch.filePath("tree");
+    QVERIFY(QDir().mkpath(root + "/near"));
+    QVERIFY(Write(root + "/a.txt", "a@example.com"));
+    QVERIFY(Write(root + "/near/b.txt", "b@example.com"));
+    const bool made = MakeTooDeepFolders(root, 24);
+    const Outcome outcome = made ? Run({root}) : Outcome{};
+    RemoveTree(root);
+    QVERIFY(made);
+
+    // The rest is read; the folder that could not be walked is named, and the status says so.
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.out, QByteArray("a@example.com\r\nb@example.com\r\n"));
+    const QByteArray prefix = "orlenta-extract: " + QFile::encodeName(root) + "/ddd";
+    QVERIFY2(outcome.err.startsWith(prefix), outcome.err.constData());
+    QVERIFY2(outcome.err.endsWith(": " + QByteArray(std::strerror(ENAMETOOLONG)) + "\n"),
+             outcome.err.constData());
+    QCOMPARE(outcome.err.count('\n'), 1);
 }
 
 void OrlentaExtractTest::usageErrors_data() {
@@ -230,13 +302,13 @@ void OrlentaExtractTest::usageErrors() {
     QCOMPARE(outcome.exitCode, 2);
     QCOMPARE(outcome.out, QByteArray());
     QCOMPARE(outcome.err, "orlenta-extract: " + message +
-                              "\nusage: orlenta-extract [--comma] [-o FILE] PATH...\n");
+                              "\nusage: orlenta-extract [--comma] [--all] [-o FILE] PATH...\n");
 }
 
 void OrlentaExtractTest::helpAndVersion() {
     Outcome outcome = Run({"--help"});
     QCOMPARE(outcome.exitCode, 0);
-    QVERIFY(outcome.out.startsWith("usage: orlenta-extract [--comma] [-o FILE] PATH...\n"));
+    QVERIFY(outcome.out.startsWith("usage: orlenta-extract [--comma] [--all] [-o FILE] PATH...\n"));
     QVERIFY(outcome.out.contains("--comma"));
     QCOMPARE(outcome.err, QByteArray());
 
