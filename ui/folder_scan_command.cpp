@@ -1,30 +1,14 @@
 #include "folder_scan_command.h"
 
+#include "busy_pointer.h"
 #include "event_loop_yielder.h"
 #include "extraction_controller.h"
-#include "mouse_pointer.h"
 #include "platform.h"
 #include "source_list_model.h"
 
 namespace orlenta {
 
 namespace {
-
-// The hourglass for the life of the scan, however the scan ends. A scan started from inside
-// another long operation (a press during an extraction run) leaves that one's hourglass up.
-class BusyPointer final {
-public:
-    explicit BusyPointer(PointerSetting& pointer)
-        : pointer_(pointer), outerBusy_(pointer.value() == MousePointer::Hourglass) {
-        pointer_.set(MousePointer::Hourglass);
-    }
-    ~BusyPointer() { pointer_.set(outerBusy_ ? MousePointer::Hourglass : MousePointer::Default); }
-    Q_DISABLE_COPY_MOVE(BusyPointer)
-
-private:
-    PointerSetting& pointer_;
-    const bool outerBusy_;
-};
 
 // Sets a flag for the life of the scan, so that a second press finds it set.
 class ScanningFlag final {
@@ -58,6 +42,7 @@ void FolderScanCommand::run() {
     if (folder.isEmpty()) {
         return;
     }
+    // A scan pressed during an extraction run leaves the run's hourglass up when it ends.
     const BusyPointer busy(*window_.pointer);
     scan(folder);
     // Named while the hourglass is still up, as the extraction run does; nothing is shown
