@@ -8,8 +8,8 @@
 // - B read as one file in chunks of 30000: ExtractEmailsFromText and ScanChunkForEmails chunk
 //   by chunk, ReadFileChunks, and RunExtraction over B as a file and as a stream, with the
 //   sink's yields and calls counted;
-// - B behind (B[2] & 0x7F) * 2048 bytes of filler, as a file and as a stream, so that files
-//   run over several of the reader's reads;
+// - when B[2] >= 128, B behind (B[2] - 128) * 2048 bytes of filler, as a file and as a
+//   stream, so that files run over several of the reader's reads;
 // - the first chunk of B, scanned by ScanChunkForEmails with a gate that stops it before
 //   candidate number B[1] modulo (candidates + 1), then scanned again in full with the same
 //   set;
