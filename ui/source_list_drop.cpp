@@ -13,8 +13,8 @@ namespace orlenta {
 
 SourceListDropTarget::SourceListDropTarget(QAbstractItemView& view, SourceListModel& sources,
                                            QObject* parent)
-    : QObject(parent), view_(view), sources_(sources) {
-    view_.viewport()->installEventFilter(this);
+    : QObject(parent), view_(view), viewport_(view.viewport()), sources_(sources) {
+    viewport_->installEventFilter(this);
     setAcceptsFileDrops(true);
 }
 
@@ -43,7 +43,7 @@ QStringList SourceListDropTarget::DroppedPaths(const QMimeData* data) {
 }
 
 bool SourceListDropTarget::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != view_.viewport()) {
+    if (watched != viewport_) {
         return false;
     }
     switch (event->type()) {

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QAbstractItemView;
+class QWidget;
 class QMimeData;
 
 namespace orlenta {
@@ -39,6 +40,9 @@ protected:
 
 private:
     QAbstractItemView& view_;
+    // Kept from the start: events still arrive while the view is being destroyed, when its
+    // viewport() may no longer be called.
+    QWidget* const viewport_;
     SourceListModel& sources_;
     bool accepts_ = true;
 };

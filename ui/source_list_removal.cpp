@@ -9,8 +9,8 @@ namespace orlenta {
 RemoveSelectedOnDoubleClick::RemoveSelectedOnDoubleClick(QAbstractItemView& view,
                                                          std::function<void(int row)> remove,
                                                          QObject* parent)
-    : QObject(parent), view_(view), remove_(std::move(remove)) {
-    view_.viewport()->installEventFilter(this);
+    : QObject(parent), view_(view), viewport_(view.viewport()), remove_(std::move(remove)) {
+    viewport_->installEventFilter(this);
 }
 
 int RemoveSelectedOnDoubleClick::SelectedRow(const QAbstractItemView& view) {
@@ -23,7 +23,7 @@ int RemoveSelectedOnDoubleClick::SelectedRow(const QAbstractItemView& view) {
 }
 
 bool RemoveSelectedOnDoubleClick::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != view_.viewport() || event->type() != QEvent::MouseButtonDblClick ||
+    if (watched != viewport_ || event->type() != QEvent::MouseButtonDblClick ||
         static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) {
         return false;
     }

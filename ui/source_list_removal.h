@@ -5,6 +5,7 @@
 #include <functional>
 
 class QAbstractItemView;
+class QWidget;
 
 namespace orlenta {
 
@@ -31,6 +32,9 @@ protected:
 
 private:
     QAbstractItemView& view_;
+    // Kept from the start: events still arrive while the view is being destroyed, when its
+    // viewport() may no longer be called.
+    QWidget* const viewport_;
     std::function<void(int row)> remove_;
 };
 
