@@ -21,6 +21,8 @@ void Complain(const std::string& name, const std::string& reason) {
 // Keeps every new address and names each unreadable source at once.
 class CollectingSink final : public RunSink {
 public:
+    CollectingSink() { addresses.reserve(1 << 14); }
+
     void addressFound(std::string_view address) override { addresses.emplace_back(address); }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         Complain(path, reason);

@@ -75,9 +75,11 @@ bool EqualsLowerCased(const char* stored, std::string_view address) {
     return true;
 }
 
-// Slot arrays are large and probed at random: on huge pages the look-ups cost fewer TLB misses.
-void* AllocateZeroed(std::size_t bytes) {
-    constexpr std::size_t HugePage = 2u << 20;
+constexpr std::size_t HugePage = 2u << 20;
+
+// Large arrays that are touched all over: on huge pages they cost one page fault per 2 MiB
+// instead of one per 4 KiB, and fewer TLB misses when probed at random.
+void* Allocate(std::size_t bytes) {
     void* memory = nullptr;
     if (bytes >= HugePage) {
         memory = std::aligned_alloc(HugePage, (bytes + HugePage - 1) / HugePage * HugePage);
@@ -92,9 +94,12 @@ void* AllocateZeroed(std::size_t bytes) {
     if (memory == nullptr) {
         throw std::bad_alloc();
     }
-    std::memset(memory, 0, bytes);
     return memory;
 }
+
+struct FreeMemory {
+    void operator()(char* memory) const { std::free(memory); }
+};
 
 }  // namespace
 
@@ -146,7 +151,7 @@ private:
         const char* key;     // the key's length (std::uint32_t), then its bytes
     };
 
-    static constexpr std::size_t BlockSize = 1 << 20;
+    static constexpr std::size_t BlockSize = HugePage;
     static constexpr std::size_t LengthSize = sizeof(std::uint32_t);
 
     static bool matches(const char* key, std::string_view address) {
@@ -162,7 +167,7 @@ private:
         const std::size_t size = LengthSize + address.size();
         if (blocks_.empty() || blockUsed_ + size > blockSize_) {
             blockSize_ = std::max(BlockSize, size);
-            blocks_.emplace_back(new char[blockSize_]);
+            blocks_.emplace_back(static_cast<char*>(Allocate(blockSize_)));
             blockUsed_ = 0;
         }
         char* key = blocks_.back().get() + blockUsed_;
@@ -176,7 +181,8 @@ private:
     }
 
     void allocate(std::size_t capacity) {
-        slots_ = static_cast<Slot*>(AllocateZeroed(capacity * sizeof(Slot)));
+        slots_ = static_cast<Slot*>(Allocate(capacity * sizeof(Slot)));
+        std::memset(static_cast<void*>(slots_), 0, capacity * sizeof(Slot));
         capacity_ = capacity;
         mask_ = capacity - 1;
     }
@@ -202,7 +208,7 @@ private:
     std::size_t capacity_ = 0;
     std::size_t mask_ = 0;
     std::size_t count_ = 0;
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::unique_ptr<char, FreeMemory>> blocks_;
     std::size_t blockSize_ = 0;
     std::size_t blockUsed_ = 0;
 };
