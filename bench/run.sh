@@ -27,7 +27,8 @@ install_missing() {  # command package
         exit 1
     fi
     echo "Installing $2"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$2" >/dev/null
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq && apt-get install -y -qq --no-install-recommends "$2" >/dev/null
 }
 install_missing rg ripgrep
 [ -x /usr/bin/time ] || install_missing /usr/bin/time time
