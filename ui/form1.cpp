@@ -4,6 +4,7 @@
 #include "form1_controls.h"
 #include "form1_layout.h"
 #include "platform.h"
+#include "pointer_feedback.h"
 #include "press_button.h"
 #include "results_commands.h"
 #include "results_model.h"
@@ -44,6 +45,7 @@ Form1::Form1(Platform& platform, QWidget* parent)
         *sourceList_, *results_, {this, statusLine_, &windowPointer_}, platform_, yielder_, this);
     wire();
     sourceCommands_ = new SourceCommands(*this);
+    InstallPointerFeedback(*this);
 
     RunLoadSteps({*this, windowPointer_, *sourceView_, *resultsView_}, platform_);
     focusHolder_->setFocus();

@@ -1,0 +1,218 @@
+// The pointer over the main window: the hand over the seven buttons, the default pointer over
+// the background and both lists, nothing changed over the status line, and the hourglass of a
+// long operation left alone. Moves go through the window system, as a user's do.
+#include "form1.h"
+#include "hover_feedback.h"
+#include "mouse_pointer.h"
+#include "press_button.h"
+#include "results_model.h"
+#include "scripted_platform.h"
+#include "source_list_model.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <optional>
+
+using namespace orlenta;
+
+namespace {
+
+const QString AssetsDir = QStringLiteral(ORLENTA_ASSETS_DIR);
+const QPoint HandHotSpot(5, 1);
+
+bool IsHand(const QCursor& cursor) {
+    return cursor.shape() == Qt::BitmapCursor && cursor.hotSpot() == HandHotSpot &&
+           cursor.pixmap().size() == QSize(32, 32);
+}
+
+}  // namespace
+
+class HoverFeedbackTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir_.emplace();
+        QVERIFY(dir_->isValid());
+        platform_.emplace();
+        platform_->folder = dir_->path();
+    }
+    void cleanup() {
+        form_.reset();
+        platform_.reset();
+        dir_.reset();
+    }
+
+    void hourglassIsNeverReplaced_data() {
+        QTest::addColumn<MousePointer>("before");
+        QTest::addColumn<MousePointer>("wanted");
+        QTest::addColumn<MousePointer>("after");
+        QTest::newRow("default, over a button")
+            << MousePointer::Default << MousePointer::Custom << MousePointer::Custom;
+        QTest::newRow("hand, over a list")
+            << MousePointer::Custom << MousePointer::Default << MousePointer::Default;
+        QTest::newRow("arrow, over a button")
+            << MousePointer::Arrow << MousePointer::Custom << MousePointer::Custom;
+        QTest::newRow("hourglass, over a button")
+            << MousePointer::Hourglass << MousePointer::Custom << MousePointer::Hourglass;
+        QTest::newRow("hourglass, over a list")
+            << MousePointer::Hourglass << MousePointer::Default << MousePointer::Hourglass;
+    }
+    void hourglassIsNeverReplaced() {
+        QFETCH(MousePointer, before);
+        QFETCH(MousePointer, wanted);
+        QFETCH(MousePointer, after);
+        QWidget widget;
+        PointerSetting pointer(&widget);
+        pointer.set(before);
+        ShowHoverPointer(pointer, wanted);
+        QCOMPARE(pointer.value(), after);
+    }
+
+    void pointerFollowsWhatLiesUnderIt() {
+        installHand();
+        open();
+        QWidget* background = &*form_;
+        struct Step {
+            const char* over;
+            QWidget* widget;
+            QPoint at;
+            MousePointer expected;
+        };
+        const QPoint inBackground(3, 3);  // left of and above the source list
+        const std::vector<Step> steps{
+            {"Check1", form_->check(1), {}, MousePointer::Custom},
+            {"background", background, inBackground, MousePointer::Default},
+            {"Check5", form_->check(5), {}, MousePointer::Custom},
+            {"Check3, from another button", form_->check(3), {}, MousePointer::Custom},
+            {"ListView1", form_->sourceView()->viewport(), {}, MousePointer::Default},
+            {"Check2", form_->check(2), {}, MousePointer::Custom},
+            {"ListView2", form_->resultsView()->viewport(), {}, MousePointer::Default},
+            {"Check6", form_->check(6), {}, MousePointer::Custom},
+            {"Label1, after a button", form_->statusLine(), {}, MousePointer::Custom},
+            {"background", background, inBackground + QPoint(1, 0), MousePointer::Default},
+            {"Label1, after the background", form_->statusLine(), {3, 3}, MousePointer::Default},
+            {"Check7", form_->check(7), {}, MousePointer::Custom},
+            {"ListView2's header", form_->resultsView()->header(), {}, MousePointer::Custom},
+        };
+        for (const Step& step : steps) {
+            hoverOver(step.widget, step.at);
+            QVERIFY2(form_->windowPointer().value() == step.expected, step.over);
+            // The buttons and the status line have no pointer of their own: they show the
+            // window's, the hand included.
+            const bool hand = step.expected == MousePointer::Custom;
+            for (QWidget* control : {static_cast<QWidget*>(form_->check(1)),
+                                     static_cast<QWidget*>(form_->statusLine())}) {
+                QVERIFY2(IsHand(control->cursor()) == hand, step.over);
+                if (!hand) {
+                    QCOMPARE(control->cursor().shape(), Qt::ArrowCursor);
+                }
+            }
+        }
+    }
+
+    void everyButtonShowsTheHand() {
+        installHand();
+        open();
+        for (int number = 1; number <= 7; ++number) {
+            hoverOver(&*form_, QPoint(3, 3 + number));
+            QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+            hoverOver(form_->check(number), {});
+            QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
+            QVERIFY(IsHand(form_->check(number)->cursor()));
+        }
+    }
+
+    // Guards against a missing or damaged hand file showing nothing, or stopping the start.
+    void withoutAReadableHandTheButtonsShowTheArrow_data() {
+        QTest::addColumn<QByteArray>("fileBytes");  // null: no file at all
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("not a cursor") << QByteArray("this is no cursor file\r\n");
+    }
+    void withoutAReadableHandTheButtonsShowTheArrow() {
+        QFETCH(QByteArray, fileBytes);
+        if (!fileBytes.isNull()) {
+            QFile file(dir_->filePath(QStringLiteral("HAND-M.CUR")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(fileBytes);
+        }
+        open();
+        hoverOver(form_->check(4), {});
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
+        QCOMPARE(form_->check(4)->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void hourglassStaysThroughARunAndTheHandComesBackAfter() {
+        installHand();
+        const QString source = dir_->filePath(QStringLiteral("mail.txt"));
+        {
+            QFile file(source);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("one@example.com two@example.com three@example.com\r\n");
+        }
+        open();
+        form_->sourceList().append(source);
+        QList<MousePointer> during;
+        QList<Qt::CursorShape> shownOnAButton;
+        bool moved = false;
+        platform_->onProcessEvents = [&] {
+            if (std::exchange(moved, true)) {
+                return;
+            }
+            const QList<QWidget*> places{form_->check(1), form_->sourceView()->viewport(),
+                                         form_->check(5), form_->resultsView()->viewport(),
+                                         &*form_,         form_->check(7)};
+            for (QWidget* place : places) {
+                hoverOver(place, place == &*form_ ? QPoint(3, 3) : QPoint());
+                during << form_->windowPointer().value();
+                shownOnAButton << form_->check(1)->cursor().shape();
+            }
+        };
+
+        QTest::mouseClick(form_->check(2), Qt::LeftButton);
+
+        QVERIFY(moved);
+        QCOMPARE(form_->results().count(), 3);
+        QCOMPARE(during, QList<MousePointer>(6, MousePointer::Hourglass));
+        QCOMPARE(shownOnAButton, QList<Qt::CursorShape>(6, Qt::WaitCursor));
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        hoverOver(form_->check(6), {});
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
+        QVERIFY(IsHand(form_->check(6)->cursor()));
+    }
+
+private:
+    void installHand() {
+        QVERIFY(QFile::copy(AssetsDir + QStringLiteral("/HAND-M.CUR"),
+                            dir_->filePath(QStringLiteral("HAND-M.CUR"))));
+    }
+
+    void open() {
+        form_.emplace(*platform_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(&*form_));
+    }
+
+    // Moves the pointer over `widget` (its centre when `at` is null) without a button held,
+    // through the window system, which hands the move to the control under the pointer.
+    void hoverOver(QWidget* widget, QPoint at) {
+        const QPoint point = at.isNull() ? widget->rect().center() : at;
+        // A move to where the pointer already is would not be reported.
+        if (widget->mapToGlobal(point) == QCursor::pos()) {
+            QTest::mouseMove(widget, point + QPoint(1, 1));
+        }
+        QTest::mouseMove(widget, point);
+    }
+
+    std::optional<QTemporaryDir> dir_;
+    std::optional<ScriptedPlatform> platform_;
+    std::optional<Form1> form_;
+};
+
+QTEST_MAIN(HoverFeedbackTest)
+#include "tst_hover_feedback.moc"
