@@ -36,6 +36,7 @@ bool SourceListReorder::eventFilter(QObject* watched, QEvent* event) {
             // pressed(), where the click is taken.
             pressedButton_ = static_cast<QMouseEvent*>(event)->button();
             dragFlag_ = true;
+            tookHeldMoves_ = false;
             return false;
         case QEvent::MouseButtonDblClick:
             // The second press of a double-click; the removal of the selected entry takes the
@@ -44,7 +45,10 @@ bool SourceListReorder::eventFilter(QObject* watched, QEvent* event) {
             return false;
         case QEvent::MouseButtonRelease:
             release();
-            return false;
+            // The list never saw the moves between press and release, and would take them for
+            // a click: pressed on the entry already selected, it selects the one under the
+            // release, which after a carry is seldom the carried one.
+            return std::exchange(tookHeldMoves_, false);
         case QEvent::MouseMove: {
             const auto* move = static_cast<QMouseEvent*>(event);
             ShowHoverPointer(parts_.windowPointer, MousePointer::Default);
@@ -61,6 +65,7 @@ bool SourceListReorder::eventFilter(QObject* watched, QEvent* event) {
                 moveOver(move->position().toPoint());
             }
             // With a button held the move is ours: the list would start a drag selection.
+            tookHeldMoves_ = true;
             return true;
         }
         default:

@@ -36,9 +36,10 @@ class StartupServices;
 // The click is taken at the press, not at the release where Qt reports clicks: the moves of the
 // first drag come between the two, and must already know what they carry. A click that lands
 // on no entry remembers nothing new. While a button is held the list's own move handling (drag
-// selection, rubber band, drags) is kept out, so only the exchanges select. The carried entry is
-// followed as a persistent index: once its entry is removed or the list cleared it is gone, and
-// moves carry nothing until the next click on an entry.
+// selection, rubber band, drags) is kept out, and so is the release that ends such moves, so
+// only the exchanges select. A move with no button down ends a drag whose release went
+// elsewhere. The carried entry is followed as a persistent index: once its entry is removed or
+// the list cleared it is gone, and moves carry nothing until the next click on an entry.
 class SourceListReorder final : public QObject {
     Q_OBJECT
 
@@ -76,6 +77,7 @@ private:
     QWidget* const viewport_;
     bool dragFlag_ = false;
     Qt::MouseButton pressedButton_ = Qt::NoButton;
+    bool tookHeldMoves_ = false;  // since the last press, kept from the list
     QPersistentModelIndex carried_;
 };
 

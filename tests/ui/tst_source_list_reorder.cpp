@@ -79,6 +79,21 @@ private slots:
         QCOMPARE(reorder()->carriedRow(), 3);
     }
 
+    // Guards against the list's own click handling selecting the entry under the release: a
+    // press on the entry already selected makes it wait for the release to select, and after a
+    // carry that scrolled, the pointer is over another entry when the button comes up.
+    void releaseOverAnotherEntrySelectsNothing() {
+        fill({"A", "B", "C", "D"});
+        press(1);
+        release(1);
+        press(1);  // B is selected already
+        moveHeldOver(2);
+        QCOMPARE(entries(), (QStringList{"A", "C", "B", "D"}));
+        release(3);
+        QCOMPARE(selectedRows(), QList<int>{2});
+        QCOMPARE(reorder()->carriedRow(), 2);
+    }
+
     // Guards against moving the carried entry like a row move: two paths change places, the
     // ones between stay.
     void aLongStepExchangesTwoPathsOnly() {
