@@ -18,26 +18,27 @@ void Complain(const std::string& name, const std::string& reason) {
     std::fprintf(stderr, "orlenta-extract: %s: %s\n", name.c_str(), reason.c_str());
 }
 
-// Keeps every new address and names each unreadable source at once.
+// Formats every new address as it comes, straight into the output's bytes (no string per
+// address), and names each unreadable source at once.
 class CollectingSink final : public RunSink {
 public:
-    CollectingSink() { addresses.reserve(1 << 14); }
+    explicit CollectingSink(ResultFormat format) : output(format) {}
 
-    void addressFound(std::string_view address) override { addresses.emplace_back(address); }
+    void addressFound(std::string_view address) override { output.add(address); }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         Complain(path, reason);
     }
 
-    Addresses addresses;
+    ResultAppender output;
 };
 
-bool WriteToStandardOutput(const Addresses& addresses, ResultFormat format) {
+bool WriteToStandardOutput(const std::string& bytes) {
     QFile output;
     QString error;
     // Unbuffered: the bytes are formatted as one block and handed to the system in one go.
     if (!output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
                      QFileDevice::DontCloseHandle) ||
-        !WriteResults(output, addresses, format, &error)) {
+        !WriteFormatted(output, bytes, &error)) {
         Complain("standard output", (error.isEmpty() ? output.errorString() : error).toStdString());
         return false;
     }
@@ -52,7 +53,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         Complain(folder.path, folder.reason);
     }
     const std::vector<Input>& inputs = expanded.inputs;
-    CollectingSink sink;
+    CollectingSink sink(commandLine.format);
     const RunResult result = RunExtractionFrom(
         inputs.size(),
         [&inputs](std::size_t i) {
@@ -63,16 +64,16 @@ int RunExtractCommand(const CommandLine& commandLine) {
         },
         sink);
 
+    const std::string bytes = sink.output.finish();
     bool written = true;
     if (commandLine.outputPath) {
         QString error;
-        written = SaveResults(QFile::decodeName(commandLine.outputPath->c_str()), sink.addresses,
-                              commandLine.format, &error);
+        written = SaveFormatted(QFile::decodeName(commandLine.outputPath->c_str()), bytes, &error);
         if (!written) {
             Complain(*commandLine.outputPath, error.toStdString());
         }
     } else {
-        written = WriteToStandardOutput(sink.addresses, commandLine.format);
+        written = WriteToStandardOutput(bytes);
     }
     return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk
                                                                             : ExitSomeFailed;

@@ -4,6 +4,7 @@
 #include <QSaveFile>
 
 #include <string_view>
+#include <utility>
 
 namespace orlenta {
 
@@ -11,36 +12,22 @@ namespace {
 
 constexpr std::string_view LineEnd = "\r\n";
 
-std::size_t FormattedSize(const Addresses& addresses) {
-    std::size_t size = LineEnd.size();
-    for (const std::string& address : addresses) {
-        size += address.size() + LineEnd.size();
-    }
-    return size;
-}
-
 // Builds the bytes into `bytes`; false when the hook abandoned the comma-delimited line.
 bool Format(const Addresses& addresses, ResultFormat format, const AddressHook& beforeAddress,
             std::string& bytes) {
-    bytes.clear();
-    bytes.reserve(FormattedSize(addresses));
-    if (format == ResultFormat::List) {
-        for (const std::string& address : addresses) {
-            bytes += address;
-            bytes += LineEnd;
-        }
-        return true;
+    std::size_t addressBytes = 0;
+    for (const std::string& address : addresses) {
+        addressBytes += address.size();
     }
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        if (beforeAddress && !beforeAddress()) {
+    ResultAppender appender(format);
+    appender.reserve(addressBytes, addresses.size());
+    for (const std::string& address : addresses) {
+        if (format == ResultFormat::CommaDelimited && beforeAddress && !beforeAddress()) {
             return false;
         }
-        if (i > 0) {
-            bytes += ',';
-        }
-        bytes += addresses[i];
+        appender.add(address);
     }
-    bytes += LineEnd;
+    bytes = appender.finish();
     return true;
 }
 
@@ -69,6 +56,32 @@ void SetError(QString* error, const QString& text) {
 
 }  // namespace
 
+void ResultAppender::reserve(std::size_t addressBytes, std::size_t count) {
+    // Each address brings one separator (CR LF, or a comma); the line ends with CR LF.
+    bytes_.reserve(bytes_.size() + addressBytes + count * LineEnd.size() + LineEnd.size());
+}
+
+void ResultAppender::add(std::string_view address) {
+    if (format_ == ResultFormat::List) {
+        bytes_ += address;
+        bytes_ += LineEnd;
+    } else {
+        if (!empty_) {
+            bytes_ += ',';
+        }
+        bytes_ += address;
+    }
+    empty_ = false;
+}
+
+std::string ResultAppender::finish() {
+    if (format_ == ResultFormat::CommaDelimited) {
+        bytes_ += LineEnd;
+    }
+    empty_ = true;
+    return std::move(bytes_);
+}
+
 std::string FormatResults(const Addresses& addresses, ResultFormat format) {
     std::string bytes;
     Format(addresses, format, {}, bytes);
@@ -80,6 +93,10 @@ bool WriteResults(QIODevice& device, const Addresses& addresses, ResultFormat fo
     return WriteAll(device, FormatResults(addresses, format), error);
 }
 
+bool WriteFormatted(QIODevice& device, const std::string& bytes, QString* error) {
+    return WriteAll(device, bytes, error);
+}
+
 bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat format,
                  QString* error, const AddressHook& beforeAddress) {
     std::string bytes;
@@ -87,6 +104,10 @@ bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat f
         SetError(error, QStringLiteral("The save was abandoned before anything was written."));
         return false;
     }
+    return SaveFormatted(path, bytes, error);
+}
+
+bool SaveFormatted(const QString& path, const std::string& bytes, QString* error) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         SetError(error, file.errorString());

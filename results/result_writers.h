@@ -2,8 +2,10 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QIODevice;
@@ -24,6 +26,34 @@ using AddressHook = std::function<bool()>;
 
 // The exact bytes of `addresses` in `format`.
 std::string FormatResults(const Addresses& addresses, ResultFormat format);
+
+// Builds those bytes one address at a time, for callers that never need the addresses as a
+// list (orlenta-extract appends each one as the run finds it, without a string of its own).
+// The same bytes as FormatResults for the same addresses in the same order.
+class ResultAppender final {
+public:
+    explicit ResultAppender(ResultFormat format) : format_(format) {}
+
+    // Room for this many more bytes of addresses, so that adding does not reallocate.
+    void reserve(std::size_t addressBytes, std::size_t count);
+
+    void add(std::string_view address);
+
+    // The complete bytes; the appender is empty afterwards. Call once, after the last add.
+    std::string finish();
+
+private:
+    ResultFormat format_;
+    std::string bytes_;
+    bool empty_ = true;
+};
+
+// Writes bytes made by FormatResults or ResultAppender to an open device; false on a write
+// error, with the reason in `error`.
+bool WriteFormatted(QIODevice& device, const std::string& bytes, QString* error = nullptr);
+
+// Replaces the file at `path` with those bytes, all or nothing, as SaveResults does.
+bool SaveFormatted(const QString& path, const std::string& bytes, QString* error = nullptr);
 
 // Writes those bytes to an open device (standard output, for instance). False on a write
 // error, with the reason in `error`.

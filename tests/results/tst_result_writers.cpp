@@ -130,6 +130,18 @@ void ResultWritersTest::formats() {
     QVERIFY(buffer.open(QIODevice::WriteOnly));
     QVERIFY(WriteResults(buffer, addresses, format));
     QCOMPARE(buffer.data(), bytes);
+
+    // Guards against the one-at-a-time path of orlenta-extract drifting from the list's bytes.
+    ResultAppender appender(format);
+    for (const std::string& address : addresses) {
+        appender.add(address);
+    }
+    const std::string appended = appender.finish();
+    QCOMPARE(QByteArray::fromStdString(appended), bytes);
+    QBuffer appendedBuffer;
+    QVERIFY(appendedBuffer.open(QIODevice::WriteOnly));
+    QVERIFY(WriteFormatted(appendedBuffer, appended));
+    QCOMPARE(appendedBuffer.data(), bytes);
 }
 
 void ResultWritersTest::saveWritesTheFormat_data() {
