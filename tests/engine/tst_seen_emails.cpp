@@ -1,0 +1,69 @@
+#include "seen_emails.h"
+
+#include <QTest>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace orlenta;
+
+class SeenEmailsTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void keysLongerThanABlock_data();
+    void keysLongerThanABlock();
+    void growingKeepsEveryKey();
+};
+
+void SeenEmailsTest::keysLongerThanABlock_data() {
+    QTest::addColumn<int>("length");
+    // Keys live in 2 MiB blocks; these lengths end inside, exactly at and beyond one block.
+    QTest::newRow("short") << 20;
+    QTest::newRow("just under a block") << (2 << 20) - 40;
+    QTest::newRow("one block") << (2 << 20) - 12;
+    QTest::newRow("three blocks") << (5 << 20);
+}
+
+// Guards the place of a key that needs several blocks, and of the keys stored after it.
+void SeenEmailsTest::keysLongerThanABlock() {
+    QFETCH(int, length);
+    const std::string longKey = std::string(static_cast<std::size_t>(length), 'x') + "@a.com";
+    std::string upper = longKey;
+    for (char& c : upper) {
+        c = static_cast<char>(c == 'x' ? 'X' : c);
+    }
+    SeenEmails seen;
+    QVERIFY(seen.InsertLowerCased("before@a.com"));
+    QVERIFY(seen.InsertLowerCased(longKey));
+    QVERIFY(seen.InsertLowerCased("after@a.com"));
+    QVERIFY(!seen.InsertLowerCased(upper));
+    QVERIFY(!seen.InsertLowerCased("BEFORE@a.com"));
+    QVERIFY(!seen.InsertLowerCased("After@A.com"));
+    QVERIFY(seen.InsertLowerCased(longKey.substr(1)));
+    QCOMPARE(seen.size(), std::size_t{4});
+}
+
+// Guards the growth of the table: every key is still found after it has doubled many times.
+void SeenEmailsTest::growingKeepsEveryKey() {
+    constexpr int Count = 300000;
+    SeenEmails seen;
+    for (int i = 0; i < Count; ++i) {
+        QVERIFY(seen.InsertLowerCased("user" + std::to_string(i) + "@example.com"));
+    }
+    std::vector<std::string> again;
+    for (int i = 0; i < Count; ++i) {
+        again.push_back("USER" + std::to_string(i) + "@EXAMPLE.COM");
+    }
+    std::vector<std::string_view> views(again.begin(), again.end());
+    std::unique_ptr<bool[]> isNew(new bool[views.size()]);
+    seen.InsertLowerCased(views.data(), views.size(), isNew.get());
+    for (int i = 0; i < Count; ++i) {
+        QVERIFY2(!isNew[static_cast<std::size_t>(i)], again[static_cast<std::size_t>(i)].c_str());
+    }
+    QCOMPARE(seen.size(), std::size_t{Count});
+}
+
+QTEST_GUILESS_MAIN(SeenEmailsTest)
+#include "tst_seen_emails.moc"
