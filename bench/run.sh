@@ -169,6 +169,16 @@ hostile "/dev/urandom" 1 /dev/urandom
 rm -f "$results/fifo"
 echo
 
+# The window and the list pieces, each printing its own figures and verdict.
+for program in orlenta_window_run_bench orlenta_save_bench orlenta_window_save_bench \
+               orlenta_folder_scan_bench orlenta_window_scan_bench; do
+    binary="$build/bench/$program"
+    [ -x "$binary" ] || continue
+    echo "== $program"
+    QT_QPA_PLATFORM=offscreen "$binary" || verdicts+=("FAIL  $program")
+    echo
+done
+
 failed=0
 for verdict in "${verdicts[@]}"; do
     echo "$verdict"

@@ -40,7 +40,8 @@ done
 xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "SKIP: Xvfb could not start"; exit 77; }
 
 # A path without spaces, so it can be typed into the dialogs as it is.
-cp "$sample" "$scratch/input.txt"
+input="$scratch/$(basename "$sample")"
+cp "$sample" "$input"
 out="$scratch/saved-list.txt"
 
 QT_QPA_PLATFORM=xcb QT_QPA_PLATFORMTHEME= "$scratch/usr/bin/orlenta" >"$scratch/app.log" 2>&1 &
@@ -75,7 +76,7 @@ type_path_and_enter() {
 
 click 68 133                       # Add File(s)
 wait_for_dialog "Add File" >/dev/null
-type_path_and_enter "$scratch/input.txt"
+type_path_and_enter "$input"
 sleep 0.5
 
 click 244 165                      # Delete Duplicate Emails
@@ -89,7 +90,7 @@ type_path_and_enter "$out"
 for _ in $(seq 50); do [ -s "$out" ] && break; sleep 0.1; done
 [ -e "$out" ] || fail "the list was not saved (see $scratch/app.log)"
 
-"$scratch/usr/bin/orlenta-extract" "$scratch/input.txt" >"$scratch/expected.txt"
+"$scratch/usr/bin/orlenta-extract" "$input" >"$scratch/expected.txt"
 cmp "$scratch/expected.txt" "$out" || fail "the window saved other bytes than orlenta-extract writes"
 [ -s "$out" ] || fail "no addresses were found in the sample"
 echo "real window: $(wc -l <"$out") addresses saved, byte for byte as orlenta-extract; screenshot $screenshot"
