@@ -7,15 +7,13 @@
 // folder below the top, every name of an expected kind) under FOLDER, or in a temporary
 // folder that is removed afterwards. A tree already built under FOLDER is reused.
 
+#include "bench_support.h"
 #include "folder_scan.h"
 #include "source_list_model.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,55 +24,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Millis = std::chrono::duration<double, std::milli>;
-
-constexpr int TopFolders = 100;
-constexpr int SubfoldersEach = 99;
-constexpr int FilesEach = 10;
-const char* const FileNames[FilesEach] = {"index.html",  "page1.htm", "page2.htm", "notes.txt",
-                                          "mail.txt",    "list.txt",  "a.html",    "b.html",
-                                          "old.txt.bak", "c.htm"};
-
-bool MakeFiles(const QString& folder) {
-    if (!QDir().mkpath(folder)) {
-        return false;
-    }
-    for (const char* name : FileNames) {
-        QFile file(folder + QLatin1Char('/') + QLatin1String(name));
-        if (!file.open(QIODevice::WriteOnly)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool BuildTree(const QString& root) {
-    const QString marker = root + QStringLiteral(".complete");  // beside the tree, not in it
-    if (QFile::exists(marker)) {
-        return true;
-    }
-    for (int top = 0; top < TopFolders; ++top) {
-        const QString topFolder =
-            root + QStringLiteral("/folder%1").arg(top, 3, 10, QLatin1Char('0'));
-        if (!MakeFiles(topFolder)) {
-            return false;
-        }
-        for (int sub = 0; sub < SubfoldersEach; ++sub) {
-            if (!MakeFiles(topFolder +
-                           QStringLiteral("/sub%1").arg(sub, 2, 10, QLatin1Char('0')))) {
-                return false;
-            }
-        }
-    }
-    QFile complete(marker);
-    return complete.open(QIODevice::WriteOnly);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::Clock;
+using bench::Millis;
 
 // CPU time of this thread: unlike the wall clock it does not count the time the machine gave
 // to other processes, so it shows the work done between two yields.
@@ -154,30 +105,6 @@ ScanRun TimeScan(const QString& root, bool measureCpuGaps) {
     return run;
 }
 
-double ChildrenCpuMillis() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    const auto millis = [](const timeval& t) { return double(t.tv_sec) * 1e3 + t.tv_usec / 1e3; };
-    return millis(usage.ru_utime) + millis(usage.ru_stime);
-}
-
-struct Timing {
-    double wall = 0;
-    double cpu = 0;
-};
-
-Timing TimeFind(const QString& root, const QString& out) {
-    const QByteArray command =
-        "find '" + QFile::encodeName(root) + "' -type f > '" + QFile::encodeName(out) + "'";
-    const double cpuBefore = ChildrenCpuMillis();
-    const Clock::time_point start = Clock::now();
-    if (std::system(command.constData()) != 0) {
-        std::fprintf(stderr, "find failed\n");
-        std::exit(1);
-    }
-    return {Millis(Clock::now() - start).count(), ChildrenCpuMillis() - cpuBefore};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,17 +112,16 @@ int main(int argc, char** argv) {
     QTemporaryDir temporary;
     const QString root = argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath()
                                   : temporary.path() + QStringLiteral("/tree");
-    std::printf("building %d files in %d folders under %s ...\n",
-                TopFolders * (SubfoldersEach + 1) * FilesEach, TopFolders * (SubfoldersEach + 1),
-                qPrintable(root));
-    if (!BuildTree(root)) {
+    std::printf("building %d files in %d folders under %s ...\n", bench::TreeFiles,
+                bench::TreeFolders, qPrintable(root));
+    if (!bench::BuildTree(root)) {
         std::fprintf(stderr, "could not build the tree\n");
         return 1;
     }
     const QString findOut = temporary.path() + QStringLiteral("/find.out");
 
     constexpr int Rounds = 5;
-    TimeFind(root, findOut);  // warm the caches once for both
+    bench::TimeFind(root, findOut);  // warm the caches once for both
     TimeScan(root, false);
     std::vector<double> findTimes;
     std::vector<double> findCpu;
@@ -203,9 +129,9 @@ int main(int argc, char** argv) {
     std::vector<double> scanCpu;
     ScanRun worst;
     for (int round = 0; round < Rounds; ++round) {
-        const Timing find = TimeFind(root, findOut);
-        findTimes.push_back(find.wall);
-        findCpu.push_back(find.cpu);
+        const bench::Timing find = bench::TimeFind(root, findOut);
+        findTimes.push_back(find.wallMs);
+        findCpu.push_back(find.cpuMs);
         const ScanRun run = TimeScan(root, false);
         scanTimes.push_back(run.millis);
         scanCpu.push_back(run.cpuMillis);
@@ -219,18 +145,18 @@ int main(int argc, char** argv) {
     worst.gapFrom = gaps.gapFrom;
     worst.gapTo = gaps.gapTo;
 
-    const double find = Median(findTimes);
-    const double scan = Median(scanTimes);
+    const double find = bench::Median(findTimes);
+    const double scan = bench::Median(scanTimes);
     const double bestFind = *std::min_element(findTimes.begin(), findTimes.end());
     const double bestScan = *std::min_element(scanTimes.begin(), scanTimes.end());
     std::printf("                      median wall   best wall   median CPU  (%d rounds)\n",
                 Rounds);
     std::printf("find -type f          %8.1f ms %9.1f ms %9.1f ms\n", find, bestFind,
-                Median(findCpu));
+                bench::Median(findCpu));
     std::printf("folder scan           %8.1f ms %9.1f ms %9.1f ms\n", scan, bestScan,
-                Median(scanCpu));
+                bench::Median(scanCpu));
     std::printf("ratio scan / find     %8.2f %12.2f %12.2f     (limit 3)\n", scan / find,
-                bestScan / bestFind, Median(scanCpu) / Median(findCpu));
+                bestScan / bestFind, bench::Median(scanCpu) / bench::Median(findCpu));
     std::printf("files appended        %8lld, questions %ld, yields %ld\n",
                 static_cast<long long>(worst.appended), worst.questions, worst.yields);
     std::printf(

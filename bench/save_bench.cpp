@@ -5,6 +5,7 @@
 //
 // Writes into FOLDER, or into a temporary folder that is removed afterwards.
 
+#include "bench_support.h"
 #include "result_writers.h"
 #include "results_model.h"
 
@@ -14,15 +15,15 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Millis = std::chrono::duration<double, std::milli>;
+using bench::Clock;
+using bench::Median;
+using bench::Millis;
 
 constexpr int Count = 1000000;
 constexpr int Rounds = 5;
@@ -58,11 +59,6 @@ Timing TimeSave(const orlenta::ResultsModel& model, const QString& path,
         std::exit(1);
     }
     return {Millis(copied - start).count(), Millis(done - copied).count()};
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace

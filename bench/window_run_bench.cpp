@@ -10,6 +10,7 @@
 // several times and its best time counts; processor time is shown as well, since it suffers
 // less from other programs on a busy machine.
 
+#include "bench_support.h"
 #include "event_loop_yielder.h"
 #include "form1.h"
 #include "press_button.h"
@@ -27,26 +28,19 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <random>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Millis = std::chrono::duration<double, std::milli>;
+using bench::Clock;
+using bench::CpuMs;
+using bench::Millis;
 
 constexpr int Rounds = 5;
 constexpr double MaxRatio = 1.5;
 constexpr double MaxStallMs = 50;
-
-double CpuMs(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
 
 // The real platform, but quiet: messages go to standard error and the start never opens the
 // browser. It also times the event loop's turns.
@@ -162,9 +156,7 @@ bool RunExtract(const QString& program, const QStringList& files, Timing& timing
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    bench::PreferOffscreen();
     QApplication application(argc, argv);
 
     QStringList files = application.arguments().mid(1);

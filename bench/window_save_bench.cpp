@@ -8,6 +8,7 @@
 //
 // Writes into FOLDER, or into a temporary folder that is removed afterwards.
 
+#include "bench_support.h"
 #include "event_loop_yielder.h"
 #include "form1.h"
 #include "press_button.h"
@@ -21,7 +22,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -29,7 +29,8 @@
 
 namespace {
 
-using Millis = std::chrono::duration<double, std::milli>;
+using bench::Median;
+using bench::Millis;
 
 constexpr int Count = 1000000;
 constexpr int Rounds = 5;
@@ -69,17 +70,10 @@ void Fill(orlenta::ResultsModel& model) {
     model.append(std::move(addresses));
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    bench::PreferOffscreen();
     QApplication application(argc, argv);
     QTemporaryDir temporary;
     const QString folder =

@@ -11,6 +11,7 @@
 // that is removed afterwards. A tree already built under FOLDER is reused. The folder browser
 // answers with the tree's root.
 
+#include "bench_support.h"
 #include "event_loop_yielder.h"
 #include "folder_scan_command.h"
 #include "form1.h"
@@ -21,67 +22,23 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Millis = std::chrono::duration<double, std::milli>;
+using bench::Clock;
+using bench::CpuMs;
+using bench::Millis;
 
-constexpr int TopFolders = 100;
-constexpr int SubfoldersEach = 99;
-constexpr int FilesEach = 10;
 constexpr int Rounds = 5;
 constexpr double MaxRatio = 3.0;
 constexpr double MaxStallMs = 50;
-
-const char* const FileNames[FilesEach] = {"index.html",  "page1.htm", "page2.htm", "notes.txt",
-                                          "mail.txt",    "list.txt",  "a.html",    "b.html",
-                                          "old.txt.bak", "c.htm"};
-
-bool MakeFiles(const QString& folder) {
-    if (!QDir().mkpath(folder)) {
-        return false;
-    }
-    for (const char* name : FileNames) {
-        QFile file(folder + QLatin1Char('/') + QLatin1String(name));
-        if (!file.open(QIODevice::WriteOnly)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool BuildTree(const QString& root) {
-    const QString marker = root + QStringLiteral(".complete");  // beside the tree, not in it
-    if (QFile::exists(marker)) {
-        return true;
-    }
-    for (int top = 0; top < TopFolders; ++top) {
-        const QString topFolder =
-            root + QStringLiteral("/folder%1").arg(top, 3, 10, QLatin1Char('0'));
-        if (!MakeFiles(topFolder)) {
-            return false;
-        }
-        for (int sub = 0; sub < SubfoldersEach; ++sub) {
-            if (!MakeFiles(topFolder +
-                           QStringLiteral("/sub%1").arg(sub, 2, 10, QLatin1Char('0')))) {
-                return false;
-            }
-        }
-    }
-    QFile complete(marker);
-    return complete.open(QIODevice::WriteOnly);
-}
 
 // The real platform, but the folder browser answers with the tree, every question is answered
 // Yes (none is expected), messages go to standard error and the start never opens the browser.
@@ -131,13 +88,6 @@ private:
     QString folder_;
 };
 
-double CpuMs(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto ms = [](const timeval& t) { return double(t.tv_sec) * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
 struct ScanRun {
     double wallMs = 0;
     double cpuMs = 0;
@@ -176,55 +126,31 @@ ScanRun ScanInWindow(const QString& root) {
     return run;
 }
 
-struct Timing {
-    double wallMs = 0;
-    double cpuMs = 0;
-};
-
-Timing TimeFind(const QString& root, const QString& out) {
-    const QByteArray command =
-        "find '" + QFile::encodeName(root) + "' -type f > '" + QFile::encodeName(out) + "'";
-    const double cpuBefore = CpuMs(RUSAGE_CHILDREN);
-    const Clock::time_point start = Clock::now();
-    if (std::system(command.constData()) != 0) {
-        std::fprintf(stderr, "find failed\n");
-        std::exit(1);
-    }
-    return {Millis(Clock::now() - start).count(), CpuMs(RUSAGE_CHILDREN) - cpuBefore};
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    bench::PreferOffscreen();
     QApplication application(argc, argv);
     QTemporaryDir temporary;
     const QStringList arguments = application.arguments();
     const QString root = arguments.size() > 1 ? QDir(arguments.at(1)).absolutePath()
                                               : temporary.path() + QStringLiteral("/tree");
-    const int files = TopFolders * (SubfoldersEach + 1) * FilesEach;
-    std::printf("building %d files in %d folders under %s ...\n", files,
-                TopFolders * (SubfoldersEach + 1), qPrintable(root));
-    if (!BuildTree(root)) {
+    const int files = bench::TreeFiles;
+    std::printf("building %d files in %d folders under %s ...\n", files, bench::TreeFolders,
+                qPrintable(root));
+    if (!bench::BuildTree(root)) {
         std::fprintf(stderr, "could not build the tree\n");
         return 1;
     }
     const QString findOut = temporary.path() + QStringLiteral("/find.out");
 
-    TimeFind(root, findOut);  // warm the caches once for both
+    bench::TimeFind(root, findOut);  // warm the caches once for both
     ScanInWindow(root);
     std::vector<double> findWall, findCpu, scanWall, scanCpu;
     ScanRun worst;
     ScanRun last;
     for (int round = 0; round < Rounds; ++round) {
-        const Timing find = TimeFind(root, findOut);
+        const bench::Timing find = bench::TimeFind(root, findOut);
         findWall.push_back(find.wallMs);
         findCpu.push_back(find.cpuMs);
         last = ScanInWindow(root);
@@ -240,19 +166,19 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    const double find = Median(findWall);
-    const double scan = Median(scanWall);
+    const double find = bench::Median(findWall);
+    const double scan = bench::Median(scanWall);
     const double bestFind = *std::min_element(findWall.begin(), findWall.end());
     const double bestScan = *std::min_element(scanWall.begin(), scanWall.end());
     std::printf("                      median wall   best wall   median CPU  (%d rounds)\n",
                 Rounds);
     std::printf("find -type f          %8.1f ms %9.1f ms %9.1f ms\n", find, bestFind,
-                Median(findCpu));
+                bench::Median(findCpu));
     std::printf("Check5 in the window  %8.1f ms %9.1f ms %9.1f ms\n", scan, bestScan,
-                Median(scanCpu));
+                bench::Median(scanCpu));
     const double ratio = scan / find;
     std::printf("ratio window / find   %8.2f %12.2f %12.2f     (bar %.0f) %s\n", ratio,
-                bestScan / bestFind, Median(scanCpu) / Median(findCpu), MaxRatio,
+                bestScan / bestFind, bench::Median(scanCpu) / bench::Median(findCpu), MaxRatio,
                 ratio < MaxRatio ? "ok" : "OVER");
     std::printf("entries %d; last round: %ld event-loop turns took %.1f ms\n", last.entries,
                 last.turns, last.handlingMs);
