@@ -6,9 +6,7 @@
 #include "source_list_model.h"
 #include "window_fixture.h"
 
-#include <QCoreApplication>
 #include <QTest>
-#include <QTimer>
 
 #include <optional>
 
@@ -195,20 +193,10 @@ private slots:
                 window_->form.close();
             }
         };
-        QTimer::singleShot(0, &window_->form, [this] { window_->press(CommaButton); });
-        bool timedOut = false;
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, [&timedOut] {
-            timedOut = true;
-            QCoreApplication::exit(1);
-        });
-        watchdog.start(20000);
+        const LoopEnd end = RunEventLoop(&window_->form, [this] { window_->press(CommaButton); });
 
-        const int status = QCoreApplication::exec();
-
-        QVERIFY(!timedOut);
-        QCOMPARE(status, 0);
+        QVERIFY(!end.timedOut);
+        QCOMPARE(end.status, 0);
         QVERIFY(ReadBytes(path).isNull());
         QVERIFY(window_->messages().empty());
     }

@@ -8,6 +8,7 @@
 #include "source_commands.h"
 #include "source_list_drop.h"
 #include "source_list_model.h"
+#include "window_fixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -111,19 +112,10 @@ class SourceCommandsTest final : public QObject {
 
 private slots:
     void init() {
-        dir_.emplace();
-        QVERIFY(dir_->isValid());
-        platform_.emplace();
-        platform_->folder = dir_->path();
-        form_.emplace(*platform_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(&*form_));
+        window_.emplace();
+        QVERIFY(window_->dir.isValid());
     }
-    void cleanup() {
-        form_.reset();
-        platform_.reset();
-        dir_.reset();
-    }
+    void cleanup() { window_.reset(); }
 
     // ---- Add File(s) ------------------------------------------------------------------------
 
@@ -146,51 +138,51 @@ private slots:
     void addFilesAppendsTheChoice() {
         QFETCH(QString, answer);
         QFETCH(QStringList, entries);
-        form_->sourceList().append(QStringLiteral("already there"));
-        form_->results().append("kept@example.com");
-        platform_->openAnswers << Native(answer);
+        window_->form.sourceList().append(QStringLiteral("already there"));
+        window_->form.results().append("kept@example.com");
+        window_->platform.openAnswers << Native(answer);
 
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);
 
-        QCOMPARE(Entries(*form_), QStringList{"already there"} + Native(entries));
-        QCOMPARE(form_->check(1)->value(), 0);
-        QCOMPARE(form_->results().count(), 1);
-        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(Entries(window_->form), QStringList{"already there"} + Native(entries));
+        QCOMPARE(window_->form.check(1)->value(), 0);
+        QCOMPARE(window_->form.results().count(), 1);
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
     }
 
     void openDialogIsSetUpAnewForEachPress() {
-        platform_->openAnswers << Native(QStringLiteral("/data/a.txt"));
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);
+        window_->platform.openAnswers << Native(QStringLiteral("/data/a.txt"));
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);
 
-        const auto dialogs = platform_->callsOf(Call::OpenDialog);
+        const auto dialogs = window_->platform.callsOf(Call::OpenDialog);
         QCOMPARE(dialogs.size(), std::size_t(2));
         for (const ScriptedPlatform::Record& dialog : dialogs) {
-            QCOMPARE(dialog.owner, &*form_);
+            QCOMPARE(dialog.owner, &window_->form);
             QCOMPARE(dialog.dialog.fileName, QString());  // not the name chosen before
             QCOMPARE(dialog.dialog.flags, std::uint32_t(0x00280201));
             QCOMPARE(dialog.dialog.title,
                      QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
             QCOMPARE(dialog.dialog.filter, QStringLiteral("All Files (*.*)|*.*|"));
         }
-        QVERIFY(platform_->callsOf(Call::SaveDialog).empty());
+        QVERIFY(window_->platform.callsOf(Call::SaveDialog).empty());
     }
 
     void cancelledDialogAddsNothing() {
-        form_->sourceList().append(QStringLiteral("/data/a.txt"));
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);  // no answer queued: cancelled
-        QCOMPARE(platform_->callsOf(Call::OpenDialog).size(), std::size_t(1));
-        QCOMPARE(Entries(*form_), QStringList{"/data/a.txt"});
-        QVERIFY(platform_->callsOf(Call::Message).empty());
-        QCOMPARE(form_->check(1)->value(), 0);
+        window_->form.sourceList().append(QStringLiteral("/data/a.txt"));
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);  // no answer queued: cancelled
+        QCOMPARE(window_->platform.callsOf(Call::OpenDialog).size(), std::size_t(1));
+        QCOMPARE(Entries(window_->form), QStringList{"/data/a.txt"});
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
+        QCOMPARE(window_->form.check(1)->value(), 0);
     }
 
     void fileAddedTwiceIsListedTwice() {
         const QString path = Native(QStringLiteral("/data/mail one.txt"));
-        platform_->openAnswers << path << path;
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);
-        QCOMPARE(Entries(*form_), (QStringList{path, path}));
+        window_->platform.openAnswers << path << path;
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);
+        QCOMPARE(Entries(window_->form), (QStringList{path, path}));
     }
 
     // Guards against a selection cut at a fixed buffer size (30000 characters in the dialog's
@@ -205,9 +197,9 @@ private slots:
                             name);
         }
         QVERIFY(answer.size() > 60000);
-        platform_->openAnswers << answer;
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);
-        QCOMPARE(Entries(*form_), expected);
+        window_->platform.openAnswers << answer;
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);
+        QCOMPARE(Entries(window_->form), expected);
     }
 
     // ---- Clear List ---------------------------------------------------------------------------
@@ -220,81 +212,82 @@ private slots:
 
     void clearListEmptiesOnlyTheSourceList() {
         QFETCH(QStringList, entries);
-        form_->sourceList().append(entries);
-        form_->results().append("kept@example.com");
+        window_->form.sourceList().append(entries);
+        window_->form.results().append("kept@example.com");
 
-        QTest::mouseClick(form_->check(3), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(3), Qt::LeftButton);
 
-        QCOMPARE(form_->sourceList().count(), 0);
-        QCOMPARE(form_->results().count(), 1);
-        QCOMPARE(form_->check(3)->value(), 0);
-        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(window_->form.sourceList().count(), 0);
+        QCOMPARE(window_->form.results().count(), 1);
+        QCOMPARE(window_->form.check(3)->value(), 0);
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
     }
 
     // ---- Double-click -------------------------------------------------------------------------
 
     void doubleClickRemovesTheEntryClicked() {
         const QStringList five{"/one.txt", "/two.txt", "/three.txt", "/four.txt", "/five.txt"};
-        form_->sourceList().append(five);
+        window_->form.sourceList().append(five);
 
         doubleClickRow(2);
 
-        QCOMPARE(Entries(*form_), (QStringList{"/one.txt", "/two.txt", "/four.txt", "/five.txt"}));
-        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(Entries(window_->form),
+                 (QStringList{"/one.txt", "/two.txt", "/four.txt", "/five.txt"}));
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
     }
 
     void doubleClickWithoutSelectionDoesNothing() {
-        form_->sourceList().append(QStringList{"/one.txt", "/two.txt"});
+        window_->form.sourceList().append(QStringList{"/one.txt", "/two.txt"});
         QCOMPARE(SelectedRow(), -1);
         // Below the last entry: nothing there to select.
-        QWidget* viewport = form_->sourceView()->viewport();
+        QWidget* viewport = window_->form.sourceView()->viewport();
         DoubleClick(viewport, Qt::LeftButton, QPoint(10, viewport->height() - 3));
-        QCOMPARE(Entries(*form_), (QStringList{"/one.txt", "/two.txt"}));
-        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(Entries(window_->form), (QStringList{"/one.txt", "/two.txt"}));
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
     }
 
     // Guards against removing the entry under the pointer instead of the selected one.
     void doubleClickActsOnTheSelection() {
-        form_->sourceList().append(QStringList{"/one.txt", "/two.txt", "/three.txt"});
-        QTreeView* view = form_->sourceView();
-        view->selectionModel()->select(form_->sourceList().index(0),
+        window_->form.sourceList().append(QStringList{"/one.txt", "/two.txt", "/three.txt"});
+        QTreeView* view = window_->form.sourceView();
+        view->selectionModel()->select(window_->form.sourceList().index(0),
                                        QItemSelectionModel::ClearAndSelect);
         // The double-click event alone, without the first click that would select the entry
         // under the pointer.
-        const QPoint onThird = view->visualRect(form_->sourceList().index(2)).center();
+        const QPoint onThird = view->visualRect(window_->form.sourceList().index(2)).center();
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, onThird);
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, onThird);
-        QCOMPARE(Entries(*form_), (QStringList{"/two.txt", "/three.txt"}));
+        QCOMPARE(Entries(window_->form), (QStringList{"/two.txt", "/three.txt"}));
     }
 
     void rightDoubleClickRemovesNothing() {
-        form_->sourceList().append(QStringList{"/one.txt", "/two.txt"});
+        window_->form.sourceList().append(QStringList{"/one.txt", "/two.txt"});
         const QPoint onFirst =
-            form_->sourceView()->visualRect(form_->sourceList().index(0)).center();
-        DoubleClick(form_->sourceView()->viewport(), Qt::RightButton, onFirst);
-        QCOMPARE(form_->sourceList().count(), 2);
+            window_->form.sourceView()->visualRect(window_->form.sourceList().index(0)).center();
+        DoubleClick(window_->form.sourceView()->viewport(), Qt::RightButton, onFirst);
+        QCOMPARE(window_->form.sourceList().count(), 2);
     }
 
     // Guards against entries vanishing under an extraction run, which reads them by position.
     void doubleClickDuringARunRemovesNothing() {
         const QString a = writeFile("a.txt", "first@example.com\r\n");
         const QString b = writeFile("b.txt", "second@example.com\r\n");
-        form_->sourceList().append(QStringList{a, b});
+        window_->form.sourceList().append(QStringList{a, b});
         bool tried = false;
-        platform_->onProcessEvents = [&] {
+        window_->platform.onProcessEvents = [&] {
             if (!tried) {
                 tried = true;
                 doubleClickRow(1);
-                QCOMPARE(form_->sourceList().count(), 2);
+                QCOMPARE(window_->form.sourceList().count(), 2);
             }
         };
-        form_->check(2)->click();
+        window_->form.check(2)->click();
         QVERIFY(tried);
-        QCOMPARE(Entries(*form_), (QStringList{a, b}));
-        QCOMPARE(form_->results().count(), 2);
+        QCOMPARE(Entries(window_->form), (QStringList{a, b}));
+        QCOMPARE(window_->form.results().count(), 2);
 
         doubleClickRow(1);  // after the run it works again
-        QCOMPARE(Entries(*form_), QStringList{a});
+        QCOMPARE(Entries(window_->form), QStringList{a});
     }
 
     // ---- Dropping files -----------------------------------------------------------------------
@@ -302,46 +295,46 @@ private slots:
     void droppedFilesAndFolderAreAppended() {
         const QString a = writeFile("a.txt", "");
         const QString b = writeFile("b.html", "");
-        const QString folder = dir_->filePath(QStringLiteral("a folder"));
+        const QString folder = window_->dir.filePath(QStringLiteral("a folder"));
         QVERIFY(QDir().mkpath(folder));
-        form_->sourceList().append(QStringLiteral("/before.txt"));
-        QVERIFY(form_->sourceView()->viewport()->acceptDrops());
+        window_->form.sourceList().append(QStringLiteral("/before.txt"));
+        QVERIFY(window_->form.sourceView()->viewport()->acceptDrops());
         QMimeData data;
         data.setUrls(LocalUrls({b, folder, a}));
 
-        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data, Qt::CopyAction);
+        const DragOutcome outcome = DragAndDrop(*window_->form.sourceView(), data, Qt::CopyAction);
 
         QVERIFY(outcome.enterAccepted);
         QVERIFY(outcome.moveAccepted);
         QVERIFY(outcome.dropAccepted);
         QCOMPARE(outcome.enterAction, Qt::CopyAction);
         QCOMPARE(outcome.dropAction, Qt::CopyAction);
-        QCOMPARE(Entries(*form_),
+        QCOMPARE(Entries(window_->form),
                  (QStringList{"/before.txt", Native(b), Native(folder), Native(a)}));
-        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
     }
 
     // Guards against dropped paths being filtered: no check for existence, kind or duplicates.
     void droppedPathsAreNotChecked() {
-        const QString missing = dir_->filePath(QStringLiteral("not there.csv"));
+        const QString missing = window_->dir.filePath(QStringLiteral("not there.csv"));
         QMimeData data;
         data.setUrls(LocalUrls({missing, missing}));
-        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data);
+        const DragOutcome outcome = DragAndDrop(*window_->form.sourceView(), data);
         QVERIFY(outcome.dropAccepted);
-        QCOMPARE(Entries(*form_), (QStringList{Native(missing), Native(missing)}));
+        QCOMPARE(Entries(window_->form), (QStringList{Native(missing), Native(missing)}));
     }
 
     void dropKeepsTheProposedAction() {
         QMimeData data;
-        data.setUrls(LocalUrls({dir_->filePath(QStringLiteral("x.txt"))}));
+        data.setUrls(LocalUrls({window_->dir.filePath(QStringLiteral("x.txt"))}));
         QDragEnterEvent enter(QPoint(5, 5), Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton,
                               Qt::NoModifier);
         const Qt::DropAction proposed = enter.proposedAction();
-        QApplication::sendEvent(form_->sourceView()->viewport(), &enter);
+        QApplication::sendEvent(window_->form.sourceView()->viewport(), &enter);
         // The drag goes elsewhere, as a real one ends: Qt keeps the list as the drag's target
         // until then.
         QDragLeaveEvent leave;
-        QApplication::sendEvent(form_->sourceView()->viewport(), &leave);
+        QApplication::sendEvent(window_->form.sourceView()->viewport(), &leave);
         QVERIFY(enter.isAccepted());
         QCOMPARE(enter.dropAction(), proposed);
     }
@@ -369,42 +362,42 @@ private slots:
             data.setUrls(urls);
         }
 
-        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data);
+        const DragOutcome outcome = DragAndDrop(*window_->form.sourceView(), data);
 
         QVERIFY(!outcome.enterAccepted);  // the pointer shows that it cannot be dropped
         QVERIFY(!outcome.moveAccepted);
         QVERIFY(!outcome.dropAccepted);
-        QCOMPARE(form_->sourceList().count(), 0);
+        QCOMPARE(window_->form.sourceList().count(), 0);
     }
 
     void dragLeavingChangesNothing() {
         QMimeData data;
         data.setUrls(LocalUrls({QStringLiteral("/data/a.txt")}));
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(form_->sourceView()->viewport(), &enter);
+        QApplication::sendEvent(window_->form.sourceView()->viewport(), &enter);
         QDragLeaveEvent leave;
-        QApplication::sendEvent(form_->sourceView()->viewport(), &leave);
-        QCOMPARE(form_->sourceList().count(), 0);
+        QApplication::sendEvent(window_->form.sourceView()->viewport(), &leave);
+        QCOMPARE(window_->form.sourceList().count(), 0);
     }
 
     void dropsRefusedOnceSwitchedOffButButtonsStillAdd() {
-        SourceCommands& commands = form_->sourceCommands();
+        SourceCommands& commands = window_->form.sourceCommands();
         QVERIFY(commands.acceptsFileDrops());
         commands.setAcceptsFileDrops(false);
         QVERIFY(!commands.acceptsFileDrops());
-        QVERIFY(!form_->sourceView()->viewport()->acceptDrops());
+        QVERIFY(!window_->form.sourceView()->viewport()->acceptDrops());
         QMimeData data;
-        data.setUrls(LocalUrls({dir_->filePath(QStringLiteral("a.txt"))}));
+        data.setUrls(LocalUrls({window_->dir.filePath(QStringLiteral("a.txt"))}));
 
-        const DragOutcome outcome = DragAndDrop(*form_->sourceView(), data);
+        const DragOutcome outcome = DragAndDrop(*window_->form.sourceView(), data);
 
         QVERIFY(!outcome.enterAccepted);
         QVERIFY(!outcome.dropAccepted);
-        QCOMPARE(form_->sourceList().count(), 0);
+        QCOMPARE(window_->form.sourceList().count(), 0);
 
-        platform_->openAnswers << Native(QStringLiteral("/data/b.txt"));
-        QTest::mouseClick(form_->check(1), Qt::LeftButton);
-        QCOMPARE(Entries(*form_), QStringList{Native(QStringLiteral("/data/b.txt"))});
+        window_->platform.openAnswers << Native(QStringLiteral("/data/b.txt"));
+        QTest::mouseClick(window_->form.check(1), Qt::LeftButton);
+        QCOMPARE(Entries(window_->form), QStringList{Native(QStringLiteral("/data/b.txt"))});
     }
 
     // Guards against a run that reads entries dropped in the middle of it: its count is taken
@@ -412,20 +405,20 @@ private slots:
     void dropDuringARunAppendsForTheNextRun() {
         const QString a = writeFile("a.txt", "first@example.com\r\n");
         const QString late = writeFile("late.txt", "late@example.com\r\n");
-        form_->sourceList().append(a);
+        window_->form.sourceList().append(a);
         QMimeData data;
         data.setUrls(LocalUrls({late}));
         bool dropped = false;
-        platform_->onProcessEvents = [&] {
+        window_->platform.onProcessEvents = [&] {
             if (!dropped) {
                 dropped = true;
-                QVERIFY(DragAndDrop(*form_->sourceView(), data).dropAccepted);
+                QVERIFY(DragAndDrop(*window_->form.sourceView(), data).dropAccepted);
             }
         };
-        form_->check(2)->click();
+        window_->form.check(2)->click();
         QVERIFY(dropped);
-        QCOMPARE(Entries(*form_), (QStringList{a, late}));
-        QCOMPARE(form_->results().count(), 1);
+        QCOMPARE(Entries(window_->form), (QStringList{a, late}));
+        QCOMPARE(window_->form.results().count(), 1);
     }
 
     void droppedPathsUseNativeSeparators() {
@@ -437,18 +430,18 @@ private slots:
 
 private:
     int SelectedRow() const {
-        const QModelIndexList rows = form_->sourceView()->selectionModel()->selectedRows();
+        const QModelIndexList rows = window_->form.sourceView()->selectionModel()->selectedRows();
         return rows.isEmpty() ? -1 : rows.first().row();
     }
 
     void doubleClickRow(int row) {
         const QPoint point =
-            form_->sourceView()->visualRect(form_->sourceList().index(row)).center();
-        DoubleClick(form_->sourceView()->viewport(), Qt::LeftButton, point);
+            window_->form.sourceView()->visualRect(window_->form.sourceList().index(row)).center();
+        DoubleClick(window_->form.sourceView()->viewport(), Qt::LeftButton, point);
     }
 
     QString writeFile(const QString& name, const QByteArray& content) {
-        const QString path = dir_->filePath(name);
+        const QString path = window_->dir.filePath(name);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
             qFatal("cannot write the fixture %s", qPrintable(name));
@@ -456,9 +449,7 @@ private:
         return path;
     }
 
-    std::optional<QTemporaryDir> dir_;
-    std::optional<ScriptedPlatform> platform_;
-    std::optional<Form1> form_;
+    std::optional<WindowFixture> window_;
 };
 
 QTEST_MAIN(SourceCommandsTest)

@@ -9,13 +9,13 @@
 #include "scripted_platform.h"
 #include "source_commands.h"
 #include "source_list_model.h"
+#include "window_fixture.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <optional>
 
@@ -63,20 +63,11 @@ class FolderScanCommandTest final : public QObject {
 
 private slots:
     void init() {
-        dir_.emplace();
-        QVERIFY(dir_->isValid());
-        root_ = dir_->path() + QStringLiteral("/chosen");
-        platform_.emplace();
-        platform_->folder = dir_->path();
-        form_.emplace(*platform_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(&*form_));
+        window_.emplace();
+        QVERIFY(window_->dir.isValid());
+        root_ = window_->dir.path() + QStringLiteral("/chosen");
     }
-    void cleanup() {
-        form_.reset();
-        platform_.reset();
-        dir_.reset();
-    }
+    void cleanup() { window_.reset(); }
 
     void exampleFolder_data() {
         QTest::addColumn<QStringList>("answers");  // for d.TXT, then e.csv
@@ -103,30 +94,30 @@ private slots:
         QFETCH(QStringList, asked);
         QFETCH(QStringList, entries);
         QVERIFY(Build(root_, {"a.txt", "b.html", "c.htm", "d.TXT", "e.csv", "~tmp.txt"}));
-        form_->results().append("kept@example.com");
-        platform_->folderAnswers << root_;
+        window_->form.results().append("kept@example.com");
+        window_->platform.folderAnswers << root_;
         for (const QString& answer : answers) {
-            platform_->messageAnswers << Answer(answer);
+            window_->platform.messageAnswers << Answer(answer);
         }
         std::vector<Moment> atQuestion;
         std::vector<Moment> atYield;
-        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+        window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
             if (record.call == Call::Message) {
                 atQuestion.push_back(now());
             }
         };
-        platform_->onProcessEvents = [&] { atYield.push_back(now()); };
+        window_->platform.onProcessEvents = [&] { atYield.push_back(now()); };
 
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
 
         QCOMPARE(Entries(), Paths(entries));
         // The browser: once, owned by the window, with the prompt.
-        const auto pickers = platform_->callsOf(Call::FolderPicker);
+        const auto pickers = window_->platform.callsOf(Call::FolderPicker);
         QCOMPARE(pickers.size(), std::size_t(1));
         QCOMPARE(pickers[0].text, QStringLiteral("Please select folder to add:"));
-        QCOMPARE(pickers[0].owner, &*form_);
+        QCOMPARE(pickers[0].owner, &window_->form);
         // The questions: one per name of another kind, in order; ~tmp.txt is never asked about.
-        const auto questions = platform_->callsOf(Call::Message);
+        const auto questions = window_->platform.callsOf(Call::Message);
         QCOMPARE(questions.size(), std::size_t(asked.size()));
         for (std::size_t i = 0; i < questions.size(); ++i) {
             const MessageBoxSettings& box = questions[i].message;
@@ -136,7 +127,7 @@ private slots:
                                                     "extract from?"));
             QCOMPARE(box.caption, QStringLiteral("Orlenta"));
             QVERIFY(box.buttons == MessageButtons::YesNoCancel);
-            QCOMPARE(questions[i].owner, &*form_);
+            QCOMPARE(questions[i].owner, &window_->form);
         }
         // The hourglass while the scan runs, the question up included, and the list as it
         // stands when asked.
@@ -149,118 +140,119 @@ private slots:
         QCOMPARE(atQuestion[0].pointer, MousePointer::Hourglass);
         QCOMPARE(atQuestion[0].cursor, Qt::WaitCursor);
         QCOMPARE(atQuestion[0].entries, 3);
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
-        QCOMPARE(form_->cursor().shape(), Qt::ArrowCursor);
-        QCOMPARE(form_->check(5)->value(), 0);
-        QCOMPARE(form_->results().count(), 1);
-        QVERIFY(!form_->sourceCommands().isScanning());
-        QCOMPARE(form_->sourceCommands().folderScan().lastScan().appended, entries.size());
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
+        QCOMPARE(window_->form.cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(window_->form.check(5)->value(), 0);
+        QCOMPARE(window_->form.results().count(), 1);
+        QVERIFY(!window_->form.sourceCommands().isScanning());
+        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().appended, entries.size());
     }
 
     void escapeOrCloseBoxIsCancel() {
         QVERIFY(Build(root_, {"a.csv", "b.csv", "c.txt"}));
-        platform_->folderAnswers << root_;  // no answer queued: the box is closed
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
-        QCOMPARE(platform_->callsOf(Call::Message).size(), std::size_t(1));
-        QCOMPARE(form_->sourceList().count(), 0);
-        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Cancelled);
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        window_->platform.folderAnswers << root_;  // no answer queued: the box is closed
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QCOMPARE(window_->platform.callsOf(Call::Message).size(), std::size_t(1));
+        QCOMPARE(window_->form.sourceList().count(), 0);
+        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Cancelled);
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
     // Guards against the hourglass (or any pointer change) when the browser is cancelled.
     void cancelledBrowserChangesNothing() {
         QVERIFY(Build(root_, {"a.txt"}));
-        form_->sourceList().append(QStringLiteral("/kept.txt"));
-        form_->windowPointer().set(MousePointer::Custom);  // as left by the hover over a button
+        window_->form.sourceList().append(QStringLiteral("/kept.txt"));
+        window_->form.windowPointer().set(
+            MousePointer::Custom);  // as left by the hover over a button
         std::optional<MousePointer> atBrowser;
-        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+        window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
             if (record.call == Call::FolderPicker) {
-                atBrowser = form_->windowPointer().value();
+                atBrowser = window_->form.windowPointer().value();
             }
         };
 
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
 
         QCOMPARE(atBrowser, std::optional<MousePointer>(MousePointer::Custom));
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Custom);
         QCOMPARE(Entries(), QStringList{"/kept.txt"});
-        QVERIFY(platform_->callsOf(Call::Message).empty());
-        QCOMPARE(platform_->processEventsCount, 0);
-        QCOMPARE(form_->check(5)->value(), 0);
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
+        QCOMPARE(window_->platform.processEventsCount, 0);
+        QCOMPARE(window_->form.check(5)->value(), 0);
     }
 
     void secondPressDuringAScanDoesNothing() {
         QVERIFY(Build(root_, {"a.txt", "b.csv", "c.txt"}));
-        platform_->folderAnswers << root_ << root_;
-        platform_->messageAnswers << MessageAnswer::Yes;
+        window_->platform.folderAnswers << root_ << root_;
+        window_->platform.messageAnswers << MessageAnswer::Yes;
         bool pressed = false;
-        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+        window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
             if (record.call == Call::Message && !pressed) {
                 pressed = true;
-                QTest::mouseClick(form_->check(5), Qt::LeftButton);
-                QCOMPARE(form_->check(5)->value(), 0);
+                QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+                QCOMPARE(window_->form.check(5)->value(), 0);
             }
         };
 
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
 
         QVERIFY(pressed);
-        QCOMPARE(platform_->callsOf(Call::FolderPicker).size(), std::size_t(1));
-        QCOMPARE(platform_->callsOf(Call::Message).size(), std::size_t(1));
+        QCOMPARE(window_->platform.callsOf(Call::FolderPicker).size(), std::size_t(1));
+        QCOMPARE(window_->platform.callsOf(Call::Message).size(), std::size_t(1));
         QCOMPARE(Entries(), Paths({"a.txt", "b.csv", "c.txt"}));
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
 
         // Once the scan is over the button works again.
-        platform_->onCall = nullptr;
-        platform_->messageAnswers << MessageAnswer::No;
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
-        QCOMPARE(platform_->callsOf(Call::FolderPicker).size(), std::size_t(2));
+        window_->platform.onCall = nullptr;
+        window_->platform.messageAnswers << MessageAnswer::No;
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QCOMPARE(window_->platform.callsOf(Call::FolderPicker).size(), std::size_t(2));
         QCOMPARE(Entries(), Paths({"a.txt", "b.csv", "c.txt", "a.txt", "c.txt"}));
     }
 
     void vanishedFolderIsNamedInOneMessage() {
         QVERIFY(Build(root_, {"a.txt", "gone/b.txt", "kept/c.txt"}));
-        platform_->folderAnswers << root_;
+        window_->platform.folderAnswers << root_;
         bool removed = false;
-        platform_->onProcessEvents = [&] {
+        window_->platform.onProcessEvents = [&] {
             if (!removed) {  // after the walk has opened the chosen folder
                 removed = QDir(root_ + QStringLiteral("/gone")).removeRecursively();
             }
         };
         std::optional<Moment> atMessage;
-        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+        window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
             if (record.call == Call::Message) {
                 atMessage = now();
             }
         };
 
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
 
         QVERIFY(removed);
         QCOMPARE(Entries(), Paths({"a.txt", "kept/c.txt"}));
-        const auto messages = platform_->callsOf(Call::Message);
+        const auto messages = window_->platform.callsOf(Call::Message);
         QCOMPARE(messages.size(), std::size_t(1));
         const MessageBoxSettings& box = messages[0].message;
         QCOMPARE(box.text, QStringLiteral("These folders could not be read:\n") + root_ +
                                QStringLiteral("/gone: No such file or directory"));
         QCOMPARE(box.caption, QStringLiteral("Orlenta"));
         QVERIFY(box.buttons == MessageButtons::Ok);
-        QCOMPARE(messages[0].owner, &*form_);
+        QCOMPARE(messages[0].owner, &window_->form);
         QVERIFY(atMessage.has_value());
         QCOMPARE(atMessage->pointer, MousePointer::Hourglass);
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
     void missingChosenFolderIsNamed() {
-        platform_->folderAnswers << root_;  // never made
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
-        const auto messages = platform_->callsOf(Call::Message);
+        window_->platform.folderAnswers << root_;  // never made
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        const auto messages = window_->platform.callsOf(Call::Message);
         QCOMPARE(messages.size(), std::size_t(1));
         QVERIFY2(messages[0].message.text.endsWith(root_ + QStringLiteral(": ") +
                                                    QStringLiteral("No such file or directory")),
                  qPrintable(messages[0].message.text));
-        QCOMPARE(form_->sourceList().count(), 0);
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(window_->form.sourceList().count(), 0);
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
     void longListOfUnreadableFoldersIsCut() {
@@ -279,44 +271,44 @@ private slots:
     // Guards against a scan that goes on, or asks again, after its window has closed.
     void closingWhileAQuestionIsUpEndsTheScan() {
         QVERIFY(Build(root_, {"a.txt", "b.csv", "c.txt", "d.csv", "sub/e.txt"}));
-        platform_->folderAnswers << root_;
-        platform_->messageAnswers << MessageAnswer::Yes << MessageAnswer::Yes;
-        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+        window_->platform.folderAnswers << root_;
+        window_->platform.messageAnswers << MessageAnswer::Yes << MessageAnswer::Yes;
+        window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
             if (record.call == Call::Message) {
-                QVERIFY(form_->close());
+                QVERIFY(window_->form.close());
             }
         };
 
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
 
         // The Yes given after the close counts as Cancel: b.csv is not added, nothing after it.
         QCOMPARE(Entries(), Paths({"a.txt"}));
-        QCOMPARE(platform_->callsOf(Call::Message).size(), std::size_t(1));
-        QVERIFY(!form_->isVisible());
-        QVERIFY(!form_->sourceCommands().isScanning());
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(window_->platform.callsOf(Call::Message).size(), std::size_t(1));
+        QVERIFY(!window_->form.isVisible());
+        QVERIFY(!window_->form.sourceCommands().isScanning());
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
     void closingWhileWalkingStopsAtOnce() {
         QVERIFY(Build(root_, {"a.txt", "one/b.txt", "one/deep/c.txt", "two/d.txt"}));
-        platform_->folderAnswers << root_;
+        window_->platform.folderAnswers << root_;
         int yieldsAfterClose = -1;
-        platform_->onProcessEvents = [&] {
+        window_->platform.onProcessEvents = [&] {
             if (yieldsAfterClose >= 0) {
                 ++yieldsAfterClose;
             } else {
                 yieldsAfterClose = 0;
-                QVERIFY(form_->close());
+                QVERIFY(window_->form.close());
             }
         };
 
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
 
         QCOMPARE(yieldsAfterClose, 0);
-        QCOMPARE(form_->sourceList().count(), 0);
-        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
-        QVERIFY(platform_->callsOf(Call::Message).empty());
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(window_->form.sourceList().count(), 0);
+        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
     // Guards against a scan that keeps the program alive (or crashes it) after its window
@@ -327,36 +319,27 @@ private slots:
             tree << QStringLiteral("sub%1/f.txt").arg(i);
         }
         QVERIFY(Build(root_, tree));
-        platform_->folderAnswers << root_;
+        window_->platform.folderAnswers << root_;
         int turns = 0;
-        platform_->onProcessEvents = [&] {
-            if (++turns == 5 && form_->isVisible()) {
-                form_->close();
+        window_->platform.onProcessEvents = [&] {
+            if (++turns == 5 && window_->form.isVisible()) {
+                window_->form.close();
             }
         };
-        QTimer::singleShot(0, &*form_, [this] { form_->check(5)->click(); });
-        bool timedOut = false;
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, [&timedOut] {
-            timedOut = true;
-            QCoreApplication::exit(1);
-        });
-        watchdog.start(20000);
+        const LoopEnd end =
+            RunEventLoop(&window_->form, [this] { window_->form.check(5)->click(); });
 
-        const int status = QCoreApplication::exec();
-
-        QVERIFY(!timedOut);
-        QCOMPARE(status, 0);
-        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
-        QCOMPARE(form_->sourceList().count(), 0);
+        QVERIFY(!end.timedOut);
+        QCOMPARE(end.status, 0);
+        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
+        QCOMPARE(window_->form.sourceList().count(), 0);
     }
 
     void filesGoInLevelOrder() {
         QVERIFY(Build(root_, {"top.txt", "one/b.txt", "two/c.txt", "one/deep/d.txt",
                               "two/deep/e.txt", "one/deep/deeper/f.txt"}));
-        platform_->folderAnswers << root_;
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << root_;
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
         QCOMPARE(Entries(), Paths({"top.txt", "one/b.txt", "two/c.txt", "one/deep/d.txt",
                                    "two/deep/e.txt", "one/deep/deeper/f.txt"}));
     }
@@ -364,10 +347,10 @@ private slots:
     void hiddenFilesListedHiddenFoldersSkipped() {
         QVERIFY(
             Build(root_, {".hidden.txt", ".directory", "a.txt", ".secret/b.txt", "open/.c.htm"}));
-        platform_->folderAnswers << root_;
-        platform_->messageAnswers << MessageAnswer::Yes;  // .directory, like desktop.ini
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
-        const auto questions = platform_->callsOf(Call::Message);
+        window_->platform.folderAnswers << root_;
+        window_->platform.messageAnswers << MessageAnswer::Yes;  // .directory, like desktop.ini
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        const auto questions = window_->platform.callsOf(Call::Message);
         QCOMPARE(questions.size(), std::size_t(1));
         QCOMPARE(questions[0].message.text, LoadQuestionText(QStringLiteral(".directory")));
         QCOMPARE(Entries(), Paths({".directory", ".hidden.txt", "a.txt", "open/.c.htm"}));
@@ -377,18 +360,18 @@ private slots:
         QVERIFY(Build(root_, {"a.txt", "sub/b.txt"}));
         QVERIFY(QFile::link(QStringLiteral(".."), root_ + QStringLiteral("/sub/up")));
         QVERIFY(QFile::link(root_, root_ + QStringLiteral("/sub/again")));
-        platform_->folderAnswers << root_;
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << root_;
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
         QCOMPARE(Entries(), Paths({"a.txt", "sub/b.txt"}));
-        QCOMPARE(form_->sourceCommands().folderScan().lastScan().end, ScanEnd::Completed);
-        QVERIFY(platform_->callsOf(Call::Message).empty());
+        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Completed);
+        QVERIFY(window_->platform.callsOf(Call::Message).empty());
     }
 
     void sameFolderTwiceListsItsFilesTwice() {
         QVERIFY(Build(root_, {"a.txt"}));
-        platform_->folderAnswers << root_ << root_;
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
-        QTest::mouseClick(form_->check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << root_ << root_;
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
         QCOMPARE(Entries(), Paths({"a.txt", "a.txt"}));
     }
 
@@ -396,39 +379,40 @@ private slots:
     // while the run goes on.
     void scanDuringARunLeavesTheRunsHourglass() {
         QVERIFY(Build(root_, {"x.txt"}));
-        const QString source = dir_->path() + QStringLiteral("/source.txt");
+        const QString source = window_->dir.path() + QStringLiteral("/source.txt");
         QFile file(source);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("ann@example.com\r\n");
         file.close();
-        form_->sourceList().append(source);
-        platform_->folderAnswers << root_;
+        window_->form.sourceList().append(source);
+        window_->platform.folderAnswers << root_;
         std::optional<MousePointer> afterScan;
-        platform_->onProcessEvents = [&] {
-            if (!afterScan && form_->isExtracting() && !form_->sourceCommands().isScanning()) {
-                form_->check(5)->click();
-                afterScan = form_->windowPointer().value();
+        window_->platform.onProcessEvents = [&] {
+            if (!afterScan && window_->form.isExtracting() &&
+                !window_->form.sourceCommands().isScanning()) {
+                window_->form.check(5)->click();
+                afterScan = window_->form.windowPointer().value();
             }
         };
 
-        form_->check(2)->click();
+        window_->form.check(2)->click();
 
         QCOMPARE(afterScan, std::optional<MousePointer>(MousePointer::Hourglass));
-        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
+        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
         QCOMPARE(Entries(), (QStringList{source} + Paths({"x.txt"})));
-        QCOMPARE(form_->results().count(), 1);
+        QCOMPARE(window_->form.results().count(), 1);
     }
 
 private:
     Moment now() const {
-        return {form_->windowPointer().value(), form_->cursor().shape(),
-                form_->sourceList().count()};
+        return {window_->form.windowPointer().value(), window_->form.cursor().shape(),
+                window_->form.sourceList().count()};
     }
 
     QStringList Entries() const {
         QStringList entries;
-        for (int i = 0; i < form_->sourceList().count(); ++i) {
-            entries.append(form_->sourceList().pathAt(i));
+        for (int i = 0; i < window_->form.sourceList().count(); ++i) {
+            entries.append(window_->form.sourceList().pathAt(i));
         }
         return entries;
     }
@@ -442,10 +426,8 @@ private:
         return paths;
     }
 
-    std::optional<QTemporaryDir> dir_;
     QString root_;
-    std::optional<ScriptedPlatform> platform_;
-    std::optional<Form1> form_;
+    std::optional<WindowFixture> window_;
 };
 
 QTEST_MAIN(FolderScanCommandTest)

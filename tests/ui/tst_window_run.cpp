@@ -1,11 +1,11 @@
-#include "extraction_run.h"
-
 #include "extraction_controller.h"
+#include "extraction_run.h"
 #include "form1.h"
 #include "press_button.h"
 #include "results_model.h"
 #include "scripted_platform.h"
 #include "source_list_model.h"
+#include "window_fixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,7 +14,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -322,20 +321,10 @@ private slots:
                 form_->close();
             }
         };
-        QTimer::singleShot(0, &*form_, [this] { form_->check(2)->click(); });
-        bool timedOut = false;
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, [&timedOut] {
-            timedOut = true;
-            QCoreApplication::exit(1);
-        });
-        watchdog.start(20000);
+        const LoopEnd end = RunEventLoop(&*form_, [this] { form_->check(2)->click(); });
 
-        const int status = QCoreApplication::exec();
-
-        QVERIFY(!timedOut);
-        QCOMPARE(status, 0);
+        QVERIFY(!end.timedOut);
+        QCOMPARE(end.status, 0);
         QCOMPARE(form_->results().count(), 1);
         QVERIFY(form_->extraction().lastRun().stopped);
     }

@@ -3,17 +3,30 @@
 #include "press_button.h"
 #include "results_model.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
 
 namespace orlenta {
 
-WindowFixture::WindowFixture() : form(platform) {
+namespace {
+
+// The temporary folder stands for the program folder, named before the window is made: the
+// pointer pictures the window loads at start are looked for there, and a test can put them in.
+ScriptedPlatform& WithProgramFolder(ScriptedPlatform& platform, const QString& folder) {
+    platform.folder = folder;
+    return platform;
+}
+
+}  // namespace
+
+WindowFixture::WindowFixture() : form(WithProgramFolder(platform, dir.path())) {
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) {
         qFatal("the window was not shown");
@@ -128,6 +141,20 @@ bool PutBytes(const QString& path, const QByteArray& bytes) {
 QStringList FolderEntries(const QString& folder) {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+LoopEnd RunEventLoop(QObject* context, const std::function<void()>& start) {
+    QTimer::singleShot(0, context, start);
+    LoopEnd end;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&end] {
+        end.timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    watchdog.start(20000);
+    end.status = QCoreApplication::exec();
+    return end;
 }
 
 }  // namespace orlenta

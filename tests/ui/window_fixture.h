@@ -7,12 +7,14 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <vector>
 
 namespace orlenta {
 
 // The main window, shown offscreen on a scripted platform, with a temporary folder for the
-// files a test reads and writes. Presses and clicks go through QTest, as a user's would.
+// files a test reads and writes; that folder is also the program folder the platform names.
+// Presses and clicks go through QTest, as a user's would.
 class WindowFixture final {
 public:
     WindowFixture();
@@ -59,5 +61,16 @@ bool PutBytes(const QString& path, const QByteArray& bytes);
 
 // The names in a folder, hidden ones included: a save must leave no temporary file behind.
 QStringList FolderEntries(const QString& folder);
+
+// How the application's event loop ended.
+struct LoopEnd {
+    bool timedOut = false;  // still running after 20 s, stopped by the watchdog
+    int status = 0;         // what QCoreApplication::exec returned
+};
+
+// Runs the application's event loop, calling `start` (a press, say) from its first turn, until
+// the loop ends or a 20-second watchdog gives up. For the tests that close the window in the
+// middle of a command: the program must then leave its event loop at once, with status 0.
+LoopEnd RunEventLoop(QObject* context, const std::function<void()>& start);
 
 }  // namespace orlenta
