@@ -50,8 +50,9 @@ fuzz: deps
 	echo "Crash files, if any: $(FUZZ_DIR)/artifacts (see fuzz/README.md)"; \
 	exit $$status
 
+# The README's picture: the installed window on Xvfb after a run over a sample file.
 screenshot: build
-	@scripts/screenshot.sh $(BUILD_DIR) docs/screenshot.png
+	@tests/xvfb/real_window.sh $(BUILD_DIR) samples/team.html docs/screenshot.png
 
 clean:
 	@rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
