@@ -1,6 +1,5 @@
-#include "form1_layout.h"
-
 #include "form1.h"
+#include "form1_layout.h"
 #include "press_button.h"
 #include "results_model.h"
 #include "scripted_platform.h"

@@ -1,7 +1,6 @@
-#include "mouse_pointer.h"
-
 #include "cursor_file.h"
 #include "cursor_fixtures.h"
+#include "mouse_pointer.h"
 
 #include <QBuffer>
 #include <QDir>

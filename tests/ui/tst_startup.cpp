@@ -1,10 +1,9 @@
-#include "startup.h"
-
 #include "cursor_fixtures.h"
 #include "form1.h"
 #include "home_page.h"
 #include "press_button.h"
 #include "scripted_platform.h"
+#include "startup.h"
 
 #include <QApplication>
 #include <QDir>

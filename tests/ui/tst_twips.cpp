@@ -1,6 +1,5 @@
-#include "twips.h"
-
 #include "startup.h"
+#include "twips.h"
 
 #include <QTest>
 
