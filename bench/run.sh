@@ -36,11 +36,11 @@ install_missing rg ripgrep
 python3 "$here/make-corpus.py" --out "$corpus"
 mkdir -p "$results"
 
-# The program's own pattern, read from the engine's source so the tools search for exactly it,
+# The program's pattern, read from the tests' copy of it so the tools search for exactly it,
 # without the anchors: rg and grep look for matches inside lines. For grep's POSIX syntax the
 # escaped "-" and "." inside brackets are written plainly ("-" last).
 read_pattern() {
-    python3 - "$root/engine/email_pattern.h" "$1" <<'EOF'
+    python3 - "$root/tests/support/email_pattern.h" "$1" <<'EOF'
 import re, sys
 source = open(sys.argv[1]).read()
 body = source.split("EmailPattern =", 1)[1].split(";", 1)[0]

@@ -12,7 +12,7 @@ namespace {
 
 // The token around one "@", found by widening to both sides, and what the widening learnt on
 // the way: whether the token is a candidate (it holds a ".") and whether it is an address.
-// The check is IsValidEmailFast's, done while the bytes pass by anyway: the local part is the
+// The check is the e-mail pattern's, done while the bytes pass by anyway: the local part is the
 // part left of this "@" (no "@" lies between the previous token and it), the domain the rest.
 struct Token {
     std::size_t begin = 0;
@@ -144,23 +144,12 @@ bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
 }
 
 void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found,
-                        const CandidateHook& beforeCandidate) {
-    class CallHook final : public CandidateGate {
+                        std::vector<std::string_view>& found) {
+    class Always final : public CandidateGate {
     public:
-        explicit CallHook(const CandidateHook& hook) : hook_(hook) {}
-        bool mayGoOn() override {
-            if (hook_) {
-                hook_();
-            }
-            return true;
-        }
-
-    private:
-        const CandidateHook& hook_;
-    };
-    CallHook gate(beforeCandidate);
-    ScanChunkForEmails(chunk, seen, found, gate);
+        bool mayGoOn() override { return true; }
+    } always;
+    ScanChunkForEmails(chunk, seen, found, always);
 }
 
 }  // namespace orlenta

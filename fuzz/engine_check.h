@@ -15,8 +15,8 @@
 //   set;
 // - B[1..] (at most LongestSmallChunkInput bytes) in chunks of 1 + B[0] bytes, so that short
 //   inputs put tokens across chunk borders: ExtractEmailsFromText and ScanChunkForEmails;
-// - every token of B, stripped and unstripped: IsValidEmail, IsValidEmailFast and the
-//   reference pattern; SeenEmails against a std::set of lower-cased tokens.
+// - every token of B, stripped and unstripped: IsValidEmail, the scanner on the token alone
+//   and the reference pattern; SeenEmails against a std::set of lower-cased tokens.
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,7 @@
 // Reading a source in 30000-byte chunks: the chunk table, byte fidelity, 64-bit lengths, streams
 // and the paths that cannot be read.
 #include "chunk_reader.h"
+#include "read_file_chunks.h"
 #include "test_files.h"
 
 #include <QElapsedTimer>

@@ -3,6 +3,7 @@
 #include "chunk_reader.h"
 #include "extract_emails.h"
 #include "extraction_run.h"
+#include "read_file_chunks.h"
 #include "seen_emails.h"
 #include "test_files.h"
 

@@ -1,5 +1,6 @@
 #include "extract_emails.h"
 
+#include "chunk_scanner.h"
 #include "email_pattern.h"
 #include "punctuation.h"
 #include "split_candidates.h"
@@ -23,6 +24,26 @@ std::vector<std::string_view> ExtractEmailsFromText(std::string_view chunk, Seen
                                      candidate.size()));
     }
     return found;
+}
+
+void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
+                        std::vector<std::string_view>& found,
+                        const CandidateHook& beforeCandidate) {
+    class CallHook final : public CandidateGate {
+    public:
+        explicit CallHook(const CandidateHook& hook) : hook_(hook) {}
+        bool mayGoOn() override {
+            if (hook_) {
+                hook_();
+            }
+            return true;
+        }
+
+    private:
+        const CandidateHook& hook_;
+    };
+    CallHook gate(beforeCandidate);
+    ScanChunkForEmails(chunk, seen, found, gate);
 }
 
 }  // namespace orlenta
