@@ -2,9 +2,8 @@
 
 #include "extraction_run.h"
 #include "input_list.h"
+#include "output_file.h"
 #include "result_writers.h"
-
-#include <QFile>
 
 #include <unistd.h>
 
@@ -32,17 +31,18 @@ public:
     ResultAppender output;
 };
 
-bool WriteToStandardOutput(const std::string& bytes) {
-    QFile output;
-    QString error;
-    // Unbuffered: the bytes are formatted as one block and handed to the system in one go.
-    if (!output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                     QFileDevice::DontCloseHandle) ||
-        !WriteFormatted(output, bytes, &error)) {
-        Complain("standard output", (error.isEmpty() ? output.errorString() : error).toStdString());
-        return false;
+// Standard output for no -o or "-o -"; otherwise the named file, which OutputFile replaces
+// only once complete (a device or FIFO is written through, as ">" does).
+bool WriteOutput(const std::optional<std::string>& path, const std::string& bytes) {
+    const bool toStandardOutput = !path || OutputFile::IsStandardOutputName(*path);
+    OutputFile output;
+    const bool opened = toStandardOutput ? output.openStandardOutput()
+                                         : output.open(*path, OutputFile::NoReader::Wait);
+    if (opened && output.write(bytes) && output.commit()) {
+        return true;
     }
-    return true;
+    Complain(toStandardOutput ? std::string("standard output") : *path, output.error());
+    return false;
 }
 
 }  // namespace
@@ -64,17 +64,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         },
         sink);
 
-    const std::string bytes = sink.output.finish();
-    bool written = true;
-    if (commandLine.outputPath) {
-        QString error;
-        written = SaveFormatted(QFile::decodeName(commandLine.outputPath->c_str()), bytes, &error);
-        if (!written) {
-            Complain(*commandLine.outputPath, error.toStdString());
-        }
-    } else {
-        written = WriteToStandardOutput(bytes);
-    }
+    const bool written = WriteOutput(commandLine.outputPath, sink.output.finish());
     return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk
                                                                             : ExitSomeFailed;
 }

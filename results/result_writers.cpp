@@ -1,7 +1,9 @@
 #include "result_writers.h"
 
+#include "output_file.h"
+
+#include <QFile>
 #include <QIODevice>
-#include <QSaveFile>
 
 #include <string_view>
 #include <utility>
@@ -99,6 +101,11 @@ bool WriteFormatted(QIODevice& device, const std::string& bytes, QString* error)
 
 bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat format,
                  QString* error, const AddressHook& beforeAddress) {
+    return SaveResults(QFile::encodeName(path), addresses, format, error, beforeAddress);
+}
+
+bool SaveResults(const QByteArray& path, const Addresses& addresses, ResultFormat format,
+                 QString* error, const AddressHook& beforeAddress) {
     std::string bytes;
     if (!Format(addresses, format, beforeAddress, bytes)) {
         SetError(error, QStringLiteral("The save was abandoned before anything was written."));
@@ -108,20 +115,16 @@ bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat f
 }
 
 bool SaveFormatted(const QString& path, const std::string& bytes, QString* error) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        SetError(error, file.errorString());
-        return false;
+    return SaveFormatted(QFile::encodeName(path), bytes, error);
+}
+
+bool SaveFormatted(const QByteArray& path, const std::string& bytes, QString* error) {
+    OutputFile file;
+    if (file.open(path.toStdString()) && file.write(bytes) && file.commit()) {
+        return true;
     }
-    if (!WriteAll(file, bytes, error)) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        SetError(error, file.errorString());
-        return false;
-    }
-    return true;
+    SetError(error, QString::fromLocal8Bit(file.error()));
+    return false;
 }
 
 }  // namespace orlenta

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -52,7 +53,9 @@ private:
 // error, with the reason in `error`.
 bool WriteFormatted(QIODevice& device, const std::string& bytes, QString* error = nullptr);
 
-// Replaces the file at `path` with those bytes, all or nothing, as SaveResults does.
+// Replaces the file at `path` (the name's bytes) with those bytes, all or nothing, as
+// SaveResults does.
+bool SaveFormatted(const QByteArray& path, const std::string& bytes, QString* error = nullptr);
 bool SaveFormatted(const QString& path, const std::string& bytes, QString* error = nullptr);
 
 // Writes those bytes to an open device (standard output, for instance). False on a write
@@ -60,9 +63,10 @@ bool SaveFormatted(const QString& path, const std::string& bytes, QString* error
 bool WriteResults(QIODevice& device, const Addresses& addresses, ResultFormat format,
                   QString* error = nullptr);
 
-// Replaces the file at `path` with those bytes, all or nothing: the bytes go to a temporary
-// file beside it that takes the file's place only once complete, so on any failure an
-// existing file keeps every byte it had and no temporary file is left behind. False on
+// Writes those bytes to the file named by `path` (the name's bytes) through OutputFile: a
+// regular file is replaced all or nothing (a temporary file beside it takes its place only
+// once complete, so on any failure it keeps every byte it had and no temporary file is left
+// behind); a device or FIFO is written through; a link's target gets the bytes. False on
 // failure, with the reason in `error` ("Permission denied", "No space left on device", ...).
 //
 // `beforeAddress` runs while the comma-delimited line is built, and the file is opened only
@@ -70,6 +74,9 @@ bool WriteResults(QIODevice& device, const Addresses& addresses, ResultFormat fo
 // must be a copy that nothing else changes: pass ResultsModel::snapshot(), not a reference
 // into the list. If the hook returns false nothing is written, the result is false and `error`
 // says the save was abandoned.
+bool SaveResults(const QByteArray& path, const Addresses& addresses, ResultFormat format,
+                 QString* error = nullptr, const AddressHook& beforeAddress = {});
+// The same for a name given as text, encoded as the system encodes file names.
 bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat format,
                  QString* error = nullptr, const AddressHook& beforeAddress = {});
 

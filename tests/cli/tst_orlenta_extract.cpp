@@ -10,11 +10,15 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -40,6 +44,45 @@ Outcome Run(const QStringList& arguments, const QByteArray& input = {}) {
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
+// Runs orlenta-extract in `folder` with arguments given as bytes: QProcess passes only what a
+// QString holds, and file names need not be UTF-8. Standard output and error are caught in
+// files beside `folder`.
+Outcome RunIn(const QByteArray& folder, const QList<QByteArray>& arguments) {
+    const QByteArray outPath = folder + ".out";
+    const QByteArray errPath = folder + ".err";
+    QList<QByteArray> words{ORLENTA_EXTRACT};
+    words += arguments;
+    std::vector<char*> argv;
+    for (QByteArray& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in >= 0 && out >= 0 && err >= 0 && ::dup2(in, 0) == 0 && ::dup2(out, 1) == 1 &&
+            ::dup2(err, 2) == 2 && ::chdir(folder.constData()) == 0) {
+            ::execv(argv[0], argv.data());
+        }
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return {};
+    }
+    Outcome outcome{WEXITSTATUS(status), {}, {}};
+    QFile out(QFile::decodeName(outPath));
+    QFile err(QFile::decodeName(errPath));
+    if (out.open(QIODevice::ReadOnly) && err.open(QIODevice::ReadOnly)) {
+        outcome.out = out.readAll();
+        outcome.err = err.readAll();
+    }
+    return outcome;
+}
+
 bool Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -51,7 +94,7 @@ QByteArray Read(const QString& path) {
 }
 
 // Makes replacing `path` fail while the file itself stays readable: as root, whom permissions do
-// not stop, with the immutable attribute; otherwise with a read-only folder. Undone on scope end.
+// not stop, with the immutable attribute; otherwise by making it read-only. Undone on scope end.
 class ReplaceBlocker final {
 public:
     explicit ReplaceBlocker(const QString& path) : path_(path) {
@@ -67,8 +110,7 @@ public:
             }
             immutable_ = true;
         } else {
-            folder_ = QFileInfo(path).absolutePath();
-            active_ = ::chmod(QFile::encodeName(folder_).constData(), 0500) == 0;
+            active_ = ::chmod(QFile::encodeName(path).constData(), 0400) == 0;
         }
     }
     ~ReplaceBlocker() {
@@ -86,7 +128,7 @@ public:
                 ::close(fd);
             }
         } else {
-            ::chmod(QFile::encodeName(folder_).constData(), 0700);
+            ::chmod(QFile::encodeName(path_).constData(), 0600);
         }
     }
     ReplaceBlocker(const ReplaceBlocker&) = delete;
@@ -96,7 +138,6 @@ public:
 
 private:
     QString path_;
-    QString folder_;
     bool immutable_ = false;
     bool active_ = false;
 };
@@ -146,6 +187,8 @@ private slots:
     void outputFileIsReplacedWhole();
     void outputFailureLeavesOldFileIntact();
     void outputIntoNonFolderFails();
+    void outputTargets_data();
+    void outputTargets();
     void samplesGiveTheirKnownAddresses();
 
 private:
@@ -367,6 +410,56 @@ void OrlentaExtractTest::outputIntoNonFolderFails() {
     QVERIFY2(outcome.err.startsWith("orlenta-extract: " + QFile::encodeName(output) + ": "),
              outcome.err.constData());
     QCOMPARE(Read(parent), QByteArray("x"));
+}
+
+void OrlentaExtractTest::outputTargets_data() {
+    QTest::addColumn<QByteArray>("output");  // the -o argument, in a folder of its own
+    QTest::addColumn<mode_t>("kind");        // what it must still be afterwards; 0: nothing
+    QTest::newRow("- is standard output") << QByteArray("-") << mode_t(0);
+    QTest::newRow("name not UTF-8") << QByteArray("out\xe9.txt") << mode_t(S_IFREG);
+    QTest::newRow("device node") << QByteArray("node") << mode_t(S_IFCHR);
+    QTest::newRow("FIFO with a reader") << QByteArray("fifo") << mode_t(S_IFIFO);
+    QTest::newRow("symbolic link") << QByteArray("link") << mode_t(S_IFLNK);
+}
+
+// Guards against -o writing a file named "-", replacing a device node, FIFO or link with a
+// regular file, or writing under another name than the bytes given.
+void OrlentaExtractTest::outputTargets() {
+    QFETCH(QByteArray, output);
+    QFETCH(mode_t, kind);
+    QTemporaryDir scratch;
+    const QByteArray folder = QFile::encodeName(scratch.filePath("run"));
+    QVERIFY(QDir().mkpath(scratch.filePath("run")));
+    const QByteArray at = folder + '/';
+    QVERIFY(Write(scratch.filePath("run/in.txt"), "ann@example.com"));
+    QCOMPARE(::symlink("target.txt", at + "link"), 0);
+    QCOMPARE(::mkfifo(at + "fifo", 0600), 0);
+    if (kind == S_IFCHR && ::mknod(at + "node", S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        QSKIP("Making a device node needs root");
+    }
+    const int reader = ::open(at + "fifo", O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+
+    const Outcome outcome = RunIn(folder, {"-o", output, "in.txt"});
+    char fromFifo[64] = {};
+    const ssize_t fifoBytes = ::read(reader, fromFifo, sizeof fromFifo);
+    ::close(reader);
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.err, QByteArray());
+    const QByteArray expected = "ann@example.com\r\n";
+    QCOMPARE(outcome.out, kind == 0 ? expected : QByteArray());
+    struct stat status {};
+    QCOMPARE(::lstat(at + output, &status) == 0 ? status.st_mode & S_IFMT : 0, kind);
+    if (kind == S_IFIFO) {
+        QCOMPARE(QByteArray(fromFifo, int(fifoBytes)), expected);
+    } else if (kind == S_IFREG || kind == S_IFLNK) {
+        QFile written;
+        std::FILE* stream = std::fopen(at + output, "rb");
+        QVERIFY(stream != nullptr && written.open(stream, QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), expected);
+        std::fclose(stream);
+        ::unlink(at + output);  // QTemporaryDir removes only names that QString can carry
+    }
 }
 
 void OrlentaExtractTest::samplesGiveTheirKnownAddresses() {

@@ -1,3 +1,4 @@
+#include "output_file.h"
 #include "result_writers.h"
 #include "results_model.h"
 
@@ -8,12 +9,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 
 using namespace orlenta;
 
@@ -68,7 +76,82 @@ Addresses ParseSaved(const QByteArray& bytes, ResultFormat format) {
 }
 
 QStringList Entries(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot |
+                                  QDir::System);
+}
+
+// The same for names that are bytes QString cannot carry.
+QByteArray ReadBytes(const QByteArray& path) {
+    QFile file;
+    std::FILE* stream = std::fopen(path.constData(), "rb");
+    if (stream == nullptr || !file.open(stream, QIODevice::ReadOnly)) {
+        return "<unreadable>";
+    }
+    const QByteArray bytes = file.readAll();
+    std::fclose(stream);
+    return bytes;
+}
+
+bool WriteBytes(const QByteArray& path, const QByteArray& bytes) {
+    std::FILE* stream = std::fopen(path.constData(), "wb");
+    return stream != nullptr &&
+           std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) ==
+               size_t(bytes.size()) &&
+           std::fclose(stream) == 0;
+}
+
+// Every name in `folder`, as bytes (QDir leaves out names that are not UTF-8).
+QList<QByteArray> Names(const QByteArray& folder) {
+    QList<QByteArray> names;
+    DIR* dir = ::opendir(folder.constData());
+    while (const dirent* entry = dir != nullptr ? ::readdir(dir) : nullptr) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names.append(entry->d_name);
+        }
+    }
+    if (dir != nullptr) {
+        ::closedir(dir);
+    }
+    return names;
+}
+
+struct stat Status(const QByteArray& path) {
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0) {
+        status.st_mode = 0;
+    }
+    return status;
+}
+
+constexpr uid_t Nobody = 65534;
+
+// Runs `check` where file permissions hold: as root, in a child process that has become
+// nobody (`folder` is handed to nobody first); otherwise here. `check` says on standard error
+// what went wrong and returns false.
+bool WithoutRootRights(const QString& folder, const std::function<bool()>& check) {
+    if (::geteuid() != 0) {
+        return check();
+    }
+    if (::chown(QFile::encodeName(folder).constData(), Nobody, Nobody) != 0) {
+        return false;
+    }
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool passed = ::setgid(Nobody) == 0 && ::setuid(Nobody) == 0 && check();
+        std::fflush(nullptr);
+        ::_exit(passed ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+bool Expect(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "FAILED: %s\n", what);
+    }
+    return condition;
 }
 
 }  // namespace
@@ -86,7 +169,9 @@ private slots:
     void largeListsComplete_data();
     void largeListsComplete();
     void nameUsedExactly();
-    void linkAndPermissionsKept();
+    void targetKeepsItsKind_data();
+    void targetKeepsItsKind();
+    void permissionsAndOwnerKept();
 
     void failureKeepsOldFile_data();
     void failureKeepsOldFile();
@@ -211,22 +296,77 @@ void ResultWritersTest::nameUsedExactly() {
     QCOMPARE(Entries(dir.path()), QStringList{"results"});
 }
 
-// Replacing the file must not turn a link into a file or widen who may read the file.
-void ResultWritersTest::linkAndPermissionsKept() {
+void ResultWritersTest::targetKeepsItsKind_data() {
+    QTest::addColumn<QByteArray>("name");      // what the save is given
+    QTest::addColumn<QByteArray>("receiver");  // the file that gets the bytes; "" none to read
+    QTest::addColumn<mode_t>("kind");          // what `name` must still be afterwards
+    QTest::newRow("name not UTF-8")
+        << QByteArray("caf\xe9.txt") << QByteArray("caf\xe9.txt") << mode_t(S_IFREG);
+    QTest::newRow("symbolic link")
+        << QByteArray("link") << QByteArray("target.txt") << mode_t(S_IFLNK);
+    QTest::newRow("link to a link")
+        << QByteArray("chain") << QByteArray("target.txt") << mode_t(S_IFLNK);
+    QTest::newRow("dangling link")
+        << QByteArray("dangling") << QByteArray("new.txt") << mode_t(S_IFLNK);
+    QTest::newRow("FIFO with a reader")
+        << QByteArray("fifo") << QByteArray("fifo") << mode_t(S_IFIFO);
+    QTest::newRow("device node") << QByteArray("null") << QByteArray() << mode_t(S_IFCHR);
+}
+
+// Guards against a save that replaces a link, FIFO or device with a regular file (as root,
+// "/dev/null" itself), or loses a name that is not UTF-8.
+void ResultWritersTest::targetKeepsItsKind() {
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, receiver);
+    QFETCH(mode_t, kind);
     QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("target.txt"));
-    const QString link = dir.filePath(QStringLiteral("link.txt"));
-    WriteFile(target, "old\r\n");
-    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
-    QVERIFY(QFile::link(target, link));
+    const QByteArray folder = QFile::encodeName(dir.path()) + '/';
+    QVERIFY(WriteBytes(folder + "target.txt", "old\r\n"));
+    QVERIFY(WriteBytes(folder + "caf\xe9.txt", "old\r\n"));
+    // QTemporaryDir removes only names that QString can carry.
+    const auto removeName = qScopeGuard([&folder] { ::unlink(folder + "caf\xe9.txt"); });
+    QCOMPARE(::symlink("target.txt", folder + "link"), 0);
+    QCOMPARE(::symlink("link", folder + "chain"), 0);
+    QCOMPARE(::symlink("new.txt", folder + "dangling"), 0);
+    QCOMPARE(::mkfifo(folder + "fifo", 0600), 0);
+    if (kind == S_IFCHR && ::mknod(folder + "null", S_IFCHR | 0666, makedev(1, 3)) != 0) {
+        QSKIP("Making a device node needs root");
+    }
+    // A reader that is already there, so that the FIFO takes the bytes without waiting.
+    const int reader = ::open(folder + "fifo", O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    const auto closeReader = qScopeGuard([reader] { ::close(reader); });
 
     QString error;
-    QVERIFY2(SaveResults(link, {"a@b.com"}, ResultFormat::List, &error), qPrintable(error));
-    QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(ReadAll(target), QByteArray("a@b.com\r\n"));
-    struct stat status {};
-    QCOMPARE(::stat(QFile::encodeName(target).constData(), &status), 0);
-    QCOMPARE(status.st_mode & 0777, 0600u);
+    QVERIFY2(SaveResults(folder + name, {"a@b.com"}, ResultFormat::List, &error),
+             qPrintable(error));
+    QCOMPARE(Status(folder + name).st_mode & S_IFMT, kind);
+    if (kind == S_IFIFO) {
+        char bytes[64] = {};
+        QCOMPARE(QByteArray(bytes, int(::read(reader, bytes, sizeof bytes))), "a@b.com\r\n");
+    } else if (!receiver.isEmpty()) {
+        QCOMPARE(ReadBytes(folder + receiver), QByteArray("a@b.com\r\n"));
+    }
+    // No temporary file is left: the six names made above, the device node, the new file.
+    QCOMPARE(Names(folder).size(), 6 + (kind == S_IFCHR) + (receiver == "new.txt"));
+}
+
+// Guards against a replaced file that lets more people read it, or changes hands.
+void ResultWritersTest::permissionsAndOwnerKept() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out.txt"));
+    const QByteArray name = QFile::encodeName(path);
+    WriteFile(path, "old\r\n");
+    QCOMPARE(::chmod(name, 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        QCOMPARE(::chown(name, Nobody, Nobody), 0);
+    }
+    QVERIFY(SaveResults(name, {"a@b.com"}, ResultFormat::List));
+    const struct stat status = Status(name);
+    QCOMPARE(status.st_mode & 07777, mode_t(0640));
+    QCOMPARE(status.st_uid, root ? Nobody : ::geteuid());
+    QCOMPARE(ReadAll(path), QByteArray("a@b.com\r\n"));
 }
 
 void ResultWritersTest::failureKeepsOldFile_data() {
@@ -235,7 +375,9 @@ void ResultWritersTest::failureKeepsOldFile_data() {
     QTest::newRow("parent is a file") << "plain.txt/out.txt"
                                       << "Not a directory";
     QTest::newRow("target is a folder") << "folder"
-                                        << "Filename refers to a directory";
+                                        << "Is a directory";
+    QTest::newRow("FIFO without a reader") << "fifo"
+                                           << "No process is reading from it";
     QTest::newRow("parent missing") << "missing/out.txt"
                                     << "No such file or directory";
 }
@@ -249,6 +391,7 @@ void ResultWritersTest::failureKeepsOldFile() {
     WriteFile(dir.filePath(QStringLiteral("plain.txt")), "old content\r\n");
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
     WriteFile(dir.filePath(QStringLiteral("folder/inside.txt")), "inside\r\n");
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))), 0600), 0);
     const QStringList before = Entries(dir.path());
 
     for (const ResultFormat format : {ResultFormat::List, ResultFormat::CommaDelimited}) {
@@ -262,39 +405,50 @@ void ResultWritersTest::failureKeepsOldFile() {
     QCOMPARE(Entries(dir.filePath(QStringLiteral("folder"))), QStringList{"inside.txt"});
 }
 
+// Guards against replacing a file whose permissions refuse writing, which ">" would refuse.
 void ResultWritersTest::readOnlyFileRefused() {
-    if (::geteuid() == 0) {
-        QSKIP("File permissions do not hold back root");
-    }
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("out.txt"));
-    WriteFile(path, "old\r\n");
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
-    QString error;
-    QVERIFY(!SaveResults(path, {"a@b.com"}, ResultFormat::List, &error));
-    QVERIFY2(error.contains(QLatin1String("not writable")), qPrintable(error));
-    QCOMPARE(ReadAll(path), QByteArray("old\r\n"));
-    QCOMPARE(Entries(dir.path()), QStringList{"out.txt"});
+    const auto check = [&] {
+        WriteFile(path, "old\r\n");
+        QString error;
+        return QFile::setPermissions(path, QFile::ReadOwner) &&
+               Expect(!SaveResults(path, {"a@b.com"}, ResultFormat::List, &error), "refused") &&
+               Expect(error == QStringLiteral("Permission denied"), qPrintable(error)) &&
+               Expect(ReadAll(path) == "old\r\n", "old content kept") &&
+               Expect(Entries(dir.path()) == QStringList{"out.txt"}, "nothing left behind");
+    };
+    QVERIFY2(WithoutRootRights(dir.path(), check), "see the reason above");
 }
 
+// Guards against refusing a writable file in a folder that takes no new files (no room for
+// the temporary file), and against losing its content when writing it in place fails.
 void ResultWritersTest::folderWithoutWriteAccess() {
-    if (::geteuid() == 0) {
-        QSKIP("Folder permissions do not hold back root");
-    }
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("locked"));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("locked")));
     const QString path = folder + QStringLiteral("/out.txt");
-    WriteFile(path, "old\r\n");
-    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    const auto unlock = qScopeGuard([&folder] {
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    });
-    QString error;
-    QVERIFY(!SaveResults(path, {"a@b.com"}, ResultFormat::CommaDelimited, &error));
-    QCOMPARE(error, QStringLiteral("Permission denied"));
-    QCOMPARE(ReadAll(path), QByteArray("old\r\n"));
-    QCOMPARE(Entries(folder), QStringList{"out.txt"});
+    const auto check = [&] {
+        if (!QDir(dir.path()).mkdir(QStringLiteral("locked"))) {
+            return false;
+        }
+        WriteFile(path, QByteArray(5000, 'x'));
+        if (!QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner)) {
+            return false;
+        }
+        const auto unlock = qScopeGuard([&folder] {
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        QString error;
+        const bool saved = SaveResults(path, {"a@b.com"}, ResultFormat::CommaDelimited, &error);
+        OutputFile abandoned;
+        const bool opened = abandoned.open(QFile::encodeName(path).toStdString()) &&
+                            abandoned.write(std::string(9000, 'y'));
+        abandoned.discard();
+        return Expect(saved, qPrintable(error)) && Expect(opened, abandoned.error().c_str()) &&
+               Expect(ReadAll(path) == "a@b.com\r\n", "saved in place, old content put back") &&
+               Expect(Entries(folder) == QStringList{"out.txt"}, "nothing left behind");
+    };
+    QVERIFY2(WithoutRootRights(dir.path(), check), "see the reason above");
 }
 
 // The process may not write files beyond a size limit: the write fails part-way, as on a
