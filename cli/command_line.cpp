@@ -49,6 +49,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.format = ResultFormat::CommaDelimited;
         } else if (argument == "--all") {
             line.folderFiles = FolderFiles::All;
+        } else if (argument == "--lf") {
+            line.loneLf = LoneLf::EndsToken;
+        } else if (argument == "--progress") {
+            line.progress = CommandLine::Progress::Always;
         } else if (argument == "-o" || argument == "--output") {
             if (i + 1 == arguments.size()) {
                 parsed.error = "-o needs a file name";
@@ -70,7 +74,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [--all] [-o FILE] PATH...";
+    return "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...";
 }
 
 std::string HelpText() {
@@ -84,10 +88,18 @@ std::string HelpText() {
            "A folder stands for its files and those of its subfolders at any depth, folder by\n"
            "folder, each in name order; hidden folders and names beginning with \"~\" are\n"
            "passed over, and only names containing .htm, .html or .txt are read unless --all\n"
-           "is given.\n"
+           "is given. A pipe named as a path, such as <(zcat logs.gz), is read like -;\n"
+           "devices and sockets are refused.\n"
+           "\n"
+           "Tokens end at space, tab, CR LF, CR and punctuation other than + - . @ _, as in\n"
+           "the window. A lone LF ends one only with --lf: without it, the two lines\n"
+           "ann@example.com LF bob@example.org form one token, and neither address is found.\n"
            "\n"
            "  --comma      write all addresses on one line, joined by commas, then CR LF\n"
            "  --all        read every file of a folder, whatever its name\n"
+           "  --lf         let a lone LF end a token too, for text with Unix line ends\n"
+           "  --progress   show files done, bytes read, addresses found and the rate on\n"
+           "               standard error (shown anyway on a terminal after one second)\n"
            "  -o FILE      write to FILE instead of standard output (\"-\" is standard\n"
            "               output); a regular FILE is replaced only once the output is\n"
            "               complete, a device or FIFO is written to\n"

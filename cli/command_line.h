@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chunk_scanner.h"
 #include "input_list.h"
 #include "result_writers.h"
 
@@ -9,15 +10,20 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [--all] [-o FILE] PATH...` was asked to do.
+// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...` was asked to do.
 struct CommandLine {
     enum class Action { Extract, ShowHelp, ShowVersion };
+    // When the progress line is shown on standard error: by default only when it is a
+    // terminal and the run has taken more than a second; with --progress from the start.
+    enum class Progress { WhenSlowOnTerminal, Always };
 
     Action action = Action::Extract;
     ResultFormat format = ResultFormat::List;
     std::optional<std::string> outputPath;  // -o FILE; standard output when absent
     std::vector<std::string> inputs;        // in the order given; "-" is standard input
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
+    LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
+    Progress progress = Progress::WhenSlowOnTerminal;      // --progress: always shown
 };
 
 // A parsed command line, or the reason it is not one (then `error` is not empty).
@@ -31,7 +37,7 @@ struct ParsedCommandLine {
 // "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [--all] [-o FILE] PATH..."
+// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH..."
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

@@ -3,6 +3,7 @@
 #include "extraction_run.h"
 #include "input_list.h"
 #include "output_file.h"
+#include "progress_line.h"
 #include "result_writers.h"
 
 #include <unistd.h>
@@ -13,22 +14,47 @@ namespace orlenta {
 
 namespace {
 
+std::string Complaint(const std::string& name, const std::string& reason) {
+    return "orlenta-extract: " + name + ": " + reason;
+}
+
 void Complain(const std::string& name, const std::string& reason) {
-    std::fprintf(stderr, "orlenta-extract: %s: %s\n", name.c_str(), reason.c_str());
+    std::fprintf(stderr, "%s\n", Complaint(name, reason).c_str());
+}
+
+ProgressLine::When ProgressWhen(CommandLine::Progress asked) {
+    if (asked == CommandLine::Progress::Always) {
+        return ProgressLine::When::FromTheStart;
+    }
+    return ::isatty(STDERR_FILENO) ? ProgressLine::When::AfterOneSecond : ProgressLine::When::Never;
 }
 
 // Formats every new address as it comes, straight into the output's bytes (no string per
-// address), and names each unreadable source at once.
+// address), names each unreadable source at once and keeps the progress line going.
 class CollectingSink final : public RunSink {
 public:
-    explicit CollectingSink(ResultFormat format) : output(format) {}
+    CollectingSink(ResultFormat format, ProgressLine& progress)
+        : output(format), progress_(progress) {}
 
-    void addressFound(std::string_view address) override { output.add(address); }
+    bool yield(YieldPoint point) override {
+        if (point == YieldPoint::BeforeFile) {
+            progress_.fileStarted();
+        }
+        return true;
+    }
+    void chunkRead(std::size_t size) override { progress_.bytesRead(size); }
+    void addressFound(std::string_view address) override {
+        output.add(address);
+        progress_.addressFound();
+    }
     void fileSkipped(const std::string& path, const std::string& reason) override {
-        Complain(path, reason);
+        progress_.message(Complaint(path, reason));
     }
 
     ResultAppender output;
+
+private:
+    ProgressLine& progress_;
 };
 
 // Standard output for no -o or "-o -"; otherwise the named file, which OutputFile replaces
@@ -53,16 +79,19 @@ int RunExtractCommand(const CommandLine& commandLine) {
         Complain(folder.path, folder.reason);
     }
     const std::vector<Input>& inputs = expanded.inputs;
-    CollectingSink sink(commandLine.format);
+    ProgressLine progress(stderr, ProgressWhen(commandLine.progress), inputs.size());
+    CollectingSink sink(commandLine.format, progress);
     const RunResult result = RunExtractionFrom(
         inputs.size(),
         [&inputs](std::size_t i) {
             const Input& input = inputs[i];
+            // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is.
             return input.kind == Input::Kind::StandardInput
                        ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
-                       : ChunkReader(input.path);
+                       : ChunkReader(input.path, PathKinds::RegularFilesAndPipes);
         },
-        sink);
+        sink, commandLine.loneLf);
+    progress.finish();
 
     const bool written = WriteOutput(commandLine.outputPath, sink.output.finish());
     return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk

@@ -50,7 +50,13 @@ ChunkLayout LayoutOfLength(std::uint64_t length) {
     return {length / ChunkSize, static_cast<std::size_t>(length % ChunkSize)};
 }
 
-ChunkReader::ChunkReader(const std::string& path) : name_(path) {
+ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path) {
+    struct stat named {};
+    if (kinds == PathKinds::RegularFilesAndPipes && ::stat(path.c_str(), &named) == 0 &&
+        S_ISFIFO(named.st_mode)) {
+        openStream(path);
+        return;
+    }
     // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
@@ -75,6 +81,28 @@ ChunkReader::ChunkReader(const std::string& path) : name_(path) {
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+}
+
+void ChunkReader::openStream(const std::string& path) {
+    // Blocking, as `cat` opens it: a FIFO whose writer has not come yet is waited for rather
+    // than read as empty. The path is checked again once open, as it may have been replaced.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = ErrnoText(errno);
+        return;
+    }
+    ownsFd_ = true;
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+        error_ = ErrnoText(errno);
+        return;
+    }
+    if (!S_ISFIFO(info.st_mode)) {
+        error_ = "not a regular file";
+        return;
+    }
+    stream_ = true;
+    readAhead();
 }
 
 ChunkReader ChunkReader::FromStream(int fd, std::string name) {

@@ -19,15 +19,21 @@ struct ChunkLayout {
 };
 ChunkLayout LayoutOfLength(std::uint64_t length);
 
-// One source, open for reading while the object lives, read chunk by chunk. A path is read
-// only when it names a regular file, and only up to the length it had when opened, so a
-// growing log, a FIFO or a device can never keep the reader going (a FIFO is not even waited
-// for). A stream (standard input) is read to its end in the same chunks: every read waits
-// until a whole chunk or the end has arrived, so pipe boundaries never change the chunks.
+// Which paths a reader takes. The window reads regular files only. The command line also takes
+// a pipe or FIFO named as a path ("<(zcat logs.gz)", "/dev/stdin" on a pipe) and reads it as a
+// stream, waiting for its writer as `cat` does. Devices and sockets are refused either way.
+enum class PathKinds { RegularFiles, RegularFilesAndPipes };
+
+// One source, open for reading while the object lives, read chunk by chunk. A regular file is
+// read only up to the length it had when opened, so a growing log can never keep the reader
+// going; with PathKinds::RegularFiles a FIFO or a device is refused (a FIFO is not even waited
+// for). A stream (standard input, an accepted pipe) is read to its end in the same chunks:
+// every read waits until a whole chunk or the end has arrived, so pipe boundaries never change
+// the chunks.
 class ChunkReader final {
 public:
     // Opens `path`. On failure ok() is false and error() tells why, in a few words.
-    explicit ChunkReader(const std::string& path);
+    explicit ChunkReader(const std::string& path, PathKinds kinds = PathKinds::RegularFiles);
 
     // Reads the open descriptor `fd` to its end; it is not closed. `name` stands for it in
     // messages, e.g. "(standard input)".
@@ -62,6 +68,7 @@ private:
     ChunkReader() = default;
     bool nextFromFile(std::string_view& chunk);
     bool nextFromStream(std::string_view& chunk);
+    void openStream(const std::string& path);
     bool refill();
     void readAhead();
 

@@ -22,8 +22,9 @@ struct Token {
 };
 
 // A token ends at tab, CR, space and the replaced punctuation, and at an LF that directly
-// follows a CR (the CR LF pair); a lone LF belongs to its token. Widening looks no further
-// left than `floor`, the end of the previous token.
+// follows a CR (the CR LF pair); a lone LF belongs to its token unless `LoneLfEnds`. Widening
+// looks no further left than `floor`, the end of the previous token.
+template <bool LoneLfEnds>
 Token WidenAround(const unsigned char* text, std::size_t at, std::size_t floor, std::size_t size) {
     Token token;
 
@@ -33,7 +34,8 @@ Token WidenAround(const unsigned char* text, std::size_t at, std::size_t floor, 
     while (begin > floor) {
         const unsigned char c = text[begin - 1];
         const std::uint8_t flags = ByteFlags[c];
-        if ((flags & EndsTokenByte) != 0 || (c == '\n' && begin >= 2 && text[begin - 2] == '\r')) {
+        if ((flags & EndsTokenByte) != 0 ||
+            (c == '\n' && (LoneLfEnds || (begin >= 2 && text[begin - 2] == '\r')))) {
             break;
         }
         localOk &= (flags & LocalByte) != 0;
@@ -42,8 +44,8 @@ Token WidenAround(const unsigned char* text, std::size_t at, std::size_t floor, 
     }
     localOk &= begin < at && text[begin] != '.';
 
-    // Moving right, an LF never ends the token: its left neighbour is inside the token, so it
-    // is no CR.
+    // Moving right, an LF ends the token only if lone ones do: its left neighbour is inside
+    // the token, so it is no CR.
     std::size_t end = at + 1;
     std::size_t labelLength = 0;  // of the label being read
     bool domainOk = true;         // labels of label bytes, none empty
@@ -52,7 +54,7 @@ Token WidenAround(const unsigned char* text, std::size_t at, std::size_t floor, 
     while (end < size) {
         const unsigned char c = text[end];
         const std::uint8_t flags = ByteFlags[c];
-        if ((flags & EndsTokenByte) != 0) {
+        if ((flags & EndsTokenByte) != 0 || (LoneLfEnds && c == '\n')) {
             break;
         }
         if (c == '.') {
@@ -112,7 +114,7 @@ private:
 };
 
 bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found, CandidateGate& gate) {
+                        std::vector<std::string_view>& found, CandidateGate& gate, LoneLf loneLf) {
     found.clear();
     PendingAddresses pending(seen, found);
     const auto* const text = reinterpret_cast<const unsigned char*>(chunk.data());
@@ -126,7 +128,8 @@ bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
         const auto at = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - text);
         // Everything between the previous token's end and this "@" lies in no candidate yet,
         // so each byte is looked at a bounded number of times.
-        const Token token = WidenAround(text, at, from, size);
+        const Token token = loneLf == LoneLf::EndsToken ? WidenAround<true>(text, at, from, size)
+                                                        : WidenAround<false>(text, at, from, size);
         from = token.end;
         if (!token.hasDot) {
             continue;
@@ -144,12 +147,12 @@ bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
 }
 
 void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found) {
+                        std::vector<std::string_view>& found, LoneLf loneLf) {
     class Always final : public CandidateGate {
     public:
         bool mayGoOn() override { return true; }
     } always;
-    ScanChunkForEmails(chunk, seen, found, always);
+    ScanChunkForEmails(chunk, seen, found, always, loneLf);
 }
 
 }  // namespace orlenta

@@ -7,6 +7,12 @@
 
 namespace orlenta {
 
+// Whether a lone LF (one that does not directly follow a CR) ends a token. By default it is an
+// ordinary character, as in the window, where only CR LF and CR end lines; text with Unix line
+// ends needs EndsToken, or addresses on consecutive lines join into one token and are lost.
+// With EndsToken the scan gives what the default gives on the chunk with every LF a space.
+enum class LoneLf { Ordinary, EndsToken };
+
 // Asked before each candidate of a scan; false ends the scan at once.
 class CandidateGate {
 public:
@@ -22,10 +28,11 @@ protected:
 // asked before each candidate (a token holding "@" and "."), and a "no" ends the scan before
 // that candidate is looked at. False when stopped so.
 bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found, CandidateGate& gate);
+                        std::vector<std::string_view>& found, CandidateGate& gate,
+                        LoneLf loneLf = LoneLf::Ordinary);
 
 // The same scan to its end, asking no one.
 void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found);
+                        std::vector<std::string_view>& found, LoneLf loneLf = LoneLf::Ordinary);
 
 }  // namespace orlenta

@@ -10,7 +10,7 @@ namespace {
 // One run: the set of addresses met lives exactly as long as this object.
 class Run final : public CandidateGate {
 public:
-    explicit Run(RunSink& sink) : sink_(sink) {}
+    Run(RunSink& sink, LoneLf loneLf) : sink_(sink), loneLf_(loneLf) {}
 
     // False when the sink asked to stop.
     bool read(ChunkReader reader) {
@@ -21,6 +21,7 @@ public:
             if (!reader.next(chunk_)) {
                 break;
             }
+            sink_.chunkRead(chunk_.size());
             if (!scanChunk()) {
                 return false;
             }
@@ -40,7 +41,7 @@ public:
 
 private:
     bool scanChunk() {
-        if (!ScanChunkForEmails(chunk_, seen_, found_, *this)) {
+        if (!ScanChunkForEmails(chunk_, seen_, found_, *this, loneLf_)) {
             return false;
         }
         sink_.chunkScanned();
@@ -56,6 +57,7 @@ private:
     }
 
     RunSink& sink_;
+    const LoneLf loneLf_;
     SeenEmails seen_;
     std::string_view chunk_;
     std::vector<std::string_view> found_;
@@ -64,8 +66,9 @@ private:
 
 }  // namespace
 
-RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink) {
-    Run run(sink);
+RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink,
+                            LoneLf loneLf) {
+    Run run(sink, loneLf);
     for (std::size_t i = 0; i < count; ++i) {
         if (!sink.yield(YieldPoint::BeforeFile) || !run.read(openAt(i))) {
             run.result().stopped = true;

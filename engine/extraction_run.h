@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chunk_reader.h"
+#include "chunk_scanner.h"
 
 #include <cstddef>
 #include <functional>
@@ -27,6 +28,9 @@ public:
     // Return false to stop the run at once: no further file is read, no further address is
     // handed on.
     virtual bool yield(YieldPoint) { return true; }
+
+    // A chunk of `size` bytes has been read; its scan comes next.
+    virtual void chunkRead(std::size_t size) { (void)size; }
 
     // A chunk has been scanned; its addresses (possibly none) follow, then chunkDone().
     virtual void chunkScanned() {}
@@ -66,7 +70,9 @@ RunResult RunExtraction(const std::vector<std::string>& paths, RunSink& sink);
 
 // The same over sources that are not all paths (standard input, for one): `openAt(i)` gives
 // the reader of source i, just before it is read, and its name() is what fileSkipped reports.
+// `loneLf` says whether a lone LF ends a token (see LoneLf); the window keeps the default.
 using SourceOpener = std::function<ChunkReader(std::size_t)>;
-RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink);
+RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink,
+                            LoneLf loneLf = LoneLf::Ordinary);
 
 }  // namespace orlenta

@@ -13,6 +13,7 @@
 #include "reference_extractor.h"
 #include "seen_emails.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace orlenta::fuzz {
@@ -262,6 +263,25 @@ std::string CheckSeenSet(const Strings& tokens) {
     return CompareCounts("SeenEmails size", run.size(), seen.size());
 }
 
+// With lone LFs ending tokens (--lf), the scan gives what the reference gives on the same
+// bytes with every LF turned into a space.
+std::string CheckLoneLfEnds(std::string_view bytes) {
+    std::string spaced(bytes);
+    std::replace(spaced.begin(), spaced.end(), '\n', ' ');
+    const std::string what = "ScanChunkForEmails with lone LFs ending tokens";
+    SeenEmails seen;
+    Strings found;
+    std::vector<std::string_view> views;
+    for (const std::string& chunk : reference::CutIntoChunks(bytes, orlenta::ChunkSize)) {
+        ScanChunkForEmails(chunk, seen, views, LoneLf::EndsToken);
+        const std::string failure = AppendViews(what, chunk, views, found);
+        if (!failure.empty()) {
+            return failure;
+        }
+    }
+    return CompareLists(what, reference::ExtractAll(spaced, orlenta::ChunkSize), found);
+}
+
 std::string CheckTokens(std::string_view bytes) {
     Strings tokens;
     for (const std::string& chunk : reference::CutIntoChunks(bytes, orlenta::ChunkSize)) {
@@ -287,6 +307,9 @@ std::string FindEngineDisagreement(std::string_view input) {
 
     const Expected whole = ReferenceFor(bytes, orlenta::ChunkSize);
     failure = CheckChunkByChunk(whole, "");
+    if (failure.empty()) {
+        failure = CheckLoneLfEnds(bytes);
+    }
     if (!failure.empty()) {
         return failure;
     }

@@ -3,21 +3,26 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -82,6 +87,69 @@ Outcome RunIn(const QByteArray& folder, const QList<QByteArray>& arguments) {
     }
     return outcome;
 }
+
+// Runs orlenta-extract with its standard error on a pseudo-terminal in raw mode (no line-end
+// translation), so that it takes standard error for a terminal. `input` is written in two
+// halves `pause` apart. `err` is what the terminal received.
+Outcome RunOnTerminal(const QStringList& arguments, const QByteArray& input = {},
+                      std::chrono::milliseconds pause = {}) {
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        return {};
+    }
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    QProcess process;
+    process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    process.start(QStringLiteral(ORLENTA_EXTRACT), arguments);
+    ::close(slave);
+    Outcome outcome;
+    if (process.waitForStarted()) {
+        process.write(input.left(input.size() / 2));
+        process.waitForBytesWritten();
+        std::this_thread::sleep_for(pause);
+        process.write(input.mid(input.size() / 2));
+        process.closeWriteChannel();
+        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit) {
+            outcome = {process.exitCode(), process.readAllStandardOutput(), {}};
+        } else {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    // Everything the child wrote waits in the terminal; its end shows as EIO or no data.
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+        outcome.err.append(buffer, n);
+    }
+    ::close(master);
+    return outcome;
+}
+
+// Runs a bash command line with $X standing for orlenta-extract.
+Outcome RunInShell(const QString& command) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("X"), QStringLiteral(ORLENTA_EXTRACT));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("bash"), {QStringLiteral("-c"), command});
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// The progress line as drawn: "3 of 12 files, 1.40 MB read, 7 addresses, 5.20 MB/s".
+const QRegularExpression ProgressText(QStringLiteral(
+    R"(^\d+ of \d+ files, [\d.]+ k?M?G?B read, \d+ address(es)?, [\d.]+ [kMGT]?B/s$)"));
+
+constexpr const char* ClearLine = "\r\033[K";
 
 bool Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -178,6 +246,12 @@ private slots:
     void writesBothFormats();
     void readsStandardInputInOrder();
     void standardInputIsChunkedLikeAFile();
+    void pipesNamedAsPathsAreRead();
+    void lineEnds_data();
+    void lineEnds();
+    void progressLine_data();
+    void progressLine();
+    void messagesStayClearOfTheProgressLine();
     void unreadablePathsAreNamedAndPassedOver();
     void foldersStandForTheirFiles();
     void unreadableFolderIsNamed();
@@ -271,6 +345,153 @@ void OrlentaExtractTest::standardInputIsChunkedLikeAFile() {
     QCOMPARE(fromInput.out, fromFile.out);
 }
 
+void OrlentaExtractTest::pipesNamedAsPathsAreRead() {
+    // Guards against pipes named as paths being refused, read as empty or cut at pipe-sized
+    // reads; devices stay refused (see unreadablePathsAreNamedAndPassedOver).
+    Outcome outcome = RunInShell(R"($X <(printf 'x a@example.com y\r\n'))");
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray("a@example.com\r\n"));
+    QCOMPARE(outcome.err, QByteArray());
+
+    outcome = Run({"/dev/stdin"}, "from@example.com stdin@example.com");
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray("from@example.com\r\nstdin@example.com\r\n"));
+
+    // A FIFO whose writer comes after the reader has started, between two files.
+    const QString fifo = dir_.filePath("fifo");
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const QString before = write("before.txt", "one@example.com");
+    const QString after = write("after.txt", "three@example.com TWO@example.com");
+    outcome = RunInShell(QStringLiteral("(sleep 0.2; printf 'two@example.com\\r\\n' > '%1') & "
+                                        "$X '%2' '%1' '%3'; status=$?; wait; exit $status")
+                             .arg(fifo, before, after));
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out,
+             QByteArray("one@example.com\r\ntwo@example.com\r\nthree@example.com\r\n"));
+
+    // Read in chunks exactly as the file would be: each chunk border falls inside an address.
+    QByteArray content;
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray head = "user" + QByteArray::number(i) + "@example.com";
+        content += QByteArray((i + 1) * 30000 - content.size() - head.size(), ' ');
+        content += head + "munity\r\n";
+    }
+    const QString path = write("borders.txt", content);
+    const Outcome fromFile = Run({path});
+    outcome = RunInShell(QStringLiteral("$X <(cat '%1')").arg(path));
+    QCOMPARE(outcome.exitCode, 0);
+    QVERIFY(fromFile.out.startsWith("user0@example.com\r\n"));
+    QCOMPARE(outcome.out, fromFile.out);
+}
+
+void OrlentaExtractTest::lineEnds_data() {
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("byDefault");
+    QTest::addColumn<QByteArray>("withLf");
+
+    const QByteArray both = "ann@example.com\r\nbob@example.org\r\n";
+    QTest::newRow("CR LF") << QByteArray("ann@example.com\r\nbob@example.org\r\n") << both << both;
+    QTest::newRow("CR") << QByteArray("ann@example.com\rbob@example.org\r") << both << both;
+    QTest::newRow("lone LF") << QByteArray("ann@example.com\nbob@example.org\n") << QByteArray()
+                             << both;
+    QTest::newRow("mixed") << QByteArray("ann@example.com\r\n\nbob@example.org\ncy@example.net")
+                           << QByteArray("ann@example.com\r\n") << both + "cy@example.net\r\n";
+}
+
+void OrlentaExtractTest::lineEnds() {
+    // Guards --lf, and the default staying as the window's (a lone LF ends no token).
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, byDefault);
+    QFETCH(QByteArray, withLf);
+    const QString path = write("line-ends.txt", input);
+    for (const QStringList& arguments : {QStringList{"-"}, QStringList{path}}) {
+        Outcome outcome = Run(arguments, input);
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.out, byDefault);
+        outcome = Run(QStringList{"--lf"} + arguments, input);
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.out, withLf);
+    }
+}
+
+void OrlentaExtractTest::progressLine_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("terminal");
+    QTest::addColumn<int>("pauseMs");  // between the two halves of standard input
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("asked, on a terminal") << QStringList{"--progress"} << true << 0 << true;
+    QTest::newRow("asked, not a terminal") << QStringList{"--progress"} << false << 0 << true;
+    QTest::newRow("slow run on a terminal") << QStringList{} << true << 1300 << true;
+    QTest::newRow("quick run on a terminal") << QStringList{} << true << 0 << false;
+    QTest::newRow("slow run, not a terminal") << QStringList{} << false << 1300 << false;
+}
+
+void OrlentaExtractTest::progressLine() {
+    // Guards the progress line: when it shows, its shape, its final state and the newline that
+    // ends it, and that it never reaches standard output.
+    QFETCH(QStringList, options);
+    QFETCH(bool, terminal);
+    QFETCH(int, pauseMs);
+    QFETCH(bool, shown);
+    const QString file = write("progress.txt", QByteArray(59983, ' ') + " ann@example.com ");
+    const QByteArray input = QByteArray(10000, ' ') + "bob@example.org" + QByteArray(9985, ' ');
+    const QStringList arguments = options + QStringList{file, "-"};
+    Outcome outcome;
+    if (terminal) {
+        outcome = RunOnTerminal(arguments, input, std::chrono::milliseconds(pauseMs));
+    } else {
+        QProcess process;
+        process.start(QStringLiteral(ORLENTA_EXTRACT), arguments);
+        QVERIFY(process.waitForStarted());
+        process.write(input.left(input.size() / 2));
+        process.waitForBytesWritten();
+        QTest::qSleep(pauseMs);
+        process.write(input.mid(input.size() / 2));
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(60000));
+        outcome = {process.exitCode(), process.readAllStandardOutput(),
+                   process.readAllStandardError()};
+    }
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray("ann@example.com\r\nbob@example.org\r\n"));
+    if (!shown) {
+        QCOMPARE(outcome.err, QByteArray());
+        return;
+    }
+    // Only drawings of the line, each starting afresh, the last one complete, then a newline.
+    QVERIFY2(outcome.err.startsWith(ClearLine), outcome.err.constData());
+    QVERIFY2(outcome.err.endsWith("\n"), outcome.err.constData());
+    QCOMPARE(outcome.err.count('\n'), 1);
+    const QList<QByteArray> drawings = outcome.err.chopped(1).split('\r');
+    for (const QByteArray& drawing : drawings.mid(1)) {
+        QVERIFY2(drawing.startsWith("\033[K"), drawing.constData());
+        QVERIFY2(ProgressText.match(QString::fromLatin1(drawing.mid(3))).hasMatch(),
+                 drawing.constData());
+    }
+    QVERIFY2(drawings.last().startsWith("\033[K2 of 2 files, 80.0 kB read, 2 addresses, "),
+             drawings.last().constData());
+}
+
+void OrlentaExtractTest::messagesStayClearOfTheProgressLine() {
+    // Guards against a message being written into the middle of the progress line.
+    const QString a = write("a.txt", "ann@example.com");
+    const QString missing = dir_.filePath("missing.txt");
+    const QString b = write("b.txt", "bob@example.org");
+    const Outcome outcome = RunOnTerminal({"--progress", a, missing, b});
+    QCOMPARE(outcome.exitCode, 1);
+    const QByteArray message =
+        "orlenta-extract: " + QFile::encodeName(missing) + ": No such file or directory";
+    const QList<QByteArray> lines = outcome.err.split('\n');
+    QCOMPARE(lines.size(), 3);  // the message, the final progress line, nothing after it
+    QVERIFY2(lines[0].endsWith(ClearLine + message), lines[0].constData());
+    QVERIFY2(lines[1].startsWith(ClearLine), lines[1].constData());
+    QVERIFY2(lines[1].endsWith(ClearLine + QByteArray("3 of 3 files, 30 B read, 2 addresses, ") +
+                               lines[1].mid(lines[1].lastIndexOf(", ") + 2)),
+             lines[1].constData());
+    QCOMPARE(lines[2], QByteArray());
+}
+
 void OrlentaExtractTest::unreadablePathsAreNamedAndPassedOver() {
     const QString a = write("good.txt", "ann@example.com");
     const QString missing = dir_.filePath("missing.txt");
@@ -344,15 +565,21 @@ void OrlentaExtractTest::usageErrors() {
     const Outcome outcome = Run(arguments);
     QCOMPARE(outcome.exitCode, 2);
     QCOMPARE(outcome.out, QByteArray());
-    QCOMPARE(outcome.err, "orlenta-extract: " + message +
-                              "\nusage: orlenta-extract [--comma] [--all] [-o FILE] PATH...\n");
+    QCOMPARE(
+        outcome.err,
+        "orlenta-extract: " + message +
+            "\nusage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...\n");
 }
 
 void OrlentaExtractTest::helpAndVersion() {
     Outcome outcome = Run({"--help"});
     QCOMPARE(outcome.exitCode, 0);
-    QVERIFY(outcome.out.startsWith("usage: orlenta-extract [--comma] [--all] [-o FILE] PATH...\n"));
-    QVERIFY(outcome.out.contains("--comma"));
+    QVERIFY(outcome.out.startsWith(
+        "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...\n"));
+    for (const char* option :
+         {"--comma", "--all", "--lf", "--progress", "-o FILE", "--help", "--version"}) {
+        QVERIFY2(outcome.out.contains(option), option);
+    }
     QCOMPARE(outcome.err, QByteArray());
 
     outcome = Run({"--version"});

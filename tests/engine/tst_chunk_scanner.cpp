@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -106,6 +107,8 @@ private slots:
     void agreesWithPipelineOnRandomChunks_data();
     void agreesWithPipelineOnRandomChunks();
     void gateStopsTheScanAtOnce();
+    void lineEnds_data();
+    void lineEnds();
     void hostileChunks_data();
     void hostileChunks();
 };
@@ -114,10 +117,13 @@ void ChunkScannerTest::agreesWithPipelineOnRandomChunks_data() {
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("maxSize");
     QTest::addColumn<int>("chunks");
+    QTest::addColumn<bool>("loneLfEnds");
 
-    QTest::newRow("short chunks") << 1u << 200 << 40000;
-    QTest::newRow("medium chunks") << 2u << 3000 << 3000;
-    QTest::newRow("full chunks") << 3u << 30000 << 200;
+    QTest::newRow("short chunks") << 1u << 200 << 40000 << false;
+    QTest::newRow("medium chunks") << 2u << 3000 << 3000 << false;
+    QTest::newRow("full chunks") << 3u << 30000 << 200 << false;
+    QTest::newRow("short chunks, lone LF ends tokens") << 4u << 200 << 40000 << true;
+    QTest::newRow("full chunks, lone LF ends tokens") << 5u << 30000 << 200 << true;
 }
 
 void ChunkScannerTest::agreesWithPipelineOnRandomChunks() {
@@ -125,6 +131,7 @@ void ChunkScannerTest::agreesWithPipelineOnRandomChunks() {
     QFETCH(quint32, seed);
     QFETCH(int, maxSize);
     QFETCH(int, chunks);
+    QFETCH(bool, loneLfEnds);
     ChunkMaker maker(seed);
     // One set per side across 50 chunks, as in a run, so duplicates between chunks count; then
     // fresh ones, so new addresses keep coming.
@@ -138,11 +145,18 @@ void ChunkScannerTest::agreesWithPipelineOnRandomChunks() {
             fastSeen = std::make_unique<SeenEmails>();
         }
         const std::string chunk = maker.next(static_cast<std::size_t>(maxSize));
+        // A lone LF that ends tokens acts as a space would; the reference sees it as one.
+        std::string referenceChunk = chunk;
+        if (loneLfEnds) {
+            std::replace(referenceChunk.begin(), referenceChunk.end(), '\n', ' ');
+        }
         int referenceCalls = 0;
         int fastCalls = 0;
-        const auto reference =
-            ExtractEmailsFromText(chunk, *referenceSeen, [&referenceCalls] { ++referenceCalls; });
-        ScanChunkForEmails(chunk, *fastSeen, fastFound, [&fastCalls] { ++fastCalls; });
+        const auto reference = ExtractEmailsFromText(referenceChunk, *referenceSeen,
+                                                     [&referenceCalls] { ++referenceCalls; });
+        ScanChunkForEmails(
+            chunk, *fastSeen, fastFound, [&fastCalls] { ++fastCalls; },
+            loneLfEnds ? LoneLf::EndsToken : LoneLf::Ordinary);
         if (ToList(reference) != ToList(fastFound) || referenceCalls != fastCalls) {
             QFAIL(qPrintable(
                 QStringLiteral("chunk %1 differs: \"%2\"")
@@ -188,6 +202,49 @@ void ChunkScannerTest::gateStopsTheScanAtOnce() {
     StopAt never(100);
     QVERIFY(ScanChunkForEmails(chunk, seen, found, never));
     QCOMPARE(never.asked_, 4);
+}
+
+void ChunkScannerTest::lineEnds_data() {
+    QTest::addColumn<QByteArray>("chunk");
+    QTest::addColumn<QList<QByteArray>>("byDefault");
+    QTest::addColumn<QList<QByteArray>>("withLoneLf");
+
+    using L = QList<QByteArray>;
+    const L both{"ann@example.com", "bob@example.org"};
+    QTest::newRow("CR LF") << QByteArray("ann@example.com\r\nbob@example.org\r\n") << both << both;
+    QTest::newRow("CR") << QByteArray("ann@example.com\rbob@example.org\r") << both << both;
+    QTest::newRow("lone LF") << QByteArray("ann@example.com\nbob@example.org\n") << L{} << both;
+    QTest::newRow("LF CR") << QByteArray("ann@example.com\n\rbob@example.org")
+                           << L{"bob@example.org"} << both;
+    QTest::newRow("CR LF LF") << QByteArray("ann@example.com\r\n\nbob@example.org")
+                              << L{"ann@example.com"} << both;
+    QTest::newRow("LF inside a domain") << QByteArray("x ann@exam\nple.com y") << L{} << L{};
+    QTest::newRow("LF before the at sign") << QByteArray("ann\n@example.com") << L{} << L{};
+    QTest::newRow("LF as the chunk's first byte")
+        << QByteArray("\nann@example.com") << L{} << L{"ann@example.com"};
+}
+
+void ChunkScannerTest::lineEnds() {
+    // Guards --lf: lone LFs end tokens only when asked, and the default stays as the window's.
+    QFETCH(QByteArray, chunk);
+    QFETCH(QList<QByteArray>, byDefault);
+    QFETCH(QList<QByteArray>, withLoneLf);
+    const std::string_view text(chunk.constData(), static_cast<std::size_t>(chunk.size()));
+    std::vector<std::string_view> found;
+    {
+        SeenEmails seen;
+        QCOMPARE(ToList(ExtractEmailsFromText(text, seen)), byDefault);
+    }
+    {
+        SeenEmails seen;
+        ScanChunkForEmails(text, seen, found);
+        QCOMPARE(ToList(found), byDefault);
+    }
+    {
+        SeenEmails seen;
+        ScanChunkForEmails(text, seen, found, LoneLf::EndsToken);
+        QCOMPARE(ToList(found), withLoneLf);
+    }
 }
 
 void ChunkScannerTest::hostileChunks_data() {

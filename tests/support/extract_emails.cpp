@@ -27,8 +27,8 @@ std::vector<std::string_view> ExtractEmailsFromText(std::string_view chunk, Seen
 }
 
 void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found,
-                        const CandidateHook& beforeCandidate) {
+                        std::vector<std::string_view>& found, const CandidateHook& beforeCandidate,
+                        LoneLf loneLf) {
     class CallHook final : public CandidateGate {
     public:
         explicit CallHook(const CandidateHook& hook) : hook_(hook) {}
@@ -43,7 +43,7 @@ void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
         const CandidateHook& hook_;
     };
     CallHook gate(beforeCandidate);
-    ScanChunkForEmails(chunk, seen, found, gate);
+    ScanChunkForEmails(chunk, seen, found, gate, loneLf);
 }
 
 }  // namespace orlenta

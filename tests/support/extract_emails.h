@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chunk_scanner.h"
 #include "seen_emails.h"
 
 #include <functional>
@@ -21,6 +22,7 @@ std::vector<std::string_view> ExtractEmailsFromText(std::string_view chunk, Seen
 // The engine's ScanChunkForEmails with a hook in place of its gate, so tests compare the two
 // call for call. `found` is cleared first.
 void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found, const CandidateHook& beforeCandidate);
+                        std::vector<std::string_view>& found, const CandidateHook& beforeCandidate,
+                        LoneLf loneLf = LoneLf::Ordinary);
 
 }  // namespace orlenta
