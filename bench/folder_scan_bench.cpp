@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -87,13 +88,13 @@ ScanRun TimeScan(const QString& root, bool measureCpuGaps) {
         ++run.questions;
         return orlenta::LoadAnswer::Yes;
     };
-    hooks.append = [&list](const QStringList& paths) { list.append(paths); };
+    hooks.append = [&list](const QList<QByteArray>& paths) { list.append(paths); };
     hooks.yield = [&run, &noteGap](orlenta::ScanYieldPoint point) {
         ++run.yields;
         noteGap(static_cast<int>(point));
         return true;
     };
-    const orlenta::FolderScanResult result = orlenta::ScanFolder(root, hooks);
+    const orlenta::FolderScanResult result = orlenta::ScanFolder(QFile::encodeName(root), hooks);
     noteGap(StartOrEnd);  // the stretch from the last yield to the end counts as well
     run.millis = Millis(Clock::now() - start).count();
     run.cpuMillis = ThreadCpuMillis() - startCpu;

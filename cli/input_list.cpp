@@ -2,39 +2,41 @@
 
 #include "folder_scan.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <sys/stat.h>
 
 namespace orlenta {
 
 namespace {
 
-std::string ToFileSystem(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
 // "mail/" is walked as "mail", so that its files read "mail/a.txt"; the root stays "/".
-QString WithoutTrailingSeparators(QString folder) {
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) {
+QByteArray WithoutTrailingSeparators(QByteArray folder) {
+    while (folder.size() > 1 && folder.endsWith(PathSeparator)) {
         folder.chop(1);
     }
     return folder;
 }
 
-void ExpandFolder(const QString& folder, FolderFiles folderFiles, InputList& list) {
+bool IsFolder(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+void ExpandFolder(const std::string& folder, FolderFiles folderFiles, InputList& list) {
     FolderScanHooks hooks;
     // The window asks about the names of other kinds; here the option has answered.
     hooks.ask = [folderFiles](const QString&) {
         return folderFiles == FolderFiles::All ? LoadAnswer::Yes : LoadAnswer::No;
     };
-    hooks.append = [&list](const QStringList& paths) {
-        for (const QString& path : paths) {
-            list.inputs.push_back({Input::Kind::Path, ToFileSystem(path)});
+    hooks.append = [&list](const QList<QByteArray>& paths) {
+        for (const QByteArray& path : paths) {
+            list.inputs.push_back({Input::Kind::Path, path.toStdString()});
         }
     };
-    const FolderScanResult result = ScanFolder(WithoutTrailingSeparators(folder), hooks);
+    const FolderScanResult result =
+        ScanFolder(WithoutTrailingSeparators(QByteArray::fromStdString(folder)), hooks);
     for (const UnreadableFolder& unreadable : result.unreadable) {
-        list.unreadable.push_back({ToFileSystem(unreadable.path), unreadable.reason.toStdString()});
+        list.unreadable.push_back(
+            {unreadable.path.toStdString(), unreadable.reason.toLocal8Bit().toStdString()});
     }
 }
 
@@ -46,11 +48,8 @@ InputList ExpandInputs(const std::vector<std::string>& arguments, FolderFiles fo
     for (const std::string& argument : arguments) {
         if (argument == "-") {
             list.inputs.push_back({Input::Kind::StandardInput, {}});
-            continue;
-        }
-        const QString path = QFile::decodeName(QByteArray::fromStdString(argument));
-        if (QFileInfo(path).isDir()) {
-            ExpandFolder(path, folderFiles, list);
+        } else if (IsFolder(argument)) {
+            ExpandFolder(argument, folderFiles, list);
         } else {
             list.inputs.push_back({Input::Kind::Path, argument});
         }

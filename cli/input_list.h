@@ -5,7 +5,8 @@
 
 namespace orlenta {
 
-// One source of a command-line run: a path, or standard input (written "-").
+// One source of a command-line run: a path (the argument's bytes, as open() takes them), or
+// standard input (written "-").
 struct Input {
     enum class Kind { Path, StandardInput };
 

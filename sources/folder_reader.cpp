@@ -19,11 +19,32 @@ namespace orlenta {
 
 namespace {
 
+// Sorts by the names as they are shown; each name is decoded once, not once per comparison.
 void SortByName(QList<FolderEntry>& entries) {
-    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
-        const int folded = a.name.compare(b.name, Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : a.name.compare(b.name, Qt::CaseSensitive) < 0;
+    struct Keyed {
+        QString shown;
+        qsizetype index;
+    };
+    QList<Keyed> keys;
+    keys.reserve(entries.size());
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        keys.append({QFile::decodeName(entries.at(i).name), i});
+    }
+    std::sort(keys.begin(), keys.end(), [&entries](const Keyed& a, const Keyed& b) {
+        const int folded = a.shown.compare(b.shown, Qt::CaseInsensitive);
+        if (folded != 0) {
+            return folded < 0;
+        }
+        const int exact = a.shown.compare(b.shown, Qt::CaseSensitive);
+        // Two names that show alike (bytes invalid in the encoding) keep an order of their own.
+        return exact != 0 ? exact < 0 : entries.at(a.index).name < entries.at(b.index).name;
     });
+    QList<FolderEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const Keyed& key : std::as_const(keys)) {
+        sorted.append(std::move(entries[key.index]));
+    }
+    entries = std::move(sorted);
 }
 
 QString WhyUnreadable(const QFileInfo& info) {
@@ -52,8 +73,8 @@ QString Identity(const struct stat& status) {
 
 class OpenFolder final {
 public:
-    explicit OpenFolder(const QString& folder)
-        : dir_(::opendir(QFile::encodeName(folder).constData())), error_(dir_ ? 0 : errno) {}
+    explicit OpenFolder(const QByteArray& folder)
+        : dir_(::opendir(folder.constData())), error_(dir_ ? 0 : errno) {}
     ~OpenFolder() {
         if (dir_ != nullptr) {
             ::closedir(dir_);
@@ -96,7 +117,7 @@ EntryKind KindOf(int folderFd, const dirent& entry, struct stat& status, bool& h
 
 }  // namespace
 
-bool ReadFolderWithQt(const QString& folder, ReadOptions options, QList<FolderEntry>& entries,
+bool ReadFolderWithQt(const QByteArray& folder, ReadOptions options, QList<FolderEntry>& entries,
                       QString& error) {
     entries.clear();
     error.clear();
@@ -105,11 +126,11 @@ bool ReadFolderWithQt(const QString& folder, ReadOptions options, QList<FolderEn
         filters |= QDir::Hidden;
     }
     {
-        QDirIterator it(folder, filters);
+        QDirIterator it(QFile::decodeName(folder), filters);
         while (it.hasNext()) {
             it.next();
             const QFileInfo info = it.fileInfo();
-            FolderEntry entry{info.fileName(), EntryKind::Other, {}};
+            FolderEntry entry{QFile::encodeName(info.fileName()), EntryKind::Other, {}};
             if (info.isFile()) {
                 entry.kind = EntryKind::File;
             } else if (info.isDir()) {
@@ -124,7 +145,7 @@ bool ReadFolderWithQt(const QString& folder, ReadOptions options, QList<FolderEn
     // QDirIterator ends quietly on a folder it cannot open; look for the reason only when
     // nothing came out.
     if (entries.isEmpty()) {
-        error = WhyUnreadable(QFileInfo(folder));
+        error = WhyUnreadable(QFileInfo(QFile::decodeName(folder)));
         return error.isEmpty();
     }
     SortByName(entries);
@@ -133,7 +154,7 @@ bool ReadFolderWithQt(const QString& folder, ReadOptions options, QList<FolderEn
 
 #ifdef Q_OS_UNIX
 
-bool ReadFolder(const QString& folder, ReadOptions options, QList<FolderEntry>& entries,
+bool ReadFolder(const QByteArray& folder, ReadOptions options, QList<FolderEntry>& entries,
                 QString& error) {
     entries.clear();
     error.clear();
@@ -164,7 +185,7 @@ bool ReadFolder(const QString& folder, ReadOptions options, QList<FolderEntry>& 
         }
         struct stat status {};
         bool haveStatus = false;
-        FolderEntry item{QFile::decodeName(name), KindOf(folderFd, *entry, status, haveStatus), {}};
+        FolderEntry item{QByteArray(name), KindOf(folderFd, *entry, status, haveStatus), {}};
         if (item.kind == EntryKind::Folder && options.withIdentity) {
             if (haveStatus || ::fstatat(folderFd, name, &status, 0) == 0) {
                 item.identity = Identity(status);
@@ -176,9 +197,9 @@ bool ReadFolder(const QString& folder, ReadOptions options, QList<FolderEntry>& 
     return true;
 }
 
-QString FolderIdentity(const QString& folder, QString& error) {
+QString FolderIdentity(const QByteArray& folder, QString& error) {
     struct stat status {};
-    if (::stat(QFile::encodeName(folder).constData(), &status) != 0) {
+    if (::stat(folder.constData(), &status) != 0) {
         error = ErrorText(errno);
         return {};
     }
@@ -192,13 +213,13 @@ QString FolderIdentity(const QString& folder, QString& error) {
 
 #else
 
-bool ReadFolder(const QString& folder, ReadOptions options, QList<FolderEntry>& entries,
+bool ReadFolder(const QByteArray& folder, ReadOptions options, QList<FolderEntry>& entries,
                 QString& error) {
     return ReadFolderWithQt(folder, options, entries, error);
 }
 
-QString FolderIdentity(const QString& folder, QString& error) {
-    const QFileInfo info(folder);
+QString FolderIdentity(const QByteArray& folder, QString& error) {
+    const QFileInfo info(QFile::decodeName(folder));
     error = WhyUnreadable(info);
     if (!error.isEmpty()) {
         return {};

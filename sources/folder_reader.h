@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 namespace orlenta {
 
 // One enumeration of one folder: its names with what each one is, links followed. The folder
-// walk reads every folder twice through this, once for subfolders and once for files.
+// walk reads every folder twice through this, once for subfolders and once for files. Names
+// and folders are the system's bytes (QFile::encodeName of a name Qt gives as text): a name
+// that is not valid in the locale's encoding would not survive a trip through QString.
 
 enum class EntryKind {
     File,    // a regular file, or a link to one
@@ -15,7 +18,7 @@ enum class EntryKind {
 };
 
 struct FolderEntry {
-    QString name;
+    QByteArray name;
     EntryKind kind = EntryKind::Other;
     // For folders when asked for: what makes two paths the same folder (device and inode on
     // Unix, so that links and bind mounts are seen through; the canonical path elsewhere).
@@ -28,18 +31,19 @@ struct ReadOptions {
 };
 
 // Reads the entries of `folder` but "." and "..", sorted in name order: case-insensitive, ties
-// broken by the exact text, the order in which NTFS lists a folder. False when the folder
+// broken by the exact text (as the names are shown, QFile::decodeName), the order in which
+// NTFS lists a folder. False when the folder
 // cannot be read, with the reason ("Permission denied", "No such file or directory") in `error`.
-bool ReadFolder(const QString& folder, ReadOptions options, QList<FolderEntry>& entries,
+bool ReadFolder(const QByteArray& folder, ReadOptions options, QList<FolderEntry>& entries,
                 QString& error);
 
 // The identity of `folder` (see FolderEntry::identity); empty, with the reason in `error`, when
 // it cannot be looked at or is not a folder.
-QString FolderIdentity(const QString& folder, QString& error);
+QString FolderIdentity(const QByteArray& folder, QString& error);
 
 // The same through QDirIterator: what non-Unix systems use, kept as the reference that the
 // Unix reading is checked against.
-bool ReadFolderWithQt(const QString& folder, ReadOptions options, QList<FolderEntry>& entries,
+bool ReadFolderWithQt(const QByteArray& folder, ReadOptions options, QList<FolderEntry>& entries,
                       QString& error);
 
 }  // namespace orlenta

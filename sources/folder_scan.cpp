@@ -1,6 +1,6 @@
 #include "folder_scan.h"
 
-#include <QDir>
+#include <QFile>
 
 namespace orlenta {
 
@@ -15,7 +15,7 @@ public:
         : hooks_(hooks), result_(result) {}
     Q_DISABLE_COPY_MOVE(PendingPaths)
 
-    void add(QString path) { paths_.append(std::move(path)); }
+    void add(QByteArray path) { paths_.append(std::move(path)); }
 
     void flush() {
         if (paths_.isEmpty()) {
@@ -31,7 +31,7 @@ public:
 private:
     const FolderScanHooks& hooks_;
     FolderScanResult& result_;
-    QStringList paths_;
+    QList<QByteArray> paths_;
 };
 
 LoadAnswer Ask(const FolderScanHooks& hooks, const QString& name) {
@@ -40,15 +40,13 @@ LoadAnswer Ask(const FolderScanHooks& hooks, const QString& name) {
 
 }  // namespace
 
-FolderScanResult ScanFolder(const QString& chosenFolder, const FolderScanHooks& hooks) {
+FolderScanResult ScanFolder(const QByteArray& chosenFolder, const FolderScanHooks& hooks) {
     FolderScanResult result;
     if (chosenFolder.isEmpty()) {
         return result;
     }
-    const QChar separator = QDir::separator();
-
     FolderWalk walk(hooks.yield);
-    QStringList folders{chosenFolder + separator};
+    FolderList folders{chosenFolder + PathSeparator};
     if (!CollectSubfolders(folders, true, walk)) {
         result.end = ScanEnd::Stopped;
         result.unreadable = walk.unreadable();
@@ -56,24 +54,25 @@ FolderScanResult ScanFolder(const QString& chosenFolder, const FolderScanHooks& 
     }
 
     PendingPaths pending(hooks, result);
-    for (const QString& entry : std::as_const(folders)) {
+    for (const QByteArray& entry : std::as_const(folders)) {
         if (!walk.yield(ScanYieldPoint::FolderFiles)) {
             result.end = ScanEnd::Stopped;
             break;
         }
-        const QString folder = entry.chopped(1);
+        const QByteArray folder = entry.chopped(1);
         QString error;
-        const QStringList names = ListFolderFiles(folder, &error);
+        const QList<QByteArray> names = ListFolderFiles(folder, &error);
         if (!error.isEmpty()) {
             walk.noteUnreadable(folder, error);
         }
-        for (const QString& name : names) {
-            if (IsPassedOver(name)) {
+        for (const QByteArray& name : names) {
+            const QString shown = QFile::decodeName(name);
+            if (IsPassedOver(shown)) {
                 continue;
             }
-            if (NeedsLoadQuestion(name)) {
+            if (NeedsLoadQuestion(shown)) {
                 pending.flush();
-                const LoadAnswer answer = Ask(hooks, name);
+                const LoadAnswer answer = Ask(hooks, shown);
                 if (answer == LoadAnswer::Cancel) {
                     result.end = ScanEnd::Cancelled;
                     break;
@@ -82,7 +81,7 @@ FolderScanResult ScanFolder(const QString& chosenFolder, const FolderScanHooks& 
                     continue;
                 }
             }
-            pending.add(folder + separator + name);
+            pending.add(folder + PathSeparator + name);
         }
         if (result.end != ScanEnd::Completed) {
             break;

@@ -3,9 +3,9 @@
 #include "folder_walk.h"
 #include "scan_rules.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -17,17 +17,19 @@ namespace orlenta {
 //   - names with ".htm", ".html" or ".txt" in them are appended without a question;
 //   - for any other name the caller is asked (LoadQuestionText): Yes appends it, No skips it,
 //     Cancel ends the scan at once, keeping what was appended before.
-// A file's path is the folder list entry's text with the file's name: choosing "/data" gives
-// "/data/a.txt" and "/data/Docs/b.txt"; choosing the root "/" gives "//a.txt".
+// A file's path is the folder list entry with the file's name, as bytes: choosing "/data" gives
+// "/data/a.txt" and "/data/Docs/b.txt"; choosing the root "/" gives "//a.txt". The rules and
+// the question look at the name as it is shown (QFile::decodeName); the path appended is the
+// name's own bytes, so that a name that is not UTF-8 still opens.
 
 enum class LoadAnswer { Yes, No, Cancel };
 
 struct FolderScanHooks {
-    // Asked with the bare file name. Without it every such file is skipped, as with No.
+    // Asked with the bare file name as shown. Without it every such file is skipped, as with No.
     std::function<LoadAnswer(const QString& name)> ask;
     // Receives the paths to append, in order, a few at a time: everything accepted so far is
     // handed on before each question and at the end of each folder.
-    std::function<void(const QStringList& paths)> append;
+    std::function<void(const QList<QByteArray>& paths)> append;
     // Called at the points ScanYieldPoint lists; false stops the scan at once.
     ScanYield yield;
 };
@@ -48,6 +50,6 @@ struct FolderScanResult {
 
 // Runs the scan of `chosenFolder`, the folder browser's answer (an empty path appends
 // nothing). Each call walks on its own; two scans share nothing.
-FolderScanResult ScanFolder(const QString& chosenFolder, const FolderScanHooks& hooks);
+FolderScanResult ScanFolder(const QByteArray& chosenFolder, const FolderScanHooks& hooks);
 
 }  // namespace orlenta

@@ -2,28 +2,24 @@
 
 #include "folder_reader.h"
 
-#include <QDir>
-
 namespace orlenta {
 
 namespace {
 
-const QChar Separator = QDir::separator();
-
-QString WithoutSeparator(const QString& folderEntry) {
-    return folderEntry.endsWith(Separator) ? folderEntry.chopped(1) : folderEntry;
+QByteArray WithoutSeparator(const QByteArray& folderEntry) {
+    return folderEntry.endsWith(PathSeparator) ? folderEntry.chopped(1) : folderEntry;
 }
 
 // One call of the level-by-level walk: the subfolders of every entry `folders` holds now,
 // then (recursing) theirs, all merged into `folders` at the end.
-bool CollectLevel(QStringList& folders, bool recurse, FolderWalk& walk) {
+bool CollectLevel(FolderList& folders, bool recurse, FolderWalk& walk) {
     constexpr ReadOptions Visible{/*withHidden=*/false, /*withIdentity=*/true};
-    QStringList newFolders;
+    FolderList newFolders;
     QList<FolderEntry> entries;
     QString error;
     const qsizetype count = folders.size();
     for (qsizetype i = 0; i < count; ++i) {
-        const QString entry = folders.at(i);
+        const QByteArray entry = folders.at(i);
         if (!ReadFolder(entry, Visible, entries, error)) {
             walk.noteUnreadable(WithoutSeparator(entry), error);
         }
@@ -37,7 +33,7 @@ bool CollectLevel(QStringList& folders, bool recurse, FolderWalk& walk) {
             if (item.kind != EntryKind::Folder) {
                 continue;
             }
-            const QString subfolder = entry + item.name + Separator;
+            const QByteArray subfolder = entry + item.name + PathSeparator;
             if (walk.enter(subfolder, item.identity)) {
                 newFolders.append(subfolder);
             }
@@ -49,7 +45,7 @@ bool CollectLevel(QStringList& folders, bool recurse, FolderWalk& walk) {
     }
 
     folders.reserve(folders.size() + newFolders.size());
-    for (const QString& folder : std::as_const(newFolders)) {
+    for (const QByteArray& folder : std::as_const(newFolders)) {
         folders.append(folder);
         if (!walk.yield(ScanYieldPoint::FolderMerged)) {
             return false;
@@ -69,7 +65,7 @@ bool FolderWalk::yield(ScanYieldPoint point) {
     return !stopped_;
 }
 
-bool FolderWalk::enter(const QString& folderEntry) {
+bool FolderWalk::enter(const QByteArray& folderEntry) {
     QString error;
     const QString identity = FolderIdentity(folderEntry, error);
     if (identity.isEmpty()) {
@@ -79,7 +75,7 @@ bool FolderWalk::enter(const QString& folderEntry) {
     return enter(folderEntry, identity);
 }
 
-bool FolderWalk::enter(const QString& folderEntry, const QString& identity) {
+bool FolderWalk::enter(const QByteArray& folderEntry, const QString& identity) {
     if (identity.isEmpty()) {
         // Listed a moment ago, but gone or closed to us by the time it was looked at.
         return enter(folderEntry);
@@ -91,7 +87,7 @@ bool FolderWalk::enter(const QString& folderEntry, const QString& identity) {
     return true;
 }
 
-void FolderWalk::noteUnreadable(const QString& folder, const QString& reason) {
+void FolderWalk::noteUnreadable(const QByteArray& folder, const QString& reason) {
     if (unreadablePaths_.contains(folder)) {
         return;
     }
@@ -99,19 +95,19 @@ void FolderWalk::noteUnreadable(const QString& folder, const QString& reason) {
     unreadable_.append({folder, reason});
 }
 
-bool CollectSubfolders(QStringList& folders, bool recurse, FolderWalk& walk) {
+bool CollectSubfolders(FolderList& folders, bool recurse, FolderWalk& walk) {
     // The starting folders count as entered, so that a link back to one of them is not.
-    for (const QString& entry : std::as_const(folders)) {
+    for (const QByteArray& entry : std::as_const(folders)) {
         walk.enter(entry);
     }
     return CollectLevel(folders, recurse, walk);
 }
 
-QStringList ListFolderFiles(const QString& folder, QString* error) {
+QList<QByteArray> ListFolderFiles(const QByteArray& folder, QString* error) {
     constexpr ReadOptions All{/*withHidden=*/true, /*withIdentity=*/false};
-    QString withSeparator = folder;
-    if (!withSeparator.endsWith(Separator)) {
-        withSeparator += Separator;
+    QByteArray withSeparator = folder;
+    if (!withSeparator.endsWith(PathSeparator)) {
+        withSeparator += PathSeparator;
     }
     QList<FolderEntry> entries;
     QString reason;
@@ -119,7 +115,7 @@ QStringList ListFolderFiles(const QString& folder, QString* error) {
     if (error != nullptr) {
         *error = reason;
     }
-    QStringList names;
+    QList<QByteArray> names;
     names.reserve(entries.size());
     for (const FolderEntry& entry : std::as_const(entries)) {
         if (entry.kind == EntryKind::File) {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QSet>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -14,8 +14,19 @@ namespace orlenta {
 // folder_reader.h, in name order).
 //
 // Folder lists hold paths that end in the separator ("/home/ann/", "/home/ann/Docs/"). Paths
-// are joined as plain text and never normalised, so a walk from the root folder gives "//"
-// and "//Docs/"; such paths name the same folders as their single-separator forms.
+// are the system's bytes, joined as they are and never normalised, so a walk from the root
+// folder gives "//" and "//Docs/"; such paths name the same folders as their single-separator
+// forms. A name that is not valid in the locale's encoding is carried unchanged.
+
+// The list of folders a walk builds, each ending in the separator.
+using FolderList = QList<QByteArray>;
+
+// What joins a folder and a name.
+#ifdef Q_OS_WIN
+inline constexpr char PathSeparator = '\\';
+#else
+inline constexpr char PathSeparator = '/';
+#endif
 
 // Where a walk hands control back to its caller (the window yields to its event loop there).
 enum class ScanYieldPoint {
@@ -29,8 +40,8 @@ enum class ScanYieldPoint {
 using ScanYield = std::function<bool(ScanYieldPoint)>;
 
 struct UnreadableFolder {
-    QString path;    // without the final separator
-    QString reason;  // "Permission denied", "No longer there", ...
+    QByteArray path;  // without the final separator
+    QString reason;   // "Permission denied", "No longer there", ...
 };
 
 // What one walk remembers: the folders entered so far, the folders that could not be read, and
@@ -47,20 +58,20 @@ public:
     // True the first time a folder is met, whichever way the walk came to it. A folder met
     // again (a link back to an ancestor, a second link to the same folder) gives false and is
     // not entered; so does a folder that cannot be looked at, which is noted as unreadable.
-    bool enter(const QString& folderEntry);
+    bool enter(const QByteArray& folderEntry);
     // The same when the folder's identity (FolderEntry::identity) is already known; an empty
     // identity means the folder could not be looked at.
-    bool enter(const QString& folderEntry, const QString& identity);
+    bool enter(const QByteArray& folderEntry, const QString& identity);
 
     // Notes a folder that could not be read; each folder is noted once.
-    void noteUnreadable(const QString& folder, const QString& reason);
+    void noteUnreadable(const QByteArray& folder, const QString& reason);
     const QList<UnreadableFolder>& unreadable() const { return unreadable_; }
 
 private:
     ScanYield yield_;
     bool stopped_ = false;
     QSet<QString> entered_;  // identities of the folders entered
-    QSet<QString> unreadablePaths_;
+    QSet<QByteArray> unreadablePaths_;
     QList<UnreadableFolder> unreadable_;
 };
 
@@ -71,13 +82,13 @@ private:
 // passed over. With `recurse` false only the first level below the entries is added.
 // Yields as ScanYieldPoint describes. False when the walk was stopped (`folders` is then
 // incomplete).
-bool CollectSubfolders(QStringList& folders, bool recurse, FolderWalk& walk);
+bool CollectSubfolders(FolderList& folders, bool recurse, FolderWalk& walk);
 
 // The bare names of the regular files in `folder` (with or without the final separator),
 // hidden ones included, in name order. Links to files count as files; folders, broken links,
 // FIFOs, sockets and devices are not listed: they are nothing a user means to extract from,
 // and reading a FIFO would wait for a writer. A folder that cannot be read gives no names and
 // the reason in `error` (left empty otherwise).
-QStringList ListFolderFiles(const QString& folder, QString* error = nullptr);
+QList<QByteArray> ListFolderFiles(const QByteArray& folder, QString* error = nullptr);
 
 }  // namespace orlenta

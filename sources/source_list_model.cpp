@@ -1,5 +1,7 @@
 #include "source_list_model.h"
 
+#include <QFile>
+
 namespace orlenta {
 
 SourceListModel::SourceListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -13,7 +15,7 @@ QVariant SourceListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::EditRole) {
-        return paths_.at(index.row());
+        return shownPathAt(index.row());
     }
     return {};
 }
@@ -25,11 +27,28 @@ QVariant SourceListModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
+QString SourceListModel::shownPathAt(int row) const {
+    return QFile::decodeName(paths_.at(row));
+}
+
+void SourceListModel::append(const QByteArray& path) {
+    append(QList<QByteArray>{path});
+}
+
 void SourceListModel::append(const QString& path) {
-    append(QStringList{path});
+    append(QFile::encodeName(path));
 }
 
 void SourceListModel::append(const QStringList& paths) {
+    QList<QByteArray> encoded;
+    encoded.reserve(paths.size());
+    for (const QString& path : paths) {
+        encoded.append(QFile::encodeName(path));
+    }
+    append(encoded);
+}
+
+void SourceListModel::append(const QList<QByteArray>& paths) {
     if (paths.isEmpty()) {
         return;
     }
@@ -38,7 +57,7 @@ void SourceListModel::append(const QStringList& paths) {
     endInsertRows();
 }
 
-bool SourceListModel::setPathAt(int row, const QString& path) {
+bool SourceListModel::setPathAt(int row, const QByteArray& path) {
     if (row < 0 || row >= paths_.size()) {
         return false;
     }

@@ -1,13 +1,20 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QByteArray>
+#include <QList>
 #include <QStringList>
 
 namespace orlenta {
 
 // The source list: the paths of the files to extract from, in the order the run reads them.
 // Entries are appended without any check (duplicates, folders and missing files included);
-// nothing here reorders them but setPathAt, which the drag reordering uses to swap texts.
+// nothing here reorders them but setPathAt, which the drag reordering uses to swap entries.
+//
+// Each entry is the file name's bytes, which is what the run opens; the list shows it as Qt
+// shows such a name (QFile::decodeName), so a name that is not UTF-8 is shown with a
+// replacement character but still opens. Paths that Qt gives as text (a dialog's answer,
+// a dropped URL) are turned into bytes with QFile::encodeName.
 class SourceListModel final : public QAbstractListModel {
     Q_OBJECT
 
@@ -20,17 +27,21 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     int count() const { return paths_.size(); }
-    const QString& pathAt(int row) const { return paths_.at(row); }
+    const QByteArray& pathAt(int row) const { return paths_.at(row); }
+    // The entry as the list shows it.
+    QString shownPathAt(int row) const;
 
+    void append(const QByteArray& path);
+    void append(const QList<QByteArray>& paths);
     void append(const QString& path);
     void append(const QStringList& paths);
     // Both change nothing and give false for a row outside 0 .. count() - 1 (no selection).
-    bool setPathAt(int row, const QString& path);
+    bool setPathAt(int row, const QByteArray& path);
     bool removeAt(int row);
     void clear();
 
 private:
-    QStringList paths_;
+    QList<QByteArray> paths_;
 };
 
 }  // namespace orlenta

@@ -255,6 +255,7 @@ private slots:
     void unreadablePathsAreNamedAndPassedOver();
     void foldersStandForTheirFiles();
     void unreadableFolderIsNamed();
+    void namesNotUtf8ReadAsBytes();
     void usageErrors_data();
     void usageErrors();
     void helpAndVersion();
@@ -546,6 +547,34 @@ void OrlentaExtractTest::unreadableFolderIsNamed() {
     QVERIFY2(outcome.err.endsWith(": " + QByteArray(std::strerror(ENAMETOOLONG)) + "\n"),
              outcome.err.constData());
     QCOMPARE(outcome.err.count('\n'), 1);
+}
+
+// Guards against arguments and folder entries whose names are not UTF-8 being turned into
+// text and back, which names other files ("caf\357\277\275.txt").
+void OrlentaExtractTest::namesNotUtf8ReadAsBytes() {
+    QTemporaryDir scratch;
+    const QByteArray folder = QFile::encodeName(scratch.path());
+    const QByteArray at = folder + '/';
+    QCOMPARE(::mkdir(at + "t", 0700), 0);
+    QCOMPARE(::mkdir(at + "dir\xe9", 0700), 0);
+    const auto writeBytes = [](const QByteArray& path, const QByteArray& bytes) {
+        std::FILE* file = std::fopen(path, "wb");
+        const bool written = file != nullptr && std::fputs(bytes, file) >= 0;
+        return file != nullptr && std::fclose(file) == 0 && written;
+    };
+    QVERIFY(writeBytes(at + "t/caf\xe9.txt", "x@example.org\r\n"));
+    QVERIFY(writeBytes(at + "dir\xe9/a.txt", "y@example.org\r\n"));
+    QVERIFY(writeBytes(at + "r\xe9sum\xe9.txt", "z@example.org\r\n"));
+
+    const Outcome outcome = RunIn(folder, {"t", "dir\xe9", "r\xe9sum\xe9.txt", "gone\xe9.txt"});
+    for (const char* name : {"t/caf\xe9.txt", "dir\xe9/a.txt", "r\xe9sum\xe9.txt"}) {
+        ::unlink(at + name);  // QTemporaryDir removes only names that QString can carry
+    }
+    ::rmdir(at + "dir\xe9");
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.out, QByteArray("x@example.org\r\ny@example.org\r\nz@example.org\r\n"));
+    // Named with its own bytes, as other tools do.
+    QCOMPARE(outcome.err, QByteArray("orlenta-extract: gone\xe9.txt: No such file or directory\n"));
 }
 
 void OrlentaExtractTest::usageErrors_data() {

@@ -11,13 +11,17 @@ using namespace orlenta;
 
 namespace {
 
+QByteArray Bytes(const QString& path) {
+    return QFile::encodeName(path);
+}
+
 QString Describe(const QList<FolderEntry>& entries) {
     QStringList parts;
     for (const FolderEntry& entry : entries) {
         const char* kind = entry.kind == EntryKind::File     ? "file"
                            : entry.kind == EntryKind::Folder ? "folder"
                                                              : "other";
-        parts.append(entry.name + QLatin1Char(':') + QLatin1String(kind));
+        parts.append(QFile::decodeName(entry.name) + QLatin1Char(':') + QLatin1String(kind));
     }
     return parts.join(QLatin1Char(' '));
 }
@@ -79,28 +83,28 @@ void FolderReaderTest::kinds() {
 
     QList<FolderEntry> direct;
     QString error;
-    QVERIFY(ReadFolder(root_, options, direct, error));
+    QVERIFY(ReadFolder(Bytes(root_), options, direct, error));
     QVERIFY(error.isEmpty());
     QCOMPARE(Describe(direct), expected);
 
     QList<FolderEntry> throughQt;
-    QVERIFY(ReadFolderWithQt(root_, options, throughQt, error));
+    QVERIFY(ReadFolderWithQt(Bytes(root_), options, throughQt, error));
     QCOMPARE(Describe(throughQt), expected);
 }
 
 void FolderReaderTest::identitySeesThroughLinks() {
     QList<FolderEntry> entries;
     QString error;
-    QVERIFY(ReadFolder(root_, {true, true}, entries, error));
+    QVERIFY(ReadFolder(Bytes(root_), {true, true}, entries, error));
     QString folder;
     QString link;
     QString hidden;
     for (const FolderEntry& entry : std::as_const(entries)) {
         if (entry.kind != EntryKind::Folder) {
             QVERIFY(entry.identity.isEmpty());
-        } else if (entry.name == QLatin1String("Folder")) {
+        } else if (entry.name == "Folder") {
             folder = entry.identity;
-        } else if (entry.name == QLatin1String("folderLink")) {
+        } else if (entry.name == "folderLink") {
             link = entry.identity;
         } else {
             hidden = entry.identity;
@@ -109,26 +113,26 @@ void FolderReaderTest::identitySeesThroughLinks() {
     QVERIFY(!folder.isEmpty());
     QCOMPARE(link, folder);
     QVERIFY(hidden != folder);
-    QCOMPARE(FolderIdentity(root_ + QStringLiteral("/folderLink/"), error), folder);
-    QCOMPARE(FolderIdentity(root_ + QStringLiteral("//Folder"), error), folder);
+    QCOMPARE(FolderIdentity(Bytes(root_ + QStringLiteral("/folderLink/")), error), folder);
+    QCOMPARE(FolderIdentity(Bytes(root_ + QStringLiteral("//Folder")), error), folder);
 }
 
 void FolderReaderTest::missingFolder() {
-    QList<FolderEntry> entries{{QStringLiteral("stale"), EntryKind::File, {}}};
+    QList<FolderEntry> entries{{QByteArray("stale"), EntryKind::File, {}}};
     QString error;
-    QVERIFY(!ReadFolder(root_ + QStringLiteral("/none"), {}, entries, error));
+    QVERIFY(!ReadFolder(Bytes(root_ + QStringLiteral("/none")), {}, entries, error));
     QVERIFY(entries.isEmpty());
     QCOMPARE(error, QStringLiteral("No such file or directory"));
-    QVERIFY(FolderIdentity(root_ + QStringLiteral("/none"), error).isEmpty());
+    QVERIFY(FolderIdentity(Bytes(root_ + QStringLiteral("/none")), error).isEmpty());
     QCOMPARE(error, QStringLiteral("No such file or directory"));
 }
 
 void FolderReaderTest::fileIsNoFolder() {
     QList<FolderEntry> entries;
     QString error;
-    QVERIFY(!ReadFolder(root_ + QStringLiteral("/b.txt"), {}, entries, error));
+    QVERIFY(!ReadFolder(Bytes(root_ + QStringLiteral("/b.txt")), {}, entries, error));
     QCOMPARE(error, QStringLiteral("Not a directory"));
-    QVERIFY(FolderIdentity(root_ + QStringLiteral("/b.txt"), error).isEmpty());
+    QVERIFY(FolderIdentity(Bytes(root_ + QStringLiteral("/b.txt")), error).isEmpty());
     QCOMPARE(error, QStringLiteral("Not a directory"));
 }
 

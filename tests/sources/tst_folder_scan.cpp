@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 
 using namespace orlenta;
@@ -26,6 +27,18 @@ void Build(const QString& root, const QStringList& relative) {
         QFile file(full);
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
+}
+
+QByteArray Bytes(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QStringList Shown(const QList<QByteArray>& paths) {
+    QStringList shown;
+    for (const QByteArray& path : paths) {
+        shown.append(QFile::decodeName(path));
+    }
+    return shown;
 }
 
 LoadAnswer ParseAnswer(const QString& text) {
@@ -53,13 +66,13 @@ struct ScriptedScan {
             }
             return ParseAnswer(answers.takeFirst());
         };
-        hooks.append = [this, root](const QStringList& paths) {
-            for (const QString& path : paths) {
+        hooks.append = [this, root](const QList<QByteArray>& paths) {
+            for (const QString& path : Shown(paths)) {
                 appended.append(path);
                 log.append(QLatin1Char('+') + path.mid(root.size()));
             }
         };
-        return ScanFolder(chosen, hooks);
+        return ScanFolder(Bytes(chosen), hooks);
     }
 };
 
@@ -97,6 +110,7 @@ private slots:
     void emptyFolderAppendsNothing();
     void chosenPathJoinedAsText();
     void withoutAskEveryQuestionIsNo();
+    void namesNotUtf8KeptAsBytes();
 
     void listFolderFiles();
     void nameOrder();
@@ -268,19 +282,19 @@ void FolderScanTest::vanishedFolderReported() {
     bool removed = false;
     FolderScanHooks hooks;
     QStringList appended;
-    hooks.append = [&appended](const QStringList& paths) { appended += paths; };
+    hooks.append = [&appended](const QList<QByteArray>& paths) { appended += Shown(paths); };
     hooks.yield = [&](ScanYieldPoint point) {
         if (point == ScanYieldPoint::FolderFiles && !removed) {
             removed = QDir(root + QStringLiteral("/gone")).removeRecursively();
         }
         return true;
     };
-    const FolderScanResult result = ScanFolder(root, hooks);
+    const FolderScanResult result = ScanFolder(Bytes(root), hooks);
     QVERIFY(removed);
     QCOMPARE(result.end, ScanEnd::Completed);
     QCOMPARE(Relative(appended, root), (QStringList{"/a.txt", "/kept/c.txt"}));
     QCOMPARE(result.unreadable.size(), 1);
-    QCOMPARE(result.unreadable.first().path, root + QStringLiteral("/gone"));
+    QCOMPARE(result.unreadable.first().path, Bytes(root + QStringLiteral("/gone")));
     QVERIFY(!result.unreadable.first().reason.isEmpty());
 }
 
@@ -299,7 +313,7 @@ void FolderScanTest::unreadableFolderReported() {
     ::chmod(locked.constData(), 0700);  // so that the temporary folder can be removed
     QCOMPARE(Relative(scan.appended, root), (QStringList{"/a.txt", "/open/c.txt"}));
     QCOMPARE(result.unreadable.size(), 1);
-    QCOMPARE(result.unreadable.first().path, root + QStringLiteral("/locked"));
+    QCOMPARE(result.unreadable.first().path, Bytes(root + QStringLiteral("/locked")));
     QCOMPARE(result.unreadable.first().reason, QStringLiteral("Permission denied"));
 }
 
@@ -310,7 +324,7 @@ void FolderScanTest::missingChosenFolderReported() {
     const FolderScanResult result = scan.run(missing, dir.path());
     QVERIFY(scan.log.isEmpty());
     QCOMPARE(result.unreadable.size(), 1);
-    QCOMPARE(result.unreadable.first().path, missing);
+    QCOMPARE(result.unreadable.first().path, Bytes(missing));
 }
 
 void FolderScanTest::scanningTwiceListsTwice() {
@@ -356,45 +370,76 @@ void FolderScanTest::withoutAskEveryQuestionIsNo() {
     Build(dir.path(), {"a.txt", "b.csv"});
     QStringList appended;
     FolderScanHooks hooks;
-    hooks.append = [&appended](const QStringList& paths) { appended += paths; };
-    ScanFolder(dir.path(), hooks);
+    hooks.append = [&appended](const QList<QByteArray>& paths) { appended += Shown(paths); };
+    ScanFolder(Bytes(dir.path()), hooks);
     QCOMPARE(Relative(appended, dir.path()), QStringList{"/a.txt"});
+}
+
+// Guards against a name that is not UTF-8 being appended as its shown text, which names no file.
+void FolderScanTest::namesNotUtf8KeptAsBytes() {
+    QTemporaryDir dir;
+    const QByteArray root = Bytes(dir.path());
+    QCOMPARE(::mkdir(root + "/dir\xe9", 0700), 0);
+    for (const char* name : {"/dir\xe9/caf\xe9.txt", "/dir\xe9/r\xe9sum\xe9.csv"}) {
+        std::FILE* file = std::fopen(root + name, "w");
+        QVERIFY(file != nullptr);
+        std::fclose(file);
+    }
+    QList<QByteArray> appended;
+    QStringList asked;
+    FolderScanHooks hooks;
+    hooks.append = [&appended](const QList<QByteArray>& paths) { appended += paths; };
+    hooks.ask = [&asked](const QString& name) {
+        asked.append(name);
+        return LoadAnswer::Yes;
+    };
+    ScanFolder(root, hooks);
+    QCOMPARE(appended, (QList<QByteArray>{root + "/dir\xe9/caf\xe9.txt",
+                                          root + "/dir\xe9/r\xe9sum\xe9.csv"}));
+    // The question shows the name as Qt shows it.
+    QCOMPARE(asked, QStringList{QFile::decodeName("r\xe9sum\xe9.csv")});
+    for (const QByteArray& path : std::as_const(appended)) {
+        QCOMPARE(::access(path, R_OK), 0);
+        QCOMPARE(::unlink(path), 0);  // QTemporaryDir removes only names that QString can carry
+    }
+    QCOMPARE(::rmdir(root + "/dir\xe9"), 0);
 }
 
 void FolderScanTest::listFolderFiles() {
     QTemporaryDir dir;
     Build(dir.path(), {"b.txt", ".hidden", "a.csv", "sub/c.txt"});
-    const QStringList expected{".hidden", "a.csv", "b.txt"};
-    QCOMPARE(ListFolderFiles(dir.path()), expected);
-    QCOMPARE(ListFolderFiles(dir.path() + QLatin1Char('/')), expected);
+    const QList<QByteArray> expected{".hidden", "a.csv", "b.txt"};
+    const QByteArray root = Bytes(dir.path());
+    QCOMPARE(ListFolderFiles(root), expected);
+    QCOMPARE(ListFolderFiles(root + '/'), expected);
 
     QString error = QStringLiteral("stale");
-    QCOMPARE(ListFolderFiles(dir.path() + QStringLiteral("/sub"), &error), QStringList{"c.txt"});
+    QCOMPARE(ListFolderFiles(root + "/sub", &error), QList<QByteArray>{"c.txt"});
     QVERIFY(error.isEmpty());
-    QVERIFY(ListFolderFiles(dir.path() + QStringLiteral("/nothing"), &error).isEmpty());
+    QVERIFY(ListFolderFiles(root + "/nothing", &error).isEmpty());
     QVERIFY(!error.isEmpty());
 }
 
 void FolderScanTest::nameOrder() {
     QTemporaryDir dir;
     Build(dir.path(), {"b.txt", "C.txt", "a.txt", "A.txt", "_x.txt", "10.txt", "9.txt"});
-    QCOMPARE(ListFolderFiles(dir.path()),
-             (QStringList{"10.txt", "9.txt", "_x.txt", "A.txt", "a.txt", "b.txt", "C.txt"}));
+    QCOMPARE(ListFolderFiles(Bytes(dir.path())),
+             (QList<QByteArray>{"10.txt", "9.txt", "_x.txt", "A.txt", "a.txt", "b.txt", "C.txt"}));
 }
 
 void FolderScanTest::collectWithoutRecursion() {
     QTemporaryDir dir;
-    const QString root = dir.path() + QLatin1Char('/');
+    const QByteArray root = Bytes(dir.path()) + '/';
     Build(dir.path(), {"b/x/", "a/y/", ".h/"});
     FolderWalk walk;
-    QStringList folders{root};
+    FolderList folders{root};
     QVERIFY(CollectSubfolders(folders, false, walk));
-    QCOMPARE(folders, (QStringList{root, root + "a/", root + "b/"}));
+    QCOMPARE(folders, (FolderList{root, root + "a/", root + "b/"}));
 
     FolderWalk deeper;
-    QStringList all{root};
+    FolderList all{root};
     QVERIFY(CollectSubfolders(all, true, deeper));
-    QCOMPARE(all, (QStringList{root, root + "a/", root + "b/", root + "a/y/", root + "b/x/"}));
+    QCOMPARE(all, (FolderList{root, root + "a/", root + "b/", root + "a/y/", root + "b/x/"}));
 }
 
 // The window yields at these points; the counts follow from the tree: root holds a.txt, s1, s2
@@ -410,7 +455,7 @@ void FolderScanTest::yieldCounts() {
         order.append(point);
         return true;
     };
-    const FolderScanResult result = ScanFolder(dir.path(), hooks);
+    const FolderScanResult result = ScanFolder(Bytes(dir.path()), hooks);
     QCOMPARE(result.end, ScanEnd::Completed);
     QCOMPARE(counts[ScanYieldPoint::FolderOpened], 4);    // root, s1, s2, t
     QCOMPARE(counts[ScanYieldPoint::NameEnumerated], 6);  // 3 in root, 2 in s1, 1 in t
@@ -428,7 +473,7 @@ void FolderScanTest::stopWhileWalking() {
     int callsAfterStop = 0;
     QStringList appended;
     FolderScanHooks hooks;
-    hooks.append = [&appended](const QStringList& paths) { appended += paths; };
+    hooks.append = [&appended](const QList<QByteArray>& paths) { appended += Shown(paths); };
     hooks.yield = [&](ScanYieldPoint) {
         ++calls;
         if (calls > 3) {
@@ -436,7 +481,7 @@ void FolderScanTest::stopWhileWalking() {
         }
         return calls < 3;
     };
-    const FolderScanResult result = ScanFolder(dir.path(), hooks);
+    const FolderScanResult result = ScanFolder(Bytes(dir.path()), hooks);
     QCOMPARE(result.end, ScanEnd::Stopped);
     QCOMPARE(calls, 3);
     QCOMPARE(callsAfterStop, 0);
@@ -449,14 +494,14 @@ void FolderScanTest::stopWhileListingFiles() {
     int folderFiles = 0;
     QStringList appended;
     FolderScanHooks hooks;
-    hooks.append = [&appended](const QStringList& paths) { appended += paths; };
+    hooks.append = [&appended](const QList<QByteArray>& paths) { appended += Shown(paths); };
     hooks.yield = [&](ScanYieldPoint point) {
         if (point == ScanYieldPoint::FolderFiles) {
             ++folderFiles;
         }
         return folderFiles < 2;
     };
-    const FolderScanResult result = ScanFolder(dir.path(), hooks);
+    const FolderScanResult result = ScanFolder(Bytes(dir.path()), hooks);
     QCOMPARE(result.end, ScanEnd::Stopped);
     QCOMPARE(Relative(appended, dir.path()), QStringList{"/a.txt"});
     QCOMPARE(result.appended, 1);

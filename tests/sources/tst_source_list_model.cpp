@@ -1,5 +1,6 @@
 #include "source_list_model.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -10,7 +11,7 @@ namespace {
 QStringList Paths(const SourceListModel& model) {
     QStringList paths;
     for (int row = 0; row < model.count(); ++row) {
-        paths.append(model.pathAt(row));
+        paths.append(QString::fromUtf8(model.pathAt(row)));
     }
     return paths;
 }
@@ -22,6 +23,7 @@ class SourceListModelTest final : public QObject {
 
 private slots:
     void appendKeepsEverything();
+    void entryIsTheNamesBytes();
     void batchIsOneInsertion();
     void removeKeepsOrder();
     void removeOutsideChangesNothing();
@@ -39,6 +41,17 @@ void SourceListModelTest::appendKeepsEverything() {
     QCOMPARE(Paths(model), (QStringList{"/data/a.txt", "/data/a.txt", "/data", "/no/such/file"}));
     QCOMPARE(model.rowCount(), 4);
     QCOMPARE(model.data(model.index(2)).toString(), QStringLiteral("/data"));
+}
+
+// Guards against an entry that is not UTF-8 being kept as its shown text, which names no file.
+void SourceListModelTest::entryIsTheNamesBytes() {
+    SourceListModel model;
+    const QByteArray name = "/data/caf\xe9.txt";
+    model.append(QList<QByteArray>{name});
+    QCOMPARE(model.pathAt(0), name);
+    QCOMPARE(model.data(model.index(0)).toString(), QFile::decodeName(name));
+    QVERIFY(model.setPathAt(0, "/data/r\xe9sum\xe9.txt"));
+    QCOMPARE(model.pathAt(0), QByteArray("/data/r\xe9sum\xe9.txt"));
 }
 
 // The folder scan hands paths on in batches; a view must hear of each batch once.
@@ -81,10 +94,10 @@ void SourceListModelTest::setPathAt() {
     SourceListModel model;
     model.append(QStringList{"a", "b"});
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    QVERIFY(model.setPathAt(1, QStringLiteral("c")));
+    QVERIFY(model.setPathAt(1, "c"));
     QCOMPARE(changed.count(), 1);
-    QVERIFY(!model.setPathAt(2, QStringLiteral("d")));
-    QVERIFY(!model.setPathAt(-1, QStringLiteral("d")));
+    QVERIFY(!model.setPathAt(2, "d"));
+    QVERIFY(!model.setPathAt(-1, "d"));
     QCOMPARE(Paths(model), (QStringList{"a", "c"}));
 }
 

@@ -258,8 +258,8 @@ private slots:
     void longListOfUnreadableFoldersIsCut() {
         QList<UnreadableFolder> folders;
         for (int i = 0; i < MaxListedSkippedFiles + 3; ++i) {
-            folders.append(
-                {QStringLiteral("/data/f%1").arg(i), QStringLiteral("Permission denied")});
+            folders.append({QByteArray("/data/f") + QByteArray::number(i),
+                            QStringLiteral("Permission denied")});
         }
         const QStringList lines = UnreadableFoldersMessage(folders).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 1 + MaxListedSkippedFiles + 1);

@@ -210,7 +210,7 @@ private slots:
         platform_->onProcessEvents = [&] {
             if (!swapped) {  // before the first file: swap the two not yet read
                 swapped = true;
-                const QString second = form_->sourceList().pathAt(1);
+                const QByteArray second = form_->sourceList().pathAt(1);
                 form_->sourceList().setPathAt(1, form_->sourceList().pathAt(2));
                 form_->sourceList().setPathAt(2, second);
             }

@@ -86,8 +86,7 @@ void ExtractionController::extract() {
     const auto pathAt = [this](std::size_t i) {
         const int row = static_cast<int>(i);
         // Entries are held in place during a run; an entry gone all the same reads as no file.
-        return row < sources_.count() ? QFile::encodeName(sources_.pathAt(row)).toStdString()
-                                      : std::string();
+        return row < sources_.count() ? sources_.pathAt(row).toStdString() : std::string();
     };
     yielder_.resetMeasurement();
     const RunResult result =

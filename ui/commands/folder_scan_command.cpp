@@ -6,6 +6,8 @@
 #include "platform.h"
 #include "source_list_model.h"
 
+#include <QFile>
+
 namespace orlenta {
 
 namespace {
@@ -44,7 +46,7 @@ void FolderScanCommand::run() {
     }
     // A scan pressed during an extraction run leaves the run's hourglass up when it ends.
     const BusyPointer busy(*window_.pointer);
-    scan(folder);
+    scan(QFile::encodeName(folder));
     // Named while the hourglass is still up, as the extraction run does; nothing is shown
     // after the window has closed.
     if (!lastScan_.unreadable.isEmpty() && !yielder_.stopRequested()) {
@@ -52,18 +54,18 @@ void FolderScanCommand::run() {
     }
 }
 
-void FolderScanCommand::scan(const QString& folder) {
+void FolderScanCommand::scan(const QByteArray& folder) {
     // Paths found between two turns of the event loop go into the list together, just before
     // the turn: the list looks as if they had gone in one by one (nothing can look at it in
     // between), and the view lays itself out once per turn instead of once per folder.
-    QStringList pending;
+    QList<QByteArray> pending;
     const std::function<void()> publish = [this, &pending] {
         sources_.append(pending);
         pending.clear();
     };
 
     FolderScanHooks hooks;
-    hooks.append = [&pending](const QStringList& paths) { pending += paths; };
+    hooks.append = [&pending](const QList<QByteArray>& paths) { pending += paths; };
     hooks.ask = [this, &publish](const QString& name) {
         publish();  // the user sees the list as it stands when asked
         return ask(name);
@@ -103,8 +105,8 @@ LoadAnswer FolderScanCommand::ask(const QString& name) {
 QString UnreadableFoldersMessage(const QList<UnreadableFolder>& folders) {
     return ListedProblemsMessage(QStringLiteral("These folders could not be read:"),
                                  static_cast<int>(folders.size()), [&folders](int i) {
-                                     return folders.at(i).path + QStringLiteral(": ") +
-                                            folders.at(i).reason;
+                                     return QFile::decodeName(folders.at(i).path) +
+                                            QStringLiteral(": ") + folders.at(i).reason;
                                  });
 }
 

@@ -2,6 +2,7 @@
 
 #include "folder_scan.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -46,7 +47,7 @@ public:
     void run();
 
 private:
-    void scan(const QString& folder);
+    void scan(const QByteArray& folder);
     LoadAnswer ask(const QString& name);
 
     SourceListModel& sources_;

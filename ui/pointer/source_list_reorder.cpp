@@ -107,8 +107,8 @@ void SourceListReorder::moveOver(QPoint position) {
     SourceListModel& sources = parts_.sources;
     const int from = carried_.row();
     const int to = target.row();
-    const QString carried = sources.pathAt(from);
-    const QString displaced = sources.pathAt(to);
+    const QByteArray carried = sources.pathAt(from);
+    const QByteArray displaced = sources.pathAt(to);
     if (carried == displaced) {
         // Also the move over the carried entry itself.
         return;
