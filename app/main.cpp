@@ -6,7 +6,14 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 int main(int argc, char* argv[]) {
+    // A save into a FIFO whose reader goes away must fail with "Broken pipe", not end the
+    // program and its unsaved results.
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     QApplication application(argc, argv);
     QApplication::setApplicationName(orlenta::ApplicationTitle);
 

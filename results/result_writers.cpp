@@ -3,7 +3,6 @@
 #include "output_file.h"
 
 #include <QFile>
-#include <QIODevice>
 
 #include <string_view>
 #include <utility>
@@ -30,23 +29,6 @@ bool Format(const Addresses& addresses, ResultFormat format, const AddressHook& 
         appender.add(address);
     }
     bytes = appender.finish();
-    return true;
-}
-
-bool WriteAll(QIODevice& device, const std::string& bytes, QString* error) {
-    const char* data = bytes.data();
-    qint64 left = static_cast<qint64>(bytes.size());
-    while (left > 0) {
-        const qint64 written = device.write(data, left);
-        if (written <= 0) {
-            if (error != nullptr) {
-                *error = device.errorString();
-            }
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
     return true;
 }
 
@@ -90,15 +72,6 @@ std::string FormatResults(const Addresses& addresses, ResultFormat format) {
     return bytes;
 }
 
-bool WriteResults(QIODevice& device, const Addresses& addresses, ResultFormat format,
-                  QString* error) {
-    return WriteAll(device, FormatResults(addresses, format), error);
-}
-
-bool WriteFormatted(QIODevice& device, const std::string& bytes, QString* error) {
-    return WriteAll(device, bytes, error);
-}
-
 bool SaveResults(const QString& path, const Addresses& addresses, ResultFormat format,
                  QString* error, const AddressHook& beforeAddress) {
     return SaveResults(QFile::encodeName(path), addresses, format, error, beforeAddress);
@@ -112,10 +85,6 @@ bool SaveResults(const QByteArray& path, const Addresses& addresses, ResultForma
         return false;
     }
     return SaveFormatted(path, bytes, error);
-}
-
-bool SaveFormatted(const QString& path, const std::string& bytes, QString* error) {
-    return SaveFormatted(QFile::encodeName(path), bytes, error);
 }
 
 bool SaveFormatted(const QByteArray& path, const std::string& bytes, QString* error) {

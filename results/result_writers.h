@@ -9,8 +9,6 @@
 #include <string_view>
 #include <vector>
 
-class QIODevice;
-
 namespace orlenta {
 
 // The two ways of saving the results. Both write single-byte text with CR LF line ends:
@@ -49,19 +47,9 @@ private:
     bool empty_ = true;
 };
 
-// Writes bytes made by FormatResults or ResultAppender to an open device; false on a write
-// error, with the reason in `error`.
-bool WriteFormatted(QIODevice& device, const std::string& bytes, QString* error = nullptr);
-
 // Replaces the file at `path` (the name's bytes) with those bytes, all or nothing, as
 // SaveResults does.
 bool SaveFormatted(const QByteArray& path, const std::string& bytes, QString* error = nullptr);
-bool SaveFormatted(const QString& path, const std::string& bytes, QString* error = nullptr);
-
-// Writes those bytes to an open device (standard output, for instance). False on a write
-// error, with the reason in `error`.
-bool WriteResults(QIODevice& device, const Addresses& addresses, ResultFormat format,
-                  QString* error = nullptr);
 
 // Writes those bytes to the file named by `path` (the name's bytes) through OutputFile: a
 // regular file is replaced all or nothing (a temporary file beside it takes its place only
