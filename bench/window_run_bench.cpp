@@ -14,9 +14,9 @@
 #include "event_loop_yielder.h"
 #include "form1.h"
 #include "press_button.h"
-#include "qt_platform.h"
 #include "results_model.h"
 #include "source_list_model.h"
+#include "window_bench_platform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -41,29 +41,6 @@ using bench::Millis;
 constexpr int Rounds = 5;
 constexpr double MaxRatio = 1.5;
 constexpr double MaxStallMs = 50;
-
-// The real platform, but quiet: messages go to standard error and the start never opens the
-// browser. It also times the event loop's turns.
-class BenchPlatform final : public orlenta::QtPlatform {
-public:
-    orlenta::MessageAnswer showMessage(QWidget*, const orlenta::MessageBoxSettings& box) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(box.text));
-        return orlenta::MessageAnswer::Ok;
-    }
-    int drawFrom1To100() override { return 1; }
-    void openUrl(const QString&) override {}
-
-    void processEvents() override {
-        const Clock::time_point start = Clock::now();
-        QtPlatform::processEvents();
-        const Clock::duration took = Clock::now() - start;
-        handling += took;
-        longestTurn = std::max(longestTurn, took);
-    }
-
-    Clock::duration handling{};
-    Clock::duration longestTurn{};
-};
 
 // Prose with an address now and then, much as in the typical corpus.
 bool MakeCorpus(const QString& path, qint64 size) {
@@ -111,24 +88,24 @@ struct WindowRun {
 };
 
 WindowRun RunInWindow(const QStringList& files) {
-    BenchPlatform platform;
+    bench::WindowBenchPlatform platform;
     orlenta::Form1 window(platform);
     window.show();
     QApplication::processEvents();
-    window.sourceList().append(files);
+    window.sourceModel().append(files);
 
     WindowRun run;
     const double cpuBefore = CpuMs(RUSAGE_SELF);
     QElapsedTimer timer;
     timer.start();
-    window.check(2)->click();
+    window.extractButton()->click();
     run.wallMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     run.cpuMs = CpuMs(RUSAGE_SELF) - cpuBefore;
     run.stallMs = Millis(window.yielder().longestStall()).count();
     run.turns = window.yielder().processCount();
     run.handlingMs = Millis(platform.handling).count();
     run.longestTurnMs = Millis(platform.longestTurn).count();
-    run.addresses = window.results().count();
+    run.addresses = window.resultsModel().count();
     return run;
 }
 

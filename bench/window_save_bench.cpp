@@ -12,12 +12,13 @@
 #include "event_loop_yielder.h"
 #include "form1.h"
 #include "press_button.h"
-#include "qt_platform.h"
 #include "results_model.h"
+#include "window_bench_platform.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -35,28 +36,6 @@ using bench::Millis;
 constexpr int Count = 1000000;
 constexpr int Rounds = 5;
 constexpr double LimitMs = 1000;
-
-// The real platform, but the Save dialog answers with a fixed path, every question is answered
-// Yes, messages go to standard error and the start never opens the browser.
-class BenchPlatform final : public orlenta::QtPlatform {
-public:
-    QString showSaveDialog(QWidget*, const orlenta::FileDialogSettings&) override {
-        return savePath;
-    }
-    orlenta::MessageAnswer showMessage(QWidget*, const orlenta::MessageBoxSettings& box) override {
-        if (box.buttons == orlenta::MessageButtons::Ok) {
-            std::fprintf(stderr, "message: %s\n", qPrintable(box.text));
-            ++notices;
-            return orlenta::MessageAnswer::Ok;
-        }
-        return orlenta::MessageAnswer::Yes;
-    }
-    int drawFrom1To100() override { return 1; }
-    void openUrl(const QString&) override {}
-
-    QString savePath;
-    int notices = 0;
-};
 
 // Addresses of realistic, varied length (13 to 40 characters), as in the writer's benchmark.
 void Fill(orlenta::ResultsModel& model) {
@@ -80,19 +59,20 @@ int main(int argc, char* argv[]) {
         argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath() : temporary.path();
     QDir().mkpath(folder);
 
-    BenchPlatform platform;
+    bench::WindowBenchPlatform platform;
     orlenta::Form1 window(platform);
     window.show();
     QApplication::processEvents();
-    Fill(window.results());
+    Fill(window.resultsModel());
     QApplication::processEvents();
 
     bool ok = true;
     std::printf("%d addresses in the window, %d rounds each (median)\n", Count, Rounds);
-    for (const int check : {6, 4}) {
-        const bool list = check == 6;
-        platform.savePath =
+    for (orlenta::PressButton* button : {window.saveListButton(), window.saveCommaButton()}) {
+        const bool list = button == window.saveListButton();
+        const QString path =
             folder + (list ? QStringLiteral("/list.txt") : QStringLiteral("/comma.txt"));
+        platform.savePath = QFile::encodeName(path);
         std::vector<double> times;
         std::uint64_t turns = 0;
         double stall = 0;
@@ -100,13 +80,13 @@ int main(int argc, char* argv[]) {
             window.yielder().resetMeasurement();
             QElapsedTimer timer;
             timer.start();
-            window.check(check)->click();
+            button->click();
             times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             turns = std::max(turns, window.yielder().processCount());
             stall = std::max(stall, Millis(window.yielder().longestStall()).count());
         }
         const double median = Median(times);
-        const qint64 size = QFileInfo(platform.savePath).size();
+        const qint64 size = QFileInfo(path).size();
         ok = ok && median < LimitMs && size > 0;
         std::printf("%-16s %7.1f ms (best %7.1f ms), %lld bytes (limit %.0f ms) %s\n",
                     list ? "list" : "comma-delimited", median,

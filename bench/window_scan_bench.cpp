@@ -16,12 +16,12 @@
 #include "folder_scan_command.h"
 #include "form1.h"
 #include "press_button.h"
-#include "qt_platform.h"
-#include "source_commands.h"
 #include "source_list_model.h"
+#include "window_bench_platform.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
@@ -40,54 +40,6 @@ constexpr int Rounds = 5;
 constexpr double MaxRatio = 3.0;
 constexpr double MaxStallMs = 50;
 
-// The real platform, but the folder browser answers with the tree, every question is answered
-// Yes (none is expected), messages go to standard error and the start never opens the browser.
-// It also times the event loop's turns and the gaps between them.
-class BenchPlatform final : public orlenta::QtPlatform {
-public:
-    explicit BenchPlatform(QString folder) : folder_(std::move(folder)) {}
-
-    QString pickFolder(QWidget*, const QString&) override { return folder_; }
-    orlenta::MessageAnswer showMessage(QWidget*, const orlenta::MessageBoxSettings& box) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(box.text));
-        ++messages;
-        return orlenta::MessageAnswer::Yes;
-    }
-    int drawFrom1To100() override { return 1; }
-    void openUrl(const QString&) override {}
-
-    void processEvents() override {
-        const Clock::time_point start = Clock::now();
-        longestStall = std::max(longestStall, start - lastTurnEnd);
-        QtPlatform::processEvents();
-        lastTurnEnd = Clock::now();
-        const Clock::duration took = lastTurnEnd - start;
-        handling += took;
-        longestTurn = std::max(longestTurn, took);
-        ++turns;
-    }
-
-    // From `start` on, the gaps between turns count; finish() counts the last one.
-    void startMeasuring(Clock::time_point start) {
-        lastTurnEnd = start;
-        longestStall = {};
-        longestTurn = {};
-        handling = {};
-        turns = 0;
-    }
-    void finish(Clock::time_point end) { longestStall = std::max(longestStall, end - lastTurnEnd); }
-
-    Clock::time_point lastTurnEnd{};
-    Clock::duration longestStall{};
-    Clock::duration longestTurn{};
-    Clock::duration handling{};
-    long turns = 0;
-    int messages = 0;
-
-private:
-    QString folder_;
-};
-
 struct ScanRun {
     double wallMs = 0;
     double cpuMs = 0;
@@ -101,7 +53,8 @@ struct ScanRun {
 };
 
 ScanRun ScanInWindow(const QString& root) {
-    BenchPlatform platform(root);
+    bench::WindowBenchPlatform platform;
+    platform.folder = QFile::encodeName(root);
     orlenta::Form1 window(platform);
     window.show();
     QApplication::processEvents();
@@ -111,7 +64,7 @@ ScanRun ScanInWindow(const QString& root) {
     const double cpuBefore = CpuMs(RUSAGE_SELF);
     const Clock::time_point start = Clock::now();
     platform.startMeasuring(start);
-    window.check(5)->click();
+    window.addFolderButton()->click();
     const Clock::time_point end = Clock::now();
     platform.finish(end);
     run.wallMs = Millis(end - start).count();
@@ -121,7 +74,7 @@ ScanRun ScanInWindow(const QString& root) {
     run.longestTurnMs = Millis(platform.longestTurn).count();
     run.handlingMs = Millis(platform.handling).count();
     run.turns = platform.turns;
-    run.entries = window.sourceList().count();
+    run.entries = window.sourceModel().count();
     run.messages = platform.messages;
     return run;
 }

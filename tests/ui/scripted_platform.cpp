@@ -1,6 +1,7 @@
 #include "scripted_platform.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 namespace orlenta {
 
@@ -34,23 +35,24 @@ void ScriptedPlatform::record(Record record) const {
     }
 }
 
-QString ScriptedPlatform::showOpenDialog(QWidget* owner, const FileDialogSettings& settings) {
+QList<QByteArray> ScriptedPlatform::showOpenDialog(QWidget* owner,
+                                                   const FileDialogSettings& settings) {
     record({Call::OpenDialog, owner, settings, {}, {}});
-    QString answer;
+    QList<QByteArray> answer;
     TakeFront(openAnswers, answer);
     return answer;
 }
 
-QString ScriptedPlatform::showSaveDialog(QWidget* owner, const FileDialogSettings& settings) {
+QByteArray ScriptedPlatform::showSaveDialog(QWidget* owner, const FileDialogSettings& settings) {
     record({Call::SaveDialog, owner, settings, {}, {}});
-    QString answer;
+    QByteArray answer;
     TakeFront(saveAnswers, answer);
     return answer;
 }
 
-QString ScriptedPlatform::pickFolder(QWidget* owner, const QString& prompt) {
+QByteArray ScriptedPlatform::pickFolder(QWidget* owner, const QString& prompt) {
     record({Call::FolderPicker, owner, {}, {}, prompt});
-    QString answer;
+    QByteArray answer;
     TakeFront(folderAnswers, answer);
     return answer;
 }
@@ -109,6 +111,18 @@ void ScriptedPlatform::processEvents() {
 EventLoop::Clock::time_point ScriptedPlatform::now() const {
     clock_ += clockStep;
     return clock_;
+}
+
+QByteArray FileName(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QList<QByteArray> FileNames(const QStringList& paths) {
+    QList<QByteArray> names;
+    for (const QString& path : paths) {
+        names.append(FileName(path));
+    }
+    return names;
 }
 
 }  // namespace orlenta

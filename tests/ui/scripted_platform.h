@@ -38,10 +38,11 @@ public:
     };
 
     // ---- Answers, taken from the front. An empty queue answers as a cancelled dialog or, for
-    // a message box, with Ok, No or Cancel (by its buttons).
-    QStringList openAnswers;
-    QStringList saveAnswers;
-    QStringList folderAnswers;
+    // a message box, with Ok, No or Cancel (by its buttons). Paths are bytes, as the file system
+    // names them (FileName below for a path written as text).
+    QList<QList<QByteArray>> openAnswers;
+    QList<QByteArray> saveAnswers;
+    QList<QByteArray> folderAnswers;
     QList<MessageAnswer> messageAnswers;
 
     QRect screen{0, 0, 1024, 768};
@@ -65,9 +66,9 @@ public:
     Clock::duration clockStep = std::chrono::seconds(1);
     YieldPacing pace{std::chrono::milliseconds(5), std::chrono::milliseconds(30), 4, 1};
 
-    QString showOpenDialog(QWidget* owner, const FileDialogSettings& settings) override;
-    QString showSaveDialog(QWidget* owner, const FileDialogSettings& settings) override;
-    QString pickFolder(QWidget* owner, const QString& prompt) override;
+    QList<QByteArray> showOpenDialog(QWidget* owner, const FileDialogSettings& settings) override;
+    QByteArray showSaveDialog(QWidget* owner, const FileDialogSettings& settings) override;
+    QByteArray pickFolder(QWidget* owner, const QString& prompt) override;
     MessageAnswer showMessage(QWidget* owner, const MessageBoxSettings& box) override;
 
     QRect screenGeometry() const override;
@@ -86,5 +87,9 @@ private:
 
     mutable Clock::time_point clock_{};
 };
+
+// The bytes a dialog gives for a path written here as text.
+QByteArray FileName(const QString& path);
+QList<QByteArray> FileNames(const QStringList& paths);
 
 }  // namespace orlenta

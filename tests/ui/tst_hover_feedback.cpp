@@ -86,19 +86,19 @@ private slots:
         };
         const QPoint inBackground(3, 3);  // left of and above the source list
         const std::vector<Step> steps{
-            {"Check1", form_->check(1), {}, MousePointer::Custom},
+            {"Check1", form_->addFilesButton(), {}, MousePointer::Custom},
             {"background", background, inBackground, MousePointer::Default},
-            {"Check5", form_->check(5), {}, MousePointer::Custom},
-            {"Check3, from another button", form_->check(3), {}, MousePointer::Custom},
-            {"ListView1", form_->sourceView()->viewport(), {}, MousePointer::Default},
-            {"Check2", form_->check(2), {}, MousePointer::Custom},
-            {"ListView2", form_->resultsView()->viewport(), {}, MousePointer::Default},
-            {"Check6", form_->check(6), {}, MousePointer::Custom},
+            {"Check5", form_->addFolderButton(), {}, MousePointer::Custom},
+            {"Check3, from another button", form_->clearSourcesButton(), {}, MousePointer::Custom},
+            {"ListView1", form_->sourceList()->viewport(), {}, MousePointer::Default},
+            {"Check2", form_->extractButton(), {}, MousePointer::Custom},
+            {"ListView2", form_->resultsList()->viewport(), {}, MousePointer::Default},
+            {"Check6", form_->saveListButton(), {}, MousePointer::Custom},
             {"Label1, after a button", form_->statusLine(), {}, MousePointer::Custom},
             {"background", background, inBackground + QPoint(1, 0), MousePointer::Default},
             {"Label1, after the background", form_->statusLine(), {3, 3}, MousePointer::Default},
-            {"Check7", form_->check(7), {}, MousePointer::Custom},
-            {"ListView2's header", form_->resultsView()->header(), {}, MousePointer::Custom},
+            {"Check7", form_->clearResultsButton(), {}, MousePointer::Custom},
+            {"ListView2's header", form_->resultsList()->header(), {}, MousePointer::Custom},
         };
         for (const Step& step : steps) {
             hoverOver(step.widget, step.at);
@@ -106,7 +106,7 @@ private slots:
             // The buttons and the status line have no pointer of their own: they show the
             // window's, the hand included.
             const bool hand = step.expected == MousePointer::Custom;
-            for (QWidget* control : {static_cast<QWidget*>(form_->check(1)),
+            for (QWidget* control : {static_cast<QWidget*>(form_->addFilesButton()),
                                      static_cast<QWidget*>(form_->statusLine())}) {
                 QVERIFY2(IsHand(control->cursor()) == hand, step.over);
                 if (!hand) {
@@ -122,9 +122,10 @@ private slots:
         for (int number = 1; number <= 7; ++number) {
             hoverOver(&*form_, QPoint(3, 3 + number));
             QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
-            hoverOver(form_->check(number), {});
+            auto* button = form_->findChild<QWidget*>(QStringLiteral("Check%1").arg(number));
+            hoverOver(button, {});
             QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
-            QVERIFY(IsHand(form_->check(number)->cursor()));
+            QVERIFY(IsHand(button->cursor()));
         }
     }
 
@@ -142,9 +143,9 @@ private slots:
             file.write(fileBytes);
         }
         open();
-        hoverOver(form_->check(4), {});
+        hoverOver(form_->saveCommaButton(), {});
         QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
-        QCOMPARE(form_->check(4)->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(form_->saveCommaButton()->cursor().shape(), Qt::ArrowCursor);
     }
 
     void hourglassStaysThroughARunAndTheHandComesBackAfter() {
@@ -156,7 +157,7 @@ private slots:
             file.write("one@example.com two@example.com three@example.com\r\n");
         }
         open();
-        form_->sourceList().append(source);
+        form_->sourceModel().append(source);
         QList<MousePointer> during;
         QList<Qt::CursorShape> shownOnAButton;
         bool moved = false;
@@ -164,26 +165,29 @@ private slots:
             if (std::exchange(moved, true)) {
                 return;
             }
-            const QList<QWidget*> places{form_->check(1), form_->sourceView()->viewport(),
-                                         form_->check(5), form_->resultsView()->viewport(),
-                                         &*form_,         form_->check(7)};
+            const QList<QWidget*> places{form_->addFilesButton(),
+                                         form_->sourceList()->viewport(),
+                                         form_->addFolderButton(),
+                                         form_->resultsList()->viewport(),
+                                         &*form_,
+                                         form_->clearResultsButton()};
             for (QWidget* place : places) {
                 hoverOver(place, place == &*form_ ? QPoint(3, 3) : QPoint());
                 during << form_->windowPointer().value();
-                shownOnAButton << form_->check(1)->cursor().shape();
+                shownOnAButton << form_->addFilesButton()->cursor().shape();
             }
         };
 
-        QTest::mouseClick(form_->check(2), Qt::LeftButton);
+        QTest::mouseClick(form_->extractButton(), Qt::LeftButton);
 
         QVERIFY(moved);
-        QCOMPARE(form_->results().count(), 3);
+        QCOMPARE(form_->resultsModel().count(), 3);
         QCOMPARE(during, QList<MousePointer>(6, MousePointer::Hourglass));
         QCOMPARE(shownOnAButton, QList<Qt::CursorShape>(6, Qt::WaitCursor));
         QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
-        hoverOver(form_->check(6), {});
+        hoverOver(form_->saveListButton(), {});
         QCOMPARE(form_->windowPointer().value(), MousePointer::Custom);
-        QVERIFY(IsHand(form_->check(6)->cursor()));
+        QVERIFY(IsHand(form_->saveListButton()->cursor()));
     }
 
 private:

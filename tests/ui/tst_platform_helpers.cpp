@@ -1,4 +1,3 @@
-#include "file_dialog_filter.h"
 #include "home_page.h"
 #include "platform.h"
 #include "qt_platform.h"
@@ -13,25 +12,6 @@ class PlatformHelpersTest final : public QObject {
     Q_OBJECT
 
 private slots:
-    void translatesWindowsFilters_data() {
-        QTest::addColumn<QString>("windows");
-        QTest::addColumn<QStringList>("qt");
-        QTest::newRow("all files") << "All Files (*.*)|*.*|" << QStringList{"All Files (*.*) (*)"};
-        QTest::newRow("save dialog's two entries")
-            << "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|"
-            << QStringList{"Text Files (*.txt) (*.txt)", "All Files (*.*) (*)"};
-        QTest::newRow("several patterns")
-            << "Pages|*.htm;*.html|" << QStringList{"Pages (*.htm *.html)"};
-        QTest::newRow("no final bar") << "Text|*.txt" << QStringList{"Text (*.txt)"};
-        QTest::newRow("description without pattern") << "Anything|" << QStringList{"Anything (*)"};
-        QTest::newRow("empty") << "" << QStringList{};
-    }
-    void translatesWindowsFilters() {
-        QFETCH(QString, windows);
-        QFETCH(QStringList, qt);
-        QCOMPARE(QtNameFilters(windows), qt);
-    }
-
     void drawsFrom1To100_data() {
         QTest::addColumn<double>("fraction");
         QTest::addColumn<int>("draw");
@@ -77,8 +57,6 @@ private slots:
         }
         QCOMPARE(boxes[0].message.text, QStringLiteral("Told."));
     }
-
-    void dialogFlagsAreTheWindowsValue() { QCOMPARE(DialogFlags::Standard, 0x00280201u); }
 
     void homePageIsAWebAddress() {
         const QUrl url(HomePageAddress());

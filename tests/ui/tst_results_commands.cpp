@@ -57,7 +57,7 @@ private slots:
         QCOMPARE(window_->results(), QStringList());
         // A save then writes the empty form.
         const QString path = window_->filePath(QStringLiteral("out.txt"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->press(ListButton);
         QCOMPARE(ReadBytes(path), QByteArray(""));
     }
@@ -65,12 +65,12 @@ private slots:
     // Guards against removing a row when nothing is selected (row -1 or the current row).
     void doubleClickWithoutSelectionChangesNothing() {
         window_->setResults(Four);
-        QTreeView* view = window_->form.resultsView();
+        QTreeView* view = window_->form.resultsList();
         view->setCurrentIndex(view->model()->index(1, 0));
         view->selectionModel()->clearSelection();
-        QSignalSpy removed(&window_->form.results(), &QAbstractItemModel::rowsRemoved);
+        QSignalSpy removed(&window_->form.resultsModel(), &QAbstractItemModel::rowsRemoved);
 
-        QVERIFY(!RemoveSelectedResult(*view, window_->form.results()));
+        QVERIFY(!RemoveSelectedResult(*view, window_->form.resultsModel()));
         // Below the last row, where there is no item to select.
         const QPoint belowTheRows(10, view->viewport()->height() - 3);
         QVERIFY(!view->indexAt(belowTheRows).isValid());
@@ -86,7 +86,7 @@ private slots:
         window_->setResults(Four);
         window_->clickResult(1);
         QCOMPARE(window_->selectedResults(), QList<int>{1});
-        QTreeView* view = window_->form.resultsView();
+        QTreeView* view = window_->form.resultsList();
         DoubleClick(view->viewport(), QPoint(10, view->viewport()->height() - 3));
         QCOMPARE(window_->results(), Four);
     }
@@ -94,7 +94,7 @@ private slots:
     void removalOfTheSelectedRow() {
         window_->setResults(Four);
         window_->clickResult(2);
-        QVERIFY(RemoveSelectedResult(*window_->form.resultsView(), window_->form.results()));
+        QVERIFY(RemoveSelectedResult(*window_->form.resultsList(), window_->form.resultsModel()));
         QCOMPARE(window_->results(),
                  (QStringList{"a@example.com", "b@example.com", "d@example.com"}));
     }
@@ -102,12 +102,12 @@ private slots:
     void clearListEmptiesOnlyTheResults() {
         window_->setResults(Four);
         const QString source = window_->filePath(QStringLiteral("kept.txt"));
-        window_->form.sourceList().append(source);
+        window_->form.sourceModel().append(source);
         window_->press(ClearButton);
         QCOMPARE(window_->results(), QStringList());
-        QCOMPARE(window_->form.sourceList().count(), 1);
-        QCOMPARE(window_->form.sourceList().pathAt(0), source);
-        QCOMPARE(window_->form.check(ClearButton)->value(), 0);
+        QCOMPARE(window_->form.sourceModel().count(), 1);
+        QCOMPARE(window_->form.sourceModel().pathAt(0), source);
+        QCOMPARE(window_->button(ClearButton)->value(), 0);
         // Once more on the empty list: nothing to do, nothing shown.
         window_->press(ClearButton);
         QCOMPARE(window_->results(), QStringList());
@@ -117,16 +117,16 @@ private slots:
     // Guards against Check3 and Check7 being crossed.
     void sourceClearLeavesTheResults() {
         window_->setResults(Four);
-        window_->form.sourceList().append(window_->filePath(QStringLiteral("x.txt")));
+        window_->form.sourceModel().append(window_->filePath(QStringLiteral("x.txt")));
         window_->press(SourceClear);
-        QCOMPARE(window_->form.sourceList().count(), 0);
+        QCOMPARE(window_->form.sourceModel().count(), 0);
         QCOMPARE(window_->results(), Four);
     }
 
     void runAfterClearFillsTheListAgain() {
         const QString source = window_->filePath(QStringLiteral("source.txt"));
         QVERIFY(PutBytes(source, "x@example.com y@example.org X@EXAMPLE.COM\r\n"));
-        window_->form.sourceList().append(source);
+        window_->form.sourceModel().append(source);
         const QStringList found{"x@example.com", "y@example.org"};
         window_->press(RunButton);
         QCOMPARE(window_->results(), found);

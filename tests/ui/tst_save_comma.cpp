@@ -1,8 +1,7 @@
 #include "mouse_pointer.h"
 #include "press_button.h"
 #include "results_model.h"
-#include "save_comma.h"
-#include "save_steps.h"
+#include "save_commands.h"
 #include "source_list_model.h"
 #include "window_fixture.h"
 
@@ -51,7 +50,7 @@ private slots:
         window_->setResults({"a@example.com", "b@example.com"});
         const QString path = window_->filePath(QStringLiteral("out.txt"));
         QVERIFY(PutBytes(path, "old"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->platform.messageAnswers << answer;
         std::vector<PointerSeen> atDialog;
         std::vector<PointerSeen> atQuestion;
@@ -80,7 +79,7 @@ private slots:
     // Guards against an hourglass left up when the save fails.
     void hourglassEndsWhenTheSaveFails() {
         window_->setResults({"a@example.com"});
-        window_->platform.saveAnswers << window_->dir.path();  // a folder
+        window_->platform.saveAnswers << FileName(window_->dir.path());  // a folder
         window_->platform.messageAnswers << MessageAnswer::Yes;
         std::optional<PointerSeen> atNotice;
         window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
@@ -104,7 +103,7 @@ private slots:
         QFETCH(int, count);
         window_->setResults(NumberedAddresses(count));
         const QString path = window_->filePath(QStringLiteral("out.txt"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         int yieldsBeforeTheFile = 0;
         window_->platform.onProcessEvents = [&] {
             // The line is built whole before the file is touched.
@@ -134,7 +133,7 @@ private slots:
         const QStringList addresses{"a@example.com", "b@example.com", "c@example.com"};
         window_->setResults(addresses);
         const QString path = window_->filePath(QStringLiteral("out.txt"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         bool changed = false;
         window_->platform.onProcessEvents = [&] {
             if (changed) {
@@ -146,7 +145,7 @@ private slots:
             } else if (change == QLatin1String("remove")) {
                 window_->doubleClickResult(0);
             } else {
-                window_->form.results().append("new@example.com");
+                window_->form.resultsModel().append("new@example.com");
             }
         };
 
@@ -161,7 +160,7 @@ private slots:
         window_->setResults(NumberedAddresses(10));
         const QString path = window_->filePath(QStringLiteral("out.txt"));
         QVERIFY(PutBytes(path, "old"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->platform.messageAnswers << MessageAnswer::Yes;
         int yieldsAfterClose = -1;
         window_->platform.onProcessEvents = [&] {
@@ -187,7 +186,7 @@ private slots:
     void closingDuringTheSaveEndsTheProgram() {
         window_->setResults(NumberedAddresses(50));
         const QString path = window_->filePath(QStringLiteral("out.txt"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->platform.onProcessEvents = [&] {
             if (window_->platform.processEventsCount == 5 && window_->form.isVisible()) {
                 window_->form.close();
@@ -213,13 +212,13 @@ private slots:
         QVERIFY(PutBytes(source,
                          "one@example.com two@example.com\r\nthree@example.com "
                          "four@example.com\r\n"));
-        window_->form.sourceList().append(source);
+        window_->form.sourceModel().append(source);
         const QString path = window_->filePath(QStringLiteral("out.txt"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         QStringList whenSaved;
         std::optional<MousePointer> afterSave;
         window_->platform.onProcessEvents = [&] {
-            if (whenSaved.isEmpty() && window_->form.results().count() == 2) {
+            if (whenSaved.isEmpty() && window_->form.resultsModel().count() == 2) {
                 whenSaved = window_->results();
                 window_->press(check);
                 afterSave = window_->form.windowPointer().value();
@@ -237,23 +236,6 @@ private slots:
         QCOMPARE(window_->results(), (QStringList{"one@example.com", "two@example.com",
                                                   "three@example.com", "four@example.com"}));
         QVERIFY(window_->messages().empty());
-    }
-
-    // The writer on its own, as the Check4 handler calls it.
-    void writerAsksItself() {
-        window_->setResults({"a@example.com"});
-        const QString path = window_->filePath(QStringLiteral("out.txt"));
-        QVERIFY(PutBytes(path, "old"));
-        window_->platform.messageAnswers << MessageAnswer::No << MessageAnswer::Yes;
-        SaveCommaDelimited(window_->form.results(), path, window_->platform, &window_->form,
-                           window_->form.yielder());
-        QCOMPARE(ReadBytes(path), QByteArray("old"));
-        SaveCommaDelimited(window_->form.results(), path, window_->platform, &window_->form,
-                           window_->form.yielder());
-        QCOMPARE(ReadBytes(path), QByteArray("a@example.com\r\n"));
-        const auto messages = window_->messages();
-        QCOMPARE(messages.size(), std::size_t(2));
-        QCOMPARE(messages[1].message.text, OverwriteQuestion(path));
     }
 
 private:

@@ -1,7 +1,7 @@
 #include "mouse_pointer.h"
 #include "press_button.h"
 #include "results_model.h"
-#include "save_steps.h"
+#include "save_commands.h"
 #include "window_fixture.h"
 
 #include <QTest>
@@ -60,7 +60,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         window_->setResults(addresses);
         const QString path = window_->filePath(QStringLiteral("out.txt"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
 
         window_->press(check);
 
@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(FolderEntries(window_->dir.path()), QStringList{"out.txt"});
         // A new file: no question, and no word of success either.
         QVERIFY(window_->messages().empty());
-        QCOMPARE(window_->form.check(check)->value(), 0);
+        QCOMPARE(window_->button(check)->value(), 0);
         QCOMPARE(window_->results(), addresses);
     }
 
@@ -76,8 +76,8 @@ private slots:
     void saveDialogIsSetUpAnew() {
         QFETCH(int, check);
         window_->setResults({"a@example.com"});
-        window_->platform.saveAnswers << window_->filePath(QStringLiteral("first.txt"))
-                                      << window_->filePath(QStringLiteral("second.txt"));
+        window_->platform.saveAnswers << FileName(window_->filePath(QStringLiteral("first.txt")))
+                                      << FileName(window_->filePath(QStringLiteral("second.txt")));
         window_->press(check);
         window_->press(check);
 
@@ -85,11 +85,9 @@ private slots:
         QCOMPARE(dialogs.size(), std::size_t(2));  // one per press
         for (const ScriptedPlatform::Record& dialog : dialogs) {
             QCOMPARE(dialog.owner, &window_->form);
-            QCOMPARE(dialog.dialog.fileName, QString());
-            QCOMPARE(dialog.dialog.flags, std::uint32_t(0x00280201));
             QCOMPARE(dialog.dialog.title, QStringLiteral("Save List"));
-            QCOMPARE(dialog.dialog.filter,
-                     QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|"));
+            QCOMPARE(dialog.dialog.nameFilters,
+                     (QStringList{"Text Files (*.txt)", "All Files (*)"}));
         }
         QVERIFY(window_->platform.callsOf(Call::OpenDialog).empty());
     }
@@ -100,7 +98,7 @@ private slots:
         window_->setResults({"a@example.com", "b@example.com"});
         const QString existing = window_->filePath(QStringLiteral("keep.txt"));
         QVERIFY(PutBytes(existing, "old"));
-        window_->platform.saveAnswers << QString();
+        window_->platform.saveAnswers << FileName(QString());
 
         window_->press(check);
 
@@ -119,7 +117,7 @@ private slots:
         window_->setResults(addresses);
         const QString path = window_->filePath(QStringLiteral("out.txt"));
         QVERIFY(PutBytes(path, QByteArray(4096, 'x')));  // longer than what replaces it
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->platform.messageAnswers << MessageAnswer::Yes;
 
         window_->press(check);
@@ -143,7 +141,7 @@ private slots:
         const QString path = window_->filePath(QStringLiteral("out.txt"));
         const QByteArray old("old content\r\nsecond line\r\n");
         QVERIFY(PutBytes(path, old));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->platform.messageAnswers << MessageAnswer::No;
 
         window_->press(check);
@@ -161,12 +159,12 @@ private slots:
         QFETCH(int, check);
         window_->setResults({"a@example.com"});
         const QString path = window_->filePath(QStringLiteral("out.txt"));
-        window_->platform.saveAnswers << path << path;
+        window_->platform.saveAnswers << FileName(path) << FileName(path);
         window_->platform.messageAnswers << MessageAnswer::Yes;
 
         window_->press(check);
         QVERIFY(window_->messages().empty());
-        window_->form.results().append("b@example.com");
+        window_->form.resultsModel().append("b@example.com");
         window_->press(check);
 
         const auto messages = window_->messages();
@@ -181,7 +179,7 @@ private slots:
         QFETCH(int, check);
         window_->setResults({"a@example.com"});
         const QString path = window_->filePath(QStringLiteral("results"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->press(check);
         QCOMPARE(FolderEntries(window_->dir.path()), QStringList{"results"});
         QCOMPARE(ReadBytes(path), Expected(check, {"a@example.com"}));
@@ -195,14 +193,14 @@ private slots:
         window_->setResults(addresses);
         window_->clickResult(1);
         QCOMPARE(window_->selectedResults(), QList<int>{1});
-        const QModelIndex current = window_->form.resultsView()->currentIndex();
-        window_->platform.saveAnswers << window_->filePath(QStringLiteral("out.txt"));
+        const QModelIndex current = window_->form.resultsList()->currentIndex();
+        window_->platform.saveAnswers << FileName(window_->filePath(QStringLiteral("out.txt")));
 
         window_->press(check);
 
         QCOMPARE(window_->results(), addresses);
         QCOMPARE(window_->selectedResults(), QList<int>{1});
-        QCOMPARE(window_->form.resultsView()->currentIndex(), current);
+        QCOMPARE(window_->form.resultsList()->currentIndex(), current);
         QCOMPARE(ReadBytes(window_->filePath(QStringLiteral("out.txt"))),
                  Expected(check, addresses));
     }
@@ -215,7 +213,7 @@ private slots:
         window_->setResults(addresses);
         window_->platform.clockStep = {};  // one turn of the event loop, not 100,000
         const QString path = window_->filePath(QStringLiteral("big.txt"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
 
         window_->press(check);
 
@@ -229,7 +227,7 @@ private slots:
         window_->form.windowPointer().set(MousePointer::Custom);
         const QString path = window_->filePath(QStringLiteral("out.txt"));
         QVERIFY(PutBytes(path, "old"));
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->platform.messageAnswers << MessageAnswer::Yes;
         std::optional<MousePointer> atQuestion;
         window_->platform.onCall = [this, &atQuestion](const ScriptedPlatform::Record& record) {

@@ -1,6 +1,6 @@
 #include "mouse_pointer.h"
 #include "results_model.h"
-#include "save_steps.h"
+#include "save_commands.h"
 #include "window_fixture.h"
 
 #include <QDir>
@@ -104,7 +104,7 @@ private slots:
                 QFileInfo(keptFile).path(),
                 QFile::ReadOwner | QFile::ExeOwner | QFile::ReadUser | QFile::ExeUser));
         }
-        window_->platform.saveAnswers << path;
+        window_->platform.saveAnswers << FileName(path);
         window_->platform.messageAnswers << MessageAnswer::Yes;
 
         {
@@ -147,7 +147,8 @@ private slots:
         const QString parent = window_->filePath(QStringLiteral("parent"));
         QVERIFY(PutBytes(parent, "x"));
         const QString good = window_->filePath(QStringLiteral("good.txt"));
-        window_->platform.saveAnswers << parent + QStringLiteral("/out.txt") << good;
+        window_->platform.saveAnswers << FileName(parent + QStringLiteral("/out.txt"))
+                                      << FileName(good);
         window_->press(CommaButton);
         window_->press(CommaButton);
         QCOMPARE(window_->notices().size(), std::size_t(1));

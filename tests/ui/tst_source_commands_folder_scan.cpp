@@ -7,7 +7,6 @@
 #include "results_model.h"
 #include "scan_rules.h"
 #include "scripted_platform.h"
-#include "source_commands.h"
 #include "source_list_model.h"
 #include "window_fixture.h"
 
@@ -94,8 +93,8 @@ private slots:
         QFETCH(QStringList, asked);
         QFETCH(QStringList, entries);
         QVERIFY(Build(root_, {"a.txt", "b.html", "c.htm", "d.TXT", "e.csv", "~tmp.txt"}));
-        window_->form.results().append("kept@example.com");
-        window_->platform.folderAnswers << root_;
+        window_->form.resultsModel().append("kept@example.com");
+        window_->platform.folderAnswers << FileName(root_);
         for (const QString& answer : answers) {
             window_->platform.messageAnswers << Answer(answer);
         }
@@ -108,7 +107,7 @@ private slots:
         };
         window_->platform.onProcessEvents = [&] { atYield.push_back(now()); };
 
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
 
         QCOMPARE(Entries(), Paths(entries));
         // The browser: once, owned by the window, with the prompt.
@@ -142,26 +141,26 @@ private slots:
         QCOMPARE(atQuestion[0].entries, 3);
         QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
         QCOMPARE(window_->form.cursor().shape(), Qt::ArrowCursor);
-        QCOMPARE(window_->form.check(5)->value(), 0);
-        QCOMPARE(window_->form.results().count(), 1);
-        QVERIFY(!window_->form.sourceCommands().isScanning());
-        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().appended, entries.size());
+        QCOMPARE(window_->form.addFolderButton()->value(), 0);
+        QCOMPARE(window_->form.resultsModel().count(), 1);
+        QVERIFY(!window_->form.longWork().isRunning(LongWork::FolderScan));
+        QCOMPARE(window_->form.folderScan().lastScan().appended, entries.size());
     }
 
     void escapeOrCloseBoxIsCancel() {
         QVERIFY(Build(root_, {"a.csv", "b.csv", "c.txt"}));
-        window_->platform.folderAnswers << root_;  // no answer queued: the box is closed
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << FileName(root_);  // no answer queued: the box is closed
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
         QCOMPARE(window_->platform.callsOf(Call::Message).size(), std::size_t(1));
-        QCOMPARE(window_->form.sourceList().count(), 0);
-        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Cancelled);
+        QCOMPARE(window_->form.sourceModel().count(), 0);
+        QCOMPARE(window_->form.folderScan().lastScan().end, ScanEnd::Cancelled);
         QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
     // Guards against the hourglass (or any pointer change) when the browser is cancelled.
     void cancelledBrowserChangesNothing() {
         QVERIFY(Build(root_, {"a.txt"}));
-        window_->form.sourceList().append(QStringLiteral("/kept.txt"));
+        window_->form.sourceModel().append(QStringLiteral("/kept.txt"));
         window_->form.windowPointer().set(
             MousePointer::Custom);  // as left by the hover over a button
         std::optional<MousePointer> atBrowser;
@@ -171,30 +170,30 @@ private slots:
             }
         };
 
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
 
         QCOMPARE(atBrowser, std::optional<MousePointer>(MousePointer::Custom));
         QCOMPARE(window_->form.windowPointer().value(), MousePointer::Custom);
         QCOMPARE(Entries(), QStringList{"/kept.txt"});
         QVERIFY(window_->platform.callsOf(Call::Message).empty());
         QCOMPARE(window_->platform.processEventsCount, 0);
-        QCOMPARE(window_->form.check(5)->value(), 0);
+        QCOMPARE(window_->form.addFolderButton()->value(), 0);
     }
 
     void secondPressDuringAScanDoesNothing() {
         QVERIFY(Build(root_, {"a.txt", "b.csv", "c.txt"}));
-        window_->platform.folderAnswers << root_ << root_;
+        window_->platform.folderAnswers << FileName(root_) << FileName(root_);
         window_->platform.messageAnswers << MessageAnswer::Yes;
         bool pressed = false;
         window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
             if (record.call == Call::Message && !pressed) {
                 pressed = true;
-                QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
-                QCOMPARE(window_->form.check(5)->value(), 0);
+                QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
+                QCOMPARE(window_->form.addFolderButton()->value(), 0);
             }
         };
 
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
 
         QVERIFY(pressed);
         QCOMPARE(window_->platform.callsOf(Call::FolderPicker).size(), std::size_t(1));
@@ -205,14 +204,14 @@ private slots:
         // Once the scan is over the button works again.
         window_->platform.onCall = nullptr;
         window_->platform.messageAnswers << MessageAnswer::No;
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
         QCOMPARE(window_->platform.callsOf(Call::FolderPicker).size(), std::size_t(2));
         QCOMPARE(Entries(), Paths({"a.txt", "b.csv", "c.txt", "a.txt", "c.txt"}));
     }
 
     void vanishedFolderIsNamedInOneMessage() {
         QVERIFY(Build(root_, {"a.txt", "gone/b.txt", "kept/c.txt"}));
-        window_->platform.folderAnswers << root_;
+        window_->platform.folderAnswers << FileName(root_);
         bool removed = false;
         window_->platform.onProcessEvents = [&] {
             if (!removed) {  // after the walk has opened the chosen folder
@@ -226,7 +225,7 @@ private slots:
             }
         };
 
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
 
         QVERIFY(removed);
         QCOMPARE(Entries(), Paths({"a.txt", "kept/c.txt"}));
@@ -244,14 +243,14 @@ private slots:
     }
 
     void missingChosenFolderIsNamed() {
-        window_->platform.folderAnswers << root_;  // never made
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << FileName(root_);  // never made
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
         const auto messages = window_->platform.callsOf(Call::Message);
         QCOMPARE(messages.size(), std::size_t(1));
         QVERIFY2(messages[0].message.text.endsWith(root_ + QStringLiteral(": ") +
                                                    QStringLiteral("No such file or directory")),
                  qPrintable(messages[0].message.text));
-        QCOMPARE(window_->form.sourceList().count(), 0);
+        QCOMPARE(window_->form.sourceModel().count(), 0);
         QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
@@ -271,7 +270,7 @@ private slots:
     // Guards against a scan that goes on, or asks again, after its window has closed.
     void closingWhileAQuestionIsUpEndsTheScan() {
         QVERIFY(Build(root_, {"a.txt", "b.csv", "c.txt", "d.csv", "sub/e.txt"}));
-        window_->platform.folderAnswers << root_;
+        window_->platform.folderAnswers << FileName(root_);
         window_->platform.messageAnswers << MessageAnswer::Yes << MessageAnswer::Yes;
         window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
             if (record.call == Call::Message) {
@@ -279,19 +278,19 @@ private slots:
             }
         };
 
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
 
         // The Yes given after the close counts as Cancel: b.csv is not added, nothing after it.
         QCOMPARE(Entries(), Paths({"a.txt"}));
         QCOMPARE(window_->platform.callsOf(Call::Message).size(), std::size_t(1));
         QVERIFY(!window_->form.isVisible());
-        QVERIFY(!window_->form.sourceCommands().isScanning());
+        QVERIFY(!window_->form.longWork().isRunning(LongWork::FolderScan));
         QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
 
     void closingWhileWalkingStopsAtOnce() {
         QVERIFY(Build(root_, {"a.txt", "one/b.txt", "one/deep/c.txt", "two/d.txt"}));
-        window_->platform.folderAnswers << root_;
+        window_->platform.folderAnswers << FileName(root_);
         int yieldsAfterClose = -1;
         window_->platform.onProcessEvents = [&] {
             if (yieldsAfterClose >= 0) {
@@ -302,11 +301,11 @@ private slots:
             }
         };
 
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
 
         QCOMPARE(yieldsAfterClose, 0);
-        QCOMPARE(window_->form.sourceList().count(), 0);
-        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
+        QCOMPARE(window_->form.sourceModel().count(), 0);
+        QCOMPARE(window_->form.folderScan().lastScan().end, ScanEnd::Stopped);
         QVERIFY(window_->platform.callsOf(Call::Message).empty());
         QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
     }
@@ -319,7 +318,7 @@ private slots:
             tree << QStringLiteral("sub%1/f.txt").arg(i);
         }
         QVERIFY(Build(root_, tree));
-        window_->platform.folderAnswers << root_;
+        window_->platform.folderAnswers << FileName(root_);
         int turns = 0;
         window_->platform.onProcessEvents = [&] {
             if (++turns == 5 && window_->form.isVisible()) {
@@ -327,19 +326,19 @@ private slots:
             }
         };
         const LoopEnd end =
-            RunEventLoop(&window_->form, [this] { window_->form.check(5)->click(); });
+            RunEventLoop(&window_->form, [this] { window_->form.addFolderButton()->click(); });
 
         QVERIFY(!end.timedOut);
         QCOMPARE(end.status, 0);
-        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Stopped);
-        QCOMPARE(window_->form.sourceList().count(), 0);
+        QCOMPARE(window_->form.folderScan().lastScan().end, ScanEnd::Stopped);
+        QCOMPARE(window_->form.sourceModel().count(), 0);
     }
 
     void filesGoInLevelOrder() {
         QVERIFY(Build(root_, {"top.txt", "one/b.txt", "two/c.txt", "one/deep/d.txt",
                               "two/deep/e.txt", "one/deep/deeper/f.txt"}));
-        window_->platform.folderAnswers << root_;
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << FileName(root_);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
         QCOMPARE(Entries(), Paths({"top.txt", "one/b.txt", "two/c.txt", "one/deep/d.txt",
                                    "two/deep/e.txt", "one/deep/deeper/f.txt"}));
     }
@@ -347,9 +346,9 @@ private slots:
     void hiddenFilesListedHiddenFoldersSkipped() {
         QVERIFY(
             Build(root_, {".hidden.txt", ".directory", "a.txt", ".secret/b.txt", "open/.c.htm"}));
-        window_->platform.folderAnswers << root_;
+        window_->platform.folderAnswers << FileName(root_);
         window_->platform.messageAnswers << MessageAnswer::Yes;  // .directory, like desktop.ini
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
         const auto questions = window_->platform.callsOf(Call::Message);
         QCOMPARE(questions.size(), std::size_t(1));
         QCOMPARE(questions[0].message.text, LoadQuestionText(QStringLiteral(".directory")));
@@ -360,18 +359,18 @@ private slots:
         QVERIFY(Build(root_, {"a.txt", "sub/b.txt"}));
         QVERIFY(QFile::link(QStringLiteral(".."), root_ + QStringLiteral("/sub/up")));
         QVERIFY(QFile::link(root_, root_ + QStringLiteral("/sub/again")));
-        window_->platform.folderAnswers << root_;
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << FileName(root_);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
         QCOMPARE(Entries(), Paths({"a.txt", "sub/b.txt"}));
-        QCOMPARE(window_->form.sourceCommands().folderScan().lastScan().end, ScanEnd::Completed);
+        QCOMPARE(window_->form.folderScan().lastScan().end, ScanEnd::Completed);
         QVERIFY(window_->platform.callsOf(Call::Message).empty());
     }
 
     void sameFolderTwiceListsItsFilesTwice() {
         QVERIFY(Build(root_, {"a.txt"}));
-        window_->platform.folderAnswers << root_ << root_;
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
-        QTest::mouseClick(window_->form.check(5), Qt::LeftButton);
+        window_->platform.folderAnswers << FileName(root_) << FileName(root_);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
+        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
         QCOMPARE(Entries(), Paths({"a.txt", "a.txt"}));
     }
 
@@ -384,35 +383,35 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("ann@example.com\r\n");
         file.close();
-        window_->form.sourceList().append(source);
-        window_->platform.folderAnswers << root_;
+        window_->form.sourceModel().append(source);
+        window_->platform.folderAnswers << FileName(root_);
         std::optional<MousePointer> afterScan;
         window_->platform.onProcessEvents = [&] {
-            if (!afterScan && window_->form.isExtracting() &&
-                !window_->form.sourceCommands().isScanning()) {
-                window_->form.check(5)->click();
+            if (!afterScan && window_->form.longWork().isRunning(LongWork::Run) &&
+                !window_->form.longWork().isRunning(LongWork::FolderScan)) {
+                window_->form.addFolderButton()->click();
                 afterScan = window_->form.windowPointer().value();
             }
         };
 
-        window_->form.check(2)->click();
+        window_->form.extractButton()->click();
 
         QCOMPARE(afterScan, std::optional<MousePointer>(MousePointer::Hourglass));
         QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
         QCOMPARE(Entries(), (QStringList{source} + Paths({"x.txt"})));
-        QCOMPARE(window_->form.results().count(), 1);
+        QCOMPARE(window_->form.resultsModel().count(), 1);
     }
 
 private:
     Moment now() const {
         return {window_->form.windowPointer().value(), window_->form.cursor().shape(),
-                window_->form.sourceList().count()};
+                window_->form.sourceModel().count()};
     }
 
     QStringList Entries() const {
         QStringList entries;
-        for (int i = 0; i < window_->form.sourceList().count(); ++i) {
-            entries.append(window_->form.sourceList().pathAt(i));
+        for (int i = 0; i < window_->form.sourceModel().count(); ++i) {
+            entries.append(window_->form.sourceModel().pathAt(i));
         }
         return entries;
     }

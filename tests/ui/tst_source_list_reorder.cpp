@@ -4,7 +4,7 @@
 #include "form1.h"
 #include "mouse_pointer.h"
 #include "press_button.h"
-#include "source_commands.h"
+#include "source_list_drop.h"
 #include "source_list_model.h"
 #include "source_list_reorder.h"
 #include "window_fixture.h"
@@ -63,7 +63,7 @@ private slots:
         moveHeldOver(2);
         QCOMPARE(entries(), (QStringList{"A", "C", "B", "D"}));
         QCOMPARE(selectedRows(), QList<int>{2});
-        QCOMPARE(form().sourceView()->currentIndex().row(), 2);
+        QCOMPARE(form().sourceList()->currentIndex().row(), 2);
 
         moveHeldOver(3);
         QCOMPARE(entries(), (QStringList{"A", "C", "D", "B"}));
@@ -72,7 +72,7 @@ private slots:
         release(3);
         QVERIFY(!reorder()->dragFlag());
         QCOMPARE(form().sourceListPointer().value(), MousePointer::Arrow);
-        QCOMPARE(form().sourceView()->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(form().sourceList()->cursor().shape(), Qt::ArrowCursor);
         // The release neither moves nor selects anything, and the carried entry is kept.
         QCOMPARE(entries(), (QStringList{"A", "C", "D", "B"}));
         QCOMPARE(selectedRows(), QList<int>{3});
@@ -108,7 +108,7 @@ private slots:
     void movingOverTheCarriedEntryOrEmptySpaceChangesNothing() {
         fill({"A", "B", "C"});
         press(1);
-        QSignalSpy changed(&form().sourceList(), &QAbstractItemModel::dataChanged);
+        QSignalSpy changed(&form().sourceModel(), &QAbstractItemModel::dataChanged);
         moveHeldOver(1);
         moveHeldTo(rightOfTheColumn(0));
         QCOMPARE(changed.count(), 0);
@@ -126,7 +126,7 @@ private slots:
         placeAtBottom(7);
         const int scrolled = scrollValue();
         press(6);
-        QSignalSpy changed(&form().sourceList(), &QAbstractItemModel::dataChanged);
+        QSignalSpy changed(&form().sourceModel(), &QAbstractItemModel::dataChanged);
 
         moveHeldOver(7);
 
@@ -229,7 +229,7 @@ private slots:
 
         // Below the last entry is empty too.
         const QPoint below = rowCentre(2) + QPoint(0, rowHeight());
-        QVERIFY(!form().sourceView()->indexAt(below).isValid());
+        QVERIFY(!form().sourceList()->indexAt(below).isValid());
         pressAt(below);
         moveHeldOver(0);
         QCOMPARE(entries(), (QStringList{"B", "C", "A"}));
@@ -296,20 +296,20 @@ private slots:
 
     void firstClickEndsFileDropsButTheButtonsStillAdd() {
         fill({"A", "B"});
-        QVERIFY(form().sourceCommands().acceptsFileDrops());
+        QVERIFY(form().sourceDrops().acceptsFileDrops());
         QVERIFY(offerFiles());
 
         press(0);
         release(0);
 
-        QVERIFY(!form().sourceCommands().acceptsFileDrops());
-        QVERIFY(!form().sourceView()->viewport()->acceptDrops());
-        QCOMPARE(form().sourceView()->dragDropMode(), QAbstractItemView::NoDragDrop);
-        QVERIFY(!form().sourceView()->dragEnabled());
+        QVERIFY(!form().sourceDrops().acceptsFileDrops());
+        QVERIFY(!form().sourceList()->viewport()->acceptDrops());
+        QCOMPARE(form().sourceList()->dragDropMode(), QAbstractItemView::NoDragDrop);
+        QVERIFY(!form().sourceList()->dragEnabled());
         QVERIFY(!offerFiles());
 
         const QString added = QDir::toNativeSeparators(window_->filePath(QStringLiteral("c.txt")));
-        window_->platform.openAnswers << added;
+        window_->platform.openAnswers << FileNames({added});
         window_->press(1);
         QCOMPARE(entries(), (QStringList{"A", "B", added}));
         QVERIFY(!offerFiles());
@@ -336,7 +336,7 @@ private slots:
         press(2);
 
         QCOMPARE(form().sourceListPointer().value(), MousePointer::Custom);
-        const QCursor shown = form().sourceView()->viewport()->cursor();
+        const QCursor shown = form().sourceList()->viewport()->cursor();
         if (image) {
             QCOMPARE(shown.shape(), Qt::BitmapCursor);
             QCOMPARE(shown.pixmap().size(), QSize(32, 32));
@@ -348,7 +348,7 @@ private slots:
         moveHeldOver(0);
         QCOMPARE(entries(), (QStringList{"C", "B", "A"}));
         release(0);
-        QCOMPARE(form().sourceView()->viewport()->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(form().sourceList()->viewport()->cursor().shape(), Qt::ArrowCursor);
     }
 
     void doubleClickStillRemovesTheSelectedEntry_data() {
@@ -360,7 +360,7 @@ private slots:
     void doubleClickStillRemovesTheSelectedEntry() {
         QFETCH(bool, secondPress);
         fill({"A", "B", "C"});
-        QWidget* viewport = form().sourceView()->viewport();
+        QWidget* viewport = form().sourceList()->viewport();
         const QPoint at = rowCentre(1);
         QTest::mousePress(viewport, Qt::LeftButton, {}, at);
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
@@ -377,10 +377,10 @@ private slots:
     // pointed at.
     void removedCarriedEntryIsNeverTouched() {
         fill({"A", "B", "C", "D"});
-        DoubleClick(form().sourceView()->viewport(), rowCentre(1));
+        DoubleClick(form().sourceList()->viewport(), rowCentre(1));
         QCOMPARE(entries(), (QStringList{"A", "C", "D"}));
         QCOMPARE(reorder()->carriedRow(), -1);
-        QSignalSpy changed(&form().sourceList(), &QAbstractItemModel::dataChanged);
+        QSignalSpy changed(&form().sourceModel(), &QAbstractItemModel::dataChanged);
 
         pressAt(rightOfTheColumn(0));
         moveHeldOver(1);
@@ -398,7 +398,7 @@ private slots:
         fill({"A", "B", "C", "D"});
         press(2);
         release(2);
-        QVERIFY(form().removeSource(0));
+        QVERIFY(form().sourceModel().removeAt(0));
         QCOMPARE(reorder()->carriedRow(), 1);
         pressAt(rightOfTheColumn(0));
         moveHeldOver(2);
@@ -411,10 +411,10 @@ private slots:
         press(1);
         release(1);
         window_->press(3);  // Clear List under the source list
-        QCOMPARE(form().sourceList().count(), 0);
+        QCOMPARE(form().sourceModel().count(), 0);
         QCOMPARE(reorder()->carriedRow(), -1);
         fill({"E", "F", "G"});
-        QSignalSpy changed(&form().sourceList(), &QAbstractItemModel::dataChanged);
+        QSignalSpy changed(&form().sourceModel(), &QAbstractItemModel::dataChanged);
 
         pressAt(rightOfTheColumn(0));
         moveHeldOver(1);
@@ -432,17 +432,17 @@ private slots:
 
 private:
     Form1& form() { return window_->form; }
-    QTreeView* view() { return form().sourceView(); }
+    QTreeView* view() { return form().sourceList(); }
     SourceListReorder* reorder() {
         return form().findChild<SourceListReorder*>(QStringLiteral("SourceListReorder"));
     }
 
-    void fill(const QStringList& paths) { form().sourceList().append(paths); }
+    void fill(const QStringList& paths) { form().sourceModel().append(paths); }
 
     QStringList entries() {
         QStringList paths;
-        for (int row = 0; row < form().sourceList().count(); ++row) {
-            paths << form().sourceList().pathAt(row);
+        for (int row = 0; row < form().sourceModel().count(); ++row) {
+            paths << form().sourceModel().pathAt(row);
         }
         return paths;
     }
@@ -455,7 +455,7 @@ private:
         return rows;
     }
 
-    QModelIndex entry(int row) { return form().sourceList().index(row, 0); }
+    QModelIndex entry(int row) { return form().sourceModel().index(row, 0); }
     QPoint rowCentre(int row) { return view()->visualRect(entry(row)).center(); }
     int rowHeight() { return view()->visualRect(entry(0)).height(); }
     // Beside the entry's row but right of the list's only column: no entry there.

@@ -42,8 +42,8 @@ private slots:
             seen.position = form->pos();
             seen.handLoaded = form->windowPointer().customImage().has_value();
             seen.caption = form->windowTitle();
-            seen.sourceColumn = form->sourceView()->header()->sectionSize(0);
-            seen.resultsColumn = form->resultsView()->header()->sectionSize(0);
+            seen.sourceColumn = form->sourceList()->header()->sectionSize(0);
+            seen.resultsColumn = form->resultsList()->header()->sectionSize(0);
         };
         // The window is being built while the steps run; look at it from the calls.
         platform.onCall = [&](const ScriptedPlatform::Record& record) {
@@ -76,8 +76,8 @@ private slots:
         // And all of them before the window is first shown.
         QVERIFY(!window.isVisible());
         QCOMPARE(window.windowTitle(), QStringLiteral("Orlenta"));
-        QCOMPARE(window.sourceView()->header()->sectionSize(0), 400);
-        QCOMPARE(window.resultsView()->header()->sectionSize(0), 400);
+        QCOMPARE(window.sourceList()->header()->sectionSize(0), 400);
+        QCOMPARE(window.resultsList()->header()->sectionSize(0), 400);
     }
 
     void homePageOpensOnlyOnSeven_data() {
@@ -138,7 +138,7 @@ private slots:
         QCOMPARE(hand->hotSpot(), QPoint(6, 1));
         form.windowPointer().set(MousePointer::Custom);
         QCOMPARE(form.cursor().shape(), Qt::BitmapCursor);
-        QCOMPARE(form.check(1)->cursor().shape(), Qt::BitmapCursor);  // buttons show it
+        QCOMPARE(form.addFilesButton()->cursor().shape(), Qt::BitmapCursor);  // buttons show it
     }
 
     void handPointerPathIsTheProgramFolderAndTheName() {

@@ -33,21 +33,25 @@ WindowFixture::WindowFixture() : form(WithProgramFolder(platform, dir.path())) {
     }
 }
 
+PressButton* WindowFixture::button(int check) const {
+    return form.findChild<PressButton*>(QStringLiteral("Check%1").arg(check));
+}
+
 void WindowFixture::press(int check) {
-    QTest::mouseClick(form.check(check), Qt::LeftButton);
+    QTest::mouseClick(button(check), Qt::LeftButton);
 }
 
 void WindowFixture::setResults(const QStringList& addresses) {
-    form.results().clear();
+    form.resultsModel().clear();
     for (const QString& address : addresses) {
-        form.results().append(address.toStdString());
+        form.resultsModel().append(address.toStdString());
     }
 }
 
 QStringList WindowFixture::results() const {
     QStringList addresses;
-    for (int i = 0; i < form.results().count(); ++i) {
-        addresses << QString::fromStdString(form.results().addressAt(i));
+    for (int i = 0; i < form.resultsModel().count(); ++i) {
+        addresses << QString::fromStdString(form.resultsModel().addressAt(i));
     }
     return addresses;
 }
@@ -71,17 +75,17 @@ void DoubleClick(QWidget* widget, QPoint at) {
 }
 
 void WindowFixture::clickResult(int row) {
-    QTreeView* view = form.resultsView();
+    QTreeView* view = form.resultsList();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, RowCentre(view, row));
 }
 
 void WindowFixture::doubleClickResult(int row) {
-    DoubleClick(form.resultsView()->viewport(), RowCentre(form.resultsView(), row));
+    DoubleClick(form.resultsList()->viewport(), RowCentre(form.resultsList(), row));
 }
 
 QList<int> WindowFixture::selectedResults() const {
     QList<int> rows;
-    for (const QModelIndex& index : form.resultsView()->selectionModel()->selectedRows()) {
+    for (const QModelIndex& index : form.resultsList()->selectionModel()->selectedRows()) {
         rows << index.row();
     }
     std::sort(rows.begin(), rows.end());

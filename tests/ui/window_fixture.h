@@ -22,7 +22,8 @@ public:
 
     QString filePath(const QString& name) const { return dir.filePath(name); }
 
-    // A left click on Check1 .. Check7.
+    // Check1 .. Check7 by their designer names, and a left click on one.
+    PressButton* button(int check) const;
     void press(int check);
 
     // The results list: filled from code, read as text.

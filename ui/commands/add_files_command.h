@@ -15,10 +15,10 @@ class SourceListModel;
 
 inline const QString AddFilesTitle =
     QStringLiteral("Add File(s) - Hold Ctrl to select multiple files");
-inline const QString AllFilesFilter = QStringLiteral("All Files (*.*)|*.*|");
+inline const QString AllFilesFilter = QStringLiteral("All Files (*)");
 
-// Shows the dialog (empty file name, DialogFlags::Standard, the title and filter above) and
-// appends what was chosen. Returns the number of paths appended.
+// Shows the dialog (the title and filter above) and appends what was chosen. Returns the number of
+// paths appended.
 int AddFilesFromOpenDialog(FileDialogs& dialogs, QWidget* owner, SourceListModel& sources);
 
 }  // namespace orlenta

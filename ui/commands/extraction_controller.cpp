@@ -2,7 +2,7 @@
 
 #include "event_loop_yielder.h"
 #include "extraction_run.h"
-#include "mouse_pointer.h"
+#include "long_work.h"
 #include "platform.h"
 #include "results_model.h"
 #include "source_list_model.h"
@@ -51,38 +51,34 @@ QString FromFileSystem(const std::string& text) {
 }  // namespace
 
 ExtractionController::ExtractionController(SourceListModel& sources, ResultsModel& results,
-                                           WindowParts window, MessageBoxes& messages,
-                                           EventLoopYielder& yielder, QObject* parent)
-    : QObject(parent),
-      sources_(sources),
+                                           QLabel& statusLine, LongWorkGuard& guard,
+                                           MessageBoxes& messages, EventLoopYielder& yielder,
+                                           QWidget* owner)
+    : sources_(sources),
       results_(results),
-      window_(window),
+      statusLine_(statusLine),
+      guard_(guard),
       messages_(messages),
-      yielder_(yielder) {}
+      yielder_(yielder),
+      owner_(owner) {}
 
 void ExtractionController::run() {
-    if (running_) {
+    LongWorkGuard::Scope work = guard_.start(LongWork::Run);
+    if (!work) {
         return;
     }
-    running_ = true;
+    work.showHourglass();
     lastRun_ = {};
-    emit runningChanged(true);
-    window_.pointer->set(MousePointer::Hourglass);
-
     if (sources_.count() == 0) {
         // The hourglass stays while the message is up.
-        TellUser(messages_, window_.owner, NoFilesAddedText);
+        TellUser(messages_, owner_, NoFilesAddedText);
     } else {
         extract();
     }
-
-    window_.pointer->set(MousePointer::Default);
-    running_ = false;
-    emit runningChanged(false);
 }
 
 void ExtractionController::extract() {
-    WindowRunSink sink(results_, *window_.statusLine, yielder_);
+    WindowRunSink sink(results_, statusLine_, yielder_);
     const auto pathAt = [this](std::size_t i) {
         const int row = static_cast<int>(i);
         // Entries are held in place during a run; an entry gone all the same reads as no file.
@@ -93,11 +89,11 @@ void ExtractionController::extract() {
         RunExtraction(static_cast<std::size_t>(sources_.count()), pathAt, sink);
     sink.publish();
     // A run stopped between a chunk's scan and its end leaves no status behind.
-    window_.statusLine->clear();
+    statusLine_.clear();
     lastRun_ = {result.filesRead, result.addressesFound, result.skipped.size(), result.stopped};
 
     if (!result.skipped.empty() && !yielder_.stopRequested()) {
-        TellUser(messages_, window_.owner, SkippedFilesMessage(result.skipped));
+        TellUser(messages_, owner_, SkippedFilesMessage(result.skipped));
     }
 }
 

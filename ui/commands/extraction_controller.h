@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QObject>
 #include <QString>
 
 #include <cstddef>
@@ -14,8 +13,8 @@ class QWidget;
 namespace orlenta {
 
 class EventLoopYielder;
+class LongWorkGuard;
 class MessageBoxes;
-class PointerSetting;
 class ResultsModel;
 class SourceListModel;
 struct SkippedFile;
@@ -36,24 +35,15 @@ struct RunSummary {
 // and ends at once when the window closes. Files that could not be read are named, with the
 // reason, in one message at the end.
 //
-// A press while a run is going does nothing. While a run is going, entries must stay where
-// they are (the run reads them by position): the window holds back removal and clearing of
-// the source list while isRunning(), and tells others through runningChanged().
-class ExtractionController final : public QObject {
-    Q_OBJECT
-
+// The run goes through the window's LongWorkGuard (long_work.h): a press while a run is going
+// does nothing, and the hourglass stays up while any other long operation still works. While
+// a run is going, entries must stay where they are (the run reads them by position): the
+// window holds back removal and clearing of the source list meanwhile.
+class ExtractionController final {
 public:
-    struct WindowParts {
-        QWidget* owner;           // of the message boxes
-        QLabel* statusLine;       // Label1
-        PointerSetting* pointer;  // the window's pointer setting
-    };
-
-    ExtractionController(SourceListModel& sources, ResultsModel& results, WindowParts window,
-                         MessageBoxes& messages, EventLoopYielder& yielder,
-                         QObject* parent = nullptr);
-
-    bool isRunning() const { return running_; }
+    ExtractionController(SourceListModel& sources, ResultsModel& results, QLabel& statusLine,
+                         LongWorkGuard& guard, MessageBoxes& messages, EventLoopYielder& yielder,
+                         QWidget* owner);
 
     // What the last run did: files read, addresses appended, files passed over, and whether it
     // was stopped by the window closing. Empty before the first run and after "No files added."
@@ -62,18 +52,16 @@ public:
     // The action of Check2. Returns when the run is over (it yields meanwhile).
     void run();
 
-signals:
-    void runningChanged(bool running);
-
 private:
     void extract();
 
     SourceListModel& sources_;
     ResultsModel& results_;
-    WindowParts window_;
+    QLabel& statusLine_;
+    LongWorkGuard& guard_;
     MessageBoxes& messages_;
     EventLoopYielder& yielder_;
-    bool running_ = false;
+    QWidget* const owner_;
     RunSummary lastRun_;
 };
 

@@ -1,8 +1,8 @@
 #include "folder_scan_command.h"
 
-#include "busy_pointer.h"
 #include "event_loop_yielder.h"
 #include "extraction_controller.h"
+#include "long_work.h"
 #include "platform.h"
 #include "source_list_model.h"
 
@@ -10,47 +10,31 @@
 
 namespace orlenta {
 
-namespace {
-
-// Sets a flag for the life of the scan, so that a second press finds it set.
-class ScanningFlag final {
-public:
-    explicit ScanningFlag(bool& flag) : flag_(flag) { flag_ = true; }
-    ~ScanningFlag() { flag_ = false; }
-    Q_DISABLE_COPY_MOVE(ScanningFlag)
-
-private:
-    bool& flag_;
-};
-
-}  // namespace
-
-FolderScanCommand::FolderScanCommand(SourceListModel& sources, WindowParts window,
+FolderScanCommand::FolderScanCommand(SourceListModel& sources, LongWorkGuard& guard,
                                      FolderPicker& picker, MessageBoxes& messages,
-                                     EventLoopYielder& yielder, QObject* parent)
-    : QObject(parent),
-      sources_(sources),
-      window_(window),
+                                     EventLoopYielder& yielder, QWidget* owner)
+    : sources_(sources),
+      guard_(guard),
       picker_(picker),
       messages_(messages),
-      yielder_(yielder) {}
+      yielder_(yielder),
+      owner_(owner) {}
 
 void FolderScanCommand::run() {
-    if (scanning_) {
+    LongWorkGuard::Scope work = guard_.start(LongWork::FolderScan);
+    if (!work) {
         return;
     }
-    const ScanningFlag scanning(scanning_);
-    const QString folder = picker_.pickFolder(window_.owner, QString::fromLatin1(FolderPrompt));
+    const QByteArray folder = picker_.pickFolder(owner_, QString::fromLatin1(FolderPrompt));
     if (folder.isEmpty()) {
         return;
     }
-    // A scan pressed during an extraction run leaves the run's hourglass up when it ends.
-    const BusyPointer busy(*window_.pointer);
-    scan(QFile::encodeName(folder));
+    work.showHourglass();
+    scan(folder);
     // Named while the hourglass is still up, as the extraction run does; nothing is shown
     // after the window has closed.
     if (!lastScan_.unreadable.isEmpty() && !yielder_.stopRequested()) {
-        TellUser(messages_, window_.owner, UnreadableFoldersMessage(lastScan_.unreadable));
+        TellUser(messages_, owner_, UnreadableFoldersMessage(lastScan_.unreadable));
     }
 }
 
@@ -85,7 +69,7 @@ LoadAnswer FolderScanCommand::ask(const QString& name) {
     if (yielder_.stopRequested()) {
         return LoadAnswer::Cancel;
     }
-    const MessageAnswer answer = AskYesNoCancel(messages_, window_.owner, LoadQuestionText(name));
+    const MessageAnswer answer = AskYesNoCancel(messages_, owner_, LoadQuestionText(name));
     // The window may have closed while the question was up: the scan ends there.
     if (yielder_.stopRequested()) {
         return LoadAnswer::Cancel;

@@ -3,7 +3,6 @@
 #include "folder_scan.h"
 
 #include <QByteArray>
-#include <QObject>
 #include <QString>
 
 class QWidget;
@@ -11,9 +10,9 @@ class QWidget;
 namespace orlenta {
 
 class EventLoopYielder;
+class LongWorkGuard;
 class FolderPicker;
 class MessageBoxes;
-class PointerSetting;
 class SourceListModel;
 
 // "Add All File(s) In Folder" (Check5) in the window: the folder browser, then the scan of
@@ -25,20 +24,12 @@ class SourceListModel;
 //   - the scan yields to the event loop while it walks, and stops at once when the window
 //     closes (a question answered after the close counts as Cancel);
 //   - folders that could not be read are named in one message at the end.
-// A press while a scan is going does nothing.
-class FolderScanCommand final : public QObject {
-    Q_OBJECT
-
+// The scan goes through the window's LongWorkGuard (long_work.h): a press while a scan is going
+// does nothing, and the hourglass stays up while any other long operation still works.
+class FolderScanCommand final {
 public:
-    struct WindowParts {
-        QWidget* owner;           // of the browser and the message boxes
-        PointerSetting* pointer;  // the window's pointer setting
-    };
-
-    FolderScanCommand(SourceListModel& sources, WindowParts window, FolderPicker& picker,
-                      MessageBoxes& messages, EventLoopYielder& yielder, QObject* parent = nullptr);
-
-    bool isScanning() const { return scanning_; }
+    FolderScanCommand(SourceListModel& sources, LongWorkGuard& guard, FolderPicker& picker,
+                      MessageBoxes& messages, EventLoopYielder& yielder, QWidget* owner);
 
     // How the last scan ended, what it appended and which folders it could not read.
     const FolderScanResult& lastScan() const { return lastScan_; }
@@ -51,11 +42,11 @@ private:
     LoadAnswer ask(const QString& name);
 
     SourceListModel& sources_;
-    WindowParts window_;
+    LongWorkGuard& guard_;
     FolderPicker& picker_;
     MessageBoxes& messages_;
     EventLoopYielder& yielder_;
-    bool scanning_ = false;
+    QWidget* const owner_;
     FolderScanResult lastScan_;
 };
 

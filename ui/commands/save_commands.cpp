@@ -1,29 +1,85 @@
 #include "save_commands.h"
 
-#include "busy_pointer.h"
-#include "form1.h"
+#include "event_loop_yielder.h"
+#include "file_exists.h"
+#include "long_work.h"
+#include "platform.h"
+#include "result_writers.h"
 #include "results_model.h"
-#include "save_comma.h"
-#include "save_steps.h"
+
+#include <QFile>
 
 namespace orlenta {
 
-void SaveResultsAsList(Form1& window) {
-    const QString path = AskSaveFileName(window.platform(), &window);
-    if (path.isEmpty() || !MayOverwrite(window.platform(), &window, path)) {
+SaveCommands::SaveCommands(const ResultsModel& results, LongWorkGuard& guard, FileDialogs& dialogs,
+                           MessageBoxes& messages, EventLoopYielder& yielder, QWidget* owner)
+    : results_(results),
+      guard_(guard),
+      dialogs_(dialogs),
+      messages_(messages),
+      yielder_(yielder),
+      owner_(owner) {}
+
+void SaveCommands::saveAsList() {
+    const LongWorkGuard::Scope work = guard_.start(LongWork::ListSave);
+    if (!work) {
         return;
     }
-    WriteResultsFile(window.platform(), &window, path, window.results().snapshot(),
-                     ResultFormat::List);
+    const QByteArray path = askFileName();
+    if (path.isEmpty() || !mayOverwrite(path)) {
+        return;
+    }
+    QString reason;
+    if (!SaveResults(path, results_.snapshot(), ResultFormat::List, &reason)) {
+        TellUser(messages_, owner_, SaveFailedMessage(QFile::decodeName(path), reason));
+    }
 }
 
-void SaveAsCommaDelimited(Form1& window) {
-    const QString path = AskSaveFileName(window.platform(), &window);
+void SaveCommands::saveCommaDelimited() {
+    LongWorkGuard::Scope work = guard_.start(LongWork::CommaSave);
+    if (!work) {
+        return;
+    }
+    const QByteArray path = askFileName();
     if (path.isEmpty()) {
         return;
     }
-    const BusyPointer busy(window.windowPointer());
-    SaveCommaDelimited(window.results(), path, window.platform(), &window, window.yielder());
+    work.showHourglass();
+    if (!mayOverwrite(path)) {
+        return;
+    }
+    // The yields below let a clear, a removal or a run change the list; the file gets the
+    // list as it stood here. One yield per address, made cheap by yieldFrequent, which reads
+    // the clock only now and then.
+    const Addresses addresses = results_.snapshot();
+    bool givenUp = false;
+    const AddressHook beforeAddress = [this, &givenUp] {
+        givenUp = !yielder_.yieldFrequent();
+        return !givenUp;
+    };
+    QString reason;
+    if (!SaveResults(path, addresses, ResultFormat::CommaDelimited, &reason, beforeAddress) &&
+        !givenUp) {
+        TellUser(messages_, owner_, SaveFailedMessage(QFile::decodeName(path), reason));
+    }
+}
+
+QByteArray SaveCommands::askFileName() {
+    return dialogs_.showSaveDialog(owner_, {SaveDialogTitle, SaveDialogFilters});
+}
+
+bool SaveCommands::mayOverwrite(const QByteArray& path) {
+    return !FileExists(path) ||
+           AskYesNo(messages_, owner_, OverwriteQuestion(QFile::decodeName(path))) ==
+               MessageAnswer::Yes;
+}
+
+QString OverwriteQuestion(const QString& path) {
+    return QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?");
+}
+
+QString SaveFailedMessage(const QString& path, const QString& reason) {
+    return QStringLiteral("Could not save ") + path + QStringLiteral(": ") + reason;
 }
 
 }  // namespace orlenta

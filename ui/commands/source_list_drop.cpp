@@ -3,7 +3,6 @@
 #include "source_list_model.h"
 
 #include <QAbstractItemView>
-#include <QDir>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -25,19 +24,21 @@ void SourceListDropTarget::setAcceptsFileDrops(bool accepts) {
     view_.viewport()->setAcceptDrops(accepts);
 }
 
-QStringList SourceListDropTarget::DroppedPaths(const QMimeData* data) {
+QList<QByteArray> SourceListDropTarget::DroppedPaths(const QMimeData* data) {
     if (data == nullptr || !data->hasUrls()) {
         return {};
     }
     const QList<QUrl> urls = data->urls();
-    QStringList paths;
+    QList<QByteArray> paths;
     paths.reserve(urls.size());
     for (const QUrl& url : urls) {
         // One web link among files makes it something other than a list of files.
         if (!url.isLocalFile()) {
             return {};
         }
-        paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+        // The URL carries the name's bytes percent-encoded; toLocalFile() would make text of
+        // them and lose a name that is not valid UTF-8.
+        paths.append(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
     }
     return paths;
 }
@@ -63,7 +64,8 @@ bool SourceListDropTarget::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case QEvent::Drop: {
             auto* drop = static_cast<QDropEvent*>(event);
-            const QStringList paths = accepts_ ? DroppedPaths(drop->mimeData()) : QStringList();
+            const QList<QByteArray> paths =
+                accepts_ ? DroppedPaths(drop->mimeData()) : QList<QByteArray>();
             if (paths.isEmpty()) {
                 drop->ignore();
                 return true;

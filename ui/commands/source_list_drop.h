@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
-#include <QStringList>
 
 class QAbstractItemView;
 class QWidget;
@@ -31,9 +32,9 @@ public:
     bool acceptsFileDrops() const { return accepts_; }
     void setAcceptsFileDrops(bool accepts);
 
-    // The paths a drag would append: native separators, in the order delivered; empty when the
-    // data is not a non-empty list of local files.
-    static QStringList DroppedPaths(const QMimeData* data);
+    // The paths a drag would append, as the file system names them, in the order delivered;
+    // empty when the data is not a non-empty list of local files.
+    static QList<QByteArray> DroppedPaths(const QMimeData* data);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
@@ -22,43 +25,35 @@ inline const QString ApplicationTitle = QStringLiteral("Orlenta");
 
 // ---- File dialogs ---------------------------------------------------------------------------
 
-// The flags of the Windows common file dialog, kept so that each use says what it asks for.
-namespace DialogFlags {
-inline constexpr std::uint32_t ReadOnly = 0x1;
-inline constexpr std::uint32_t AllowMultiSelect = 0x200;
-inline constexpr std::uint32_t Explorer = 0x80000;
-inline constexpr std::uint32_t LongNames = 0x200000;
-// What every file dialog of the program uses: 0x00280201.
-inline constexpr std::uint32_t Standard = ReadOnly | AllowMultiSelect | Explorer | LongNames;
-}  // namespace DialogFlags
-
+// Each use of a file dialog says all it needs; a dialog opens with an empty name box.
 struct FileDialogSettings {
-    QString fileName;  // the name box's text when the dialog opens
-    std::uint32_t flags = DialogFlags::Standard;
     QString title;
-    QString filter;  // "Description|pattern|" entries, e.g. "All Files (*.*)|*.*|"
+    QStringList nameFilters;  // Qt name filters, e.g. {"Text Files (*.txt)", "All Files (*)"}
 };
 
+// Paths come back as the file system names them (QFile::encodeName of what the dialog shows):
+// a name that is not valid text still opens the file it names.
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;
 
-    // The Open dialog. Its answer in the Windows form: "" when cancelled, one full path for
-    // one file, or the folder followed by the bare names, NUL-separated, for several files
-    // (SplitDialogSelection in sources/dialog_selection.h turns it into paths).
-    virtual QString showOpenDialog(QWidget* owner, const FileDialogSettings& settings) = 0;
+    // The Open dialog, several files at once: the chosen paths in the dialog's order (from
+    // several folders if the dialog allows it); none when cancelled.
+    virtual QList<QByteArray> showOpenDialog(QWidget* owner,
+                                             const FileDialogSettings& settings) = 0;
 
-    // The Save dialog: the full path as chosen or typed, or "" when cancelled. It adds no
+    // The Save dialog: the path as chosen or typed, or empty when cancelled. It adds no
     // extension and asks no overwrite question of its own; the program asks its own.
-    virtual QString showSaveDialog(QWidget* owner, const FileDialogSettings& settings) = 0;
+    virtual QByteArray showSaveDialog(QWidget* owner, const FileDialogSettings& settings) = 0;
 };
 
 class FolderPicker {
 public:
     virtual ~FolderPicker() = default;
 
-    // The folder browser with `prompt` as its title: the chosen folder, or "" when cancelled.
-    virtual QString pickFolder(QWidget* owner, const QString& prompt) = 0;
+    // The folder browser with `prompt` as its title: the chosen folder, or empty when
+    // cancelled.
+    virtual QByteArray pickFolder(QWidget* owner, const QString& prompt) = 0;
 };
 
 // ---- Message boxes --------------------------------------------------------------------------

@@ -1,12 +1,10 @@
 #include "qt_platform.h"
 
-#include "dialog_selection.h"
-#include "file_dialog_filter.h"
-
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -20,48 +18,34 @@ namespace orlenta {
 
 namespace {
 
-QString FirstFilter(const QStringList& filters) {
-    return filters.value(0);
+QString Filters(const FileDialogSettings& settings) {
+    return settings.nameFilters.join(QStringLiteral(";;"));
 }
 
 }  // namespace
 
-QString QtPlatform::showOpenDialog(QWidget* owner, const FileDialogSettings& settings) {
-    const QStringList filters = QtNameFilters(settings.filter);
-    const QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
-    QStringList chosen;
-    if (settings.flags & DialogFlags::AllowMultiSelect) {
-        chosen =
-            QFileDialog::getOpenFileNames(owner, settings.title, settings.fileName,
-                                          filters.join(QStringLiteral(";;")), nullptr, options);
-    } else {
-        const QString one =
-            QFileDialog::getOpenFileName(owner, settings.title, settings.fileName,
-                                         filters.join(QStringLiteral(";;")), nullptr, options);
-        if (!one.isEmpty()) {
-            chosen << one;
-        }
+QList<QByteArray> QtPlatform::showOpenDialog(QWidget* owner, const FileDialogSettings& settings) {
+    const QStringList chosen =
+        QFileDialog::getOpenFileNames(owner, settings.title, QString(), Filters(settings));
+    QList<QByteArray> paths;
+    paths.reserve(chosen.size());
+    for (const QString& path : chosen) {
+        paths.append(QFile::encodeName(QDir::toNativeSeparators(path)));
     }
-    for (QString& path : chosen) {
-        path = QDir::toNativeSeparators(path);
-    }
-    // Answered as the Windows dialog answers: one path, or the folder and the names.
-    return JoinDialogSelection(chosen, QDir::separator());
+    return paths;
 }
 
-QString QtPlatform::showSaveDialog(QWidget* owner, const FileDialogSettings& settings) {
-    const QStringList filters = QtNameFilters(settings.filter);
-    QString selectedFilter = FirstFilter(filters);
+QByteArray QtPlatform::showSaveDialog(QWidget* owner, const FileDialogSettings& settings) {
     // No default suffix, and the program asks its own overwrite question.
-    const QString path = QFileDialog::getSaveFileName(
-        owner, settings.title, settings.fileName, filters.join(QStringLiteral(";;")),
-        &selectedFilter, QFileDialog::DontConfirmOverwrite | QFileDialog::HideNameFilterDetails);
-    return QDir::toNativeSeparators(path);
+    const QString path =
+        QFileDialog::getSaveFileName(owner, settings.title, QString(), Filters(settings), nullptr,
+                                     QFileDialog::DontConfirmOverwrite);
+    return QFile::encodeName(QDir::toNativeSeparators(path));
 }
 
-QString QtPlatform::pickFolder(QWidget* owner, const QString& prompt) {
-    return QDir::toNativeSeparators(
-        QFileDialog::getExistingDirectory(owner, prompt, QString(), QFileDialog::ShowDirsOnly));
+QByteArray QtPlatform::pickFolder(QWidget* owner, const QString& prompt) {
+    return QFile::encodeName(QDir::toNativeSeparators(
+        QFileDialog::getExistingDirectory(owner, prompt, QString(), QFileDialog::ShowDirsOnly)));
 }
 
 MessageAnswer QtPlatform::showMessage(QWidget* owner, const MessageBoxSettings& box) {

@@ -8,9 +8,9 @@ namespace orlenta {
 // draw, QDesktopServices for the browser, QCursor::pos() and QCoreApplication::processEvents.
 class QtPlatform : public Platform {
 public:
-    QString showOpenDialog(QWidget* owner, const FileDialogSettings& settings) override;
-    QString showSaveDialog(QWidget* owner, const FileDialogSettings& settings) override;
-    QString pickFolder(QWidget* owner, const QString& prompt) override;
+    QList<QByteArray> showOpenDialog(QWidget* owner, const FileDialogSettings& settings) override;
+    QByteArray showSaveDialog(QWidget* owner, const FileDialogSettings& settings) override;
+    QByteArray pickFolder(QWidget* owner, const QString& prompt) override;
     MessageAnswer showMessage(QWidget* owner, const MessageBoxSettings& box) override;
 
     QRect screenGeometry() const override;

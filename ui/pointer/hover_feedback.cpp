@@ -39,6 +39,30 @@ bool HoverFeedback::isOverBackground(const QEvent* event) const {
     return window_.childAt(move->position().toPoint()) == nullptr;
 }
 
+void HoverFeedback::showAt(QPoint screenPosition) {
+    const QPoint local = window_.mapFromGlobal(screenPosition);
+    if (!window_.rect().contains(local)) {
+        return;
+    }
+    // The innermost widget there, then its parents: a button's or a list's children count as
+    // the button or the list; the status line, headers and scroll bars match nothing.
+    for (QWidget* widget = window_.childAt(local); widget != &window_;
+         widget = widget->parentWidget()) {
+        if (widget == nullptr) {
+            ShowHoverPointer(windowPointer_, MousePointer::Default);  // the background
+            return;
+        }
+        if (buttons_.contains(widget)) {
+            ShowHoverPointer(windowPointer_, MousePointer::Custom);
+            return;
+        }
+        if (lists_.contains(widget)) {
+            ShowHoverPointer(windowPointer_, MousePointer::Default);
+            return;
+        }
+    }
+}
+
 bool HoverFeedback::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::MouseMove) {
         return false;

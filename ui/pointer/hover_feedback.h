@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPoint>
 
 class QWidget;
 
@@ -28,6 +29,11 @@ class HoverFeedback final : public QObject {
 public:
     HoverFeedback(QWidget& window, PointerSetting& windowPointer, QList<QWidget*> buttons,
                   QList<QWidget*> lists, QObject* parent = nullptr);
+
+    // The feedback for a pointer resting at `screenPosition` (pixels on the screen), as if it
+    // had just moved there: for when a modal box or dialog has closed, since the window then
+    // gets no move until the mouse moves again. Outside the window nothing changes.
+    void showAt(QPoint screenPosition);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

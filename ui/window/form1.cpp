@@ -1,16 +1,21 @@
 #include "form1.h"
 
+#include "add_files_command.h"
 #include "extraction_controller.h"
+#include "folder_scan_command.h"
 #include "form1_controls.h"
 #include "form1_layout.h"
+#include "hover_after_modal.h"
+#include "hover_feedback.h"
 #include "platform.h"
-#include "pointer_feedback.h"
 #include "press_button.h"
 #include "results_commands.h"
 #include "results_model.h"
 #include "save_commands.h"
-#include "source_commands.h"
+#include "source_list_drop.h"
 #include "source_list_model.h"
+#include "source_list_removal.h"
+#include "source_list_reorder.h"
 #include "startup.h"
 #include "transparent_icon.h"
 #include "twips.h"
@@ -24,13 +29,21 @@
 
 namespace orlenta {
 
+namespace {
+
+const ControlLayout& Row(const char* name) {
+    return *FindControlLayout(name);
+}
+
+}  // namespace
+
 Form1::Form1(Platform& platform, QWidget* parent)
     : QWidget(parent),
-      platform_(platform),
-      sourceList_(new SourceListModel(this)),
-      results_(new ResultsModel(this)),
+      sourceModel_(new SourceListModel(this)),
+      resultsModel_(new ResultsModel(this)),
       windowPointer_(this),
-      yielder_(platform) {
+      yielder_(platform),
+      longWork_(windowPointer_) {
     setObjectName(QStringLiteral("Form1"));
     setFixedSize(TwipsToPixels(ClientWidthTwips), TwipsToPixels(ClientHeightTwips));
     setWindowIcon(TransparentIcon());
@@ -41,43 +54,28 @@ Form1::Form1(Platform& platform, QWidget* parent)
 
     buildControls();
     setTabOrder();
-    extraction_ = new ExtractionController(
-        *sourceList_, *results_, {this, statusLine_, &windowPointer_}, platform_, yielder_, this);
+    makeCommands(platform);
     wire();
-    sourceCommands_ = new SourceCommands(*this);
-    InstallPointerFeedback(*this);
 
-    RunLoadSteps({*this, windowPointer_, *sourceView_, *resultsView_}, platform_);
+    RunLoadSteps({*this, windowPointer_, *sourceList_, *resultsList_}, platform);
     focusHolder_->setFocus();
 }
 
 Form1::~Form1() = default;
 
 void Form1::buildControls() {
-    for (const ControlLayout& layout : Form1Controls()) {
-        const QLatin1String name(layout.name);
-        switch (layout.kind) {
-            case ControlKind::List:
-                if (name == QLatin1String("ListView1")) {
-                    sourceView_ = CreateListView(layout, sourceList_, this);
-                } else {
-                    resultsView_ = CreateListView(layout, results_, this);
-                }
-                break;
-            case ControlKind::Button: {
-                const int number = QChar(name.back()).digitValue();
-                checks_.at(number - 1) = CreateButton(layout, this);
-                break;
-            }
-            case ControlKind::StatusLine:
-                statusLine_ = CreateStatusLine(layout, this);
-                break;
-            case ControlKind::FocusHolder:
-                focusHolder_ = CreateFocusHolder(layout, this);
-                break;
-        }
-    }
-    sourceListPointer_.emplace(sourceView_);
+    sourceList_ = CreateListView(Row("ListView1"), sourceModel_, this);
+    addFilesButton_ = CreateButton(Row("Check1"), this);
+    addFolderButton_ = CreateButton(Row("Check5"), this);
+    clearSourcesButton_ = CreateButton(Row("Check3"), this);
+    extractButton_ = CreateButton(Row("Check2"), this);
+    resultsList_ = CreateListView(Row("ListView2"), resultsModel_, this);
+    saveListButton_ = CreateButton(Row("Check6"), this);
+    saveCommaButton_ = CreateButton(Row("Check4"), this);
+    clearResultsButton_ = CreateButton(Row("Check7"), this);
+    statusLine_ = CreateStatusLine(Row("Label1"), this);
+    focusHolder_ = CreateFocusHolder(Row("Command1"), this);
+    sourceListPointer_.emplace(sourceList_);
 }
 
 void Form1::setTabOrder() {
@@ -101,43 +99,61 @@ void Form1::setTabOrder() {
     }
 }
 
+void Form1::makeCommands(Platform& platform) {
+    // The hand over the buttons, the default pointer over the background and both lists.
+    hover_ =
+        new HoverFeedback(*this, windowPointer_,
+                          {addFilesButton_, addFolderButton_, clearSourcesButton_, extractButton_,
+                           saveListButton_, saveCommaButton_, clearResultsButton_},
+                          {sourceList_->viewport(), resultsList_->viewport()}, this);
+    hover_->setObjectName(QStringLiteral("HoverFeedback"));
+    modal_ = std::make_unique<HoverAfterModal>(platform, *hover_);
+
+    extraction_ = std::make_unique<ExtractionController>(
+        *sourceModel_, *resultsModel_, *statusLine_, longWork_, *modal_, yielder_, this);
+    folderScan_ = std::make_unique<FolderScanCommand>(*sourceModel_, longWork_, *modal_, *modal_,
+                                                      yielder_, this);
+    saves_ =
+        std::make_unique<SaveCommands>(*resultsModel_, longWork_, *modal_, *modal_, yielder_, this);
+    sourceDrops_ = new SourceListDropTarget(*sourceList_, *sourceModel_, this);
+    // The run reads the entries by position: while it works they may be added and carried,
+    // but not removed.
+    new RemoveSelectedOnDoubleClick(
+        *sourceList_,
+        [this](int row) {
+            if (!longWork_.isRunning(LongWork::Run)) {
+                sourceModel_->removeAt(row);
+            }
+        },
+        this);
+
+    auto* reorder = new SourceListReorder(
+        {*sourceList_, *sourceModel_, *sourceListPointer_, windowPointer_, platform, platform,
+         [this] { sourceDrops_->setAcceptsFileDrops(false); }},
+        this);
+    reorder->setObjectName(QStringLiteral("SourceListReorder"));
+}
+
 void Form1::wire() {
-    connect(check(2), &PressButton::activated, extraction_, &ExtractionController::run);
-    connect(check(3), &PressButton::activated, this, &Form1::clearSources);
-    connect(extraction_, &ExtractionController::runningChanged, this,
-            &Form1::extractionRunningChanged);
+    // The source list; the double-click removal and the drops are wired where they are made.
+    connect(addFilesButton_, &PressButton::activated, this,
+            [this] { AddFilesFromOpenDialog(*modal_, this, *sourceModel_); });
+    connect(addFolderButton_, &PressButton::activated, this, [this] { folderScan_->run(); });
+    connect(clearSourcesButton_, &PressButton::activated, this, [this] {
+        if (!longWork_.isRunning(LongWork::Run)) {
+            sourceModel_->clear();
+        }
+    });
+
+    connect(extractButton_, &PressButton::activated, this, [this] { extraction_->run(); });
 
     // The results list and the two saves.
-    connect(resultsView_, &QAbstractItemView::doubleClicked, this,
-            [this] { RemoveSelectedResult(*resultsView_, *results_); });
-    connect(check(7), &PressButton::activated, results_, &ResultsModel::clear);
-    connect(check(6), &PressButton::activated, this, [this] { SaveResultsAsList(*this); });
-    connect(check(4), &PressButton::activated, this, [this] { SaveAsCommaDelimited(*this); });
-}
-
-PressButton* Form1::check(int number) const {
-    return number >= 1 && number <= static_cast<int>(checks_.size()) ? checks_[number - 1]
-                                                                     : nullptr;
-}
-
-bool Form1::isExtracting() const {
-    return extraction_->isRunning();
-}
-
-bool Form1::removeSource(int row) {
-    if (isExtracting() || row < 0 || row >= sourceList_->count()) {
-        return false;
-    }
-    sourceList_->removeAt(row);
-    return true;
-}
-
-bool Form1::clearSources() {
-    if (isExtracting()) {
-        return false;
-    }
-    sourceList_->clear();
-    return true;
+    connect(resultsList_, &QAbstractItemView::doubleClicked, this,
+            [this] { RemoveSelectedResult(*resultsList_, *resultsModel_); });
+    connect(clearResultsButton_, &PressButton::activated, resultsModel_, &ResultsModel::clear);
+    connect(saveListButton_, &PressButton::activated, this, [this] { saves_->saveAsList(); });
+    connect(saveCommaButton_, &PressButton::activated, this,
+            [this] { saves_->saveCommaDelimited(); });
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "event_loop_yielder.h"
+#include "long_work.h"
 #include "mouse_pointer.h"
 
 #include <QWidget>
 
-#include <array>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -15,18 +16,24 @@ class QTreeView;
 namespace orlenta {
 
 class ExtractionController;
+class FolderScanCommand;
+class HoverAfterModal;
+class HoverFeedback;
 class Platform;
 class PressButton;
 class ResultsModel;
-class SourceCommands;
+class SaveCommands;
+class SourceListDropTarget;
 class SourceListModel;
 
-// The main window: lays out the controls of the layout table (form1_layout.h), runs the load
-// steps before it is first shown (startup.h) and wires each control's events to the piece
-// that handles them. It holds no extraction or file logic of its own.
+// The main window: builds the controls of the layout table (form1_layout.h), runs the load
+// steps before it is first shown (startup.h), makes the commands with what each of them uses
+// and wires each control's events to its command. It holds no extraction or file logic.
 //
-// The window must outlive every command started from it; closing it only hides it and stops
-// the long operations at their next yield, so the program can end normally.
+// Every dialog and message box of the commands goes through HoverAfterModal, so the pointer's
+// picture is right as soon as one closes. The window must outlive every command started from
+// it; closing it only hides it and stops the long operations at their next yield, so the
+// program can end normally.
 class Form1 final : public QWidget {
     Q_OBJECT
 
@@ -34,18 +41,22 @@ public:
     explicit Form1(Platform& platform, QWidget* parent = nullptr);
     ~Form1() override;
 
-    Platform& platform() const { return platform_; }
+    // The controls by their role; each keeps its designer name as its object name.
+    QTreeView* sourceList() const { return sourceList_; }                    // ListView1
+    PressButton* addFilesButton() const { return addFilesButton_; }          // Check1
+    PressButton* addFolderButton() const { return addFolderButton_; }        // Check5
+    PressButton* clearSourcesButton() const { return clearSourcesButton_; }  // Check3
+    PressButton* extractButton() const { return extractButton_; }            // Check2
+    QTreeView* resultsList() const { return resultsList_; }                  // ListView2
+    PressButton* saveListButton() const { return saveListButton_; }          // Check6
+    PressButton* saveCommaButton() const { return saveCommaButton_; }        // Check4
+    PressButton* clearResultsButton() const { return clearResultsButton_; }  // Check7
+    QLabel* statusLine() const { return statusLine_; }                       // Label1
+    QPushButton* focusHolder() const { return focusHolder_; }                // Command1
 
-    // ListView1, the source list, and ListView2, the results list, with their models.
-    QTreeView* sourceView() const { return sourceView_; }
-    QTreeView* resultsView() const { return resultsView_; }
-    SourceListModel& sourceList() const { return *sourceList_; }
-    ResultsModel& results() const { return *results_; }
-
-    // Check1 to Check7 by their number; nullptr for any other number.
-    PressButton* check(int number) const;
-    QLabel* statusLine() const { return statusLine_; }         // Label1
-    QPushButton* focusHolder() const { return focusHolder_; }  // Command1
+    // What the two lists show.
+    SourceListModel& sourceModel() const { return *sourceModel_; }
+    ResultsModel& resultsModel() const { return *resultsModel_; }
 
     // The pointer settings of the window (hourglass, hand) and of the source list (drag image).
     PointerSetting& windowPointer() { return windowPointer_; }
@@ -56,23 +67,15 @@ public:
     // Every long operation yields through this one; after the window has closed it answers
     // false, and the operation ends.
     EventLoopYielder& yielder() { return yielder_; }
-    bool isClosing() const { return yielder_.stopRequested(); }
 
-    // While an extraction run is going it reads the source list by position: entries may be
-    // added and reordered, but not removed. extractionRunningChanged() says when that changes.
-    bool isExtracting() const;
+    // Which long operations are working, and the last run and scan.
+    const LongWorkGuard& longWork() const { return longWork_; }
     const ExtractionController& extraction() const { return *extraction_; }
+    const FolderScanCommand& folderScan() const { return *folderScan_; }
 
-    // Removal and clearing of source entries; both do nothing (and answer false) during a run.
-    bool removeSource(int row);
-    bool clearSources();
-
-    // Check1, Check5, the double-click removal and the file drops of the source list; its
-    // setAcceptsFileDrops(false) stops the list taking dropped files.
-    SourceCommands& sourceCommands() const { return *sourceCommands_; }
-
-signals:
-    void extractionRunningChanged(bool running);
+    // Files dragged from the file manager onto the source list; the first click on an entry
+    // switches them off.
+    SourceListDropTarget& sourceDrops() const { return *sourceDrops_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -80,21 +83,33 @@ protected:
 private:
     void buildControls();
     void setTabOrder();
+    void makeCommands(Platform& platform);
     void wire();
 
-    Platform& platform_;
-    SourceListModel* sourceList_;
-    ResultsModel* results_;
-    QTreeView* sourceView_ = nullptr;
-    QTreeView* resultsView_ = nullptr;
-    std::array<PressButton*, 7> checks_{};
+    SourceListModel* const sourceModel_;
+    ResultsModel* const resultsModel_;
+    QTreeView* sourceList_ = nullptr;
+    PressButton* addFilesButton_ = nullptr;
+    PressButton* addFolderButton_ = nullptr;
+    PressButton* clearSourcesButton_ = nullptr;
+    PressButton* extractButton_ = nullptr;
+    QTreeView* resultsList_ = nullptr;
+    PressButton* saveListButton_ = nullptr;
+    PressButton* saveCommaButton_ = nullptr;
+    PressButton* clearResultsButton_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QPushButton* focusHolder_ = nullptr;
+
     PointerSetting windowPointer_;
     std::optional<PointerSetting> sourceListPointer_;  // made with the list
     EventLoopYielder yielder_;
-    ExtractionController* extraction_ = nullptr;
-    SourceCommands* sourceCommands_ = nullptr;
+    LongWorkGuard longWork_;
+    HoverFeedback* hover_ = nullptr;
+    std::unique_ptr<HoverAfterModal> modal_;
+    std::unique_ptr<ExtractionController> extraction_;
+    std::unique_ptr<FolderScanCommand> folderScan_;
+    std::unique_ptr<SaveCommands> saves_;
+    SourceListDropTarget* sourceDrops_ = nullptr;
 };
 
 }  // namespace orlenta
