@@ -190,6 +190,69 @@ private slots:
         QVERIFY(IsHand(form_->saveListButton()->cursor()));
     }
 
+    // Guards against the picture from before a modal box staying after it closes (here only
+    // an Enter event comes then, no pointer move): the hand over the background after "No".
+    void pictureFollowsThePointerWhenABoxCloses_data() {
+        QTest::addColumn<QString>("restsOn");  // where the pointer is when the box closes
+        QTest::addColumn<MousePointer>("before");
+        QTest::addColumn<MousePointer>("after");
+        QTest::newRow("background") << "Form1" << MousePointer::Custom << MousePointer::Default;
+        QTest::newRow("a button") << "Check1" << MousePointer::Default << MousePointer::Custom;
+        QTest::newRow("the results list")
+            << "ListView2" << MousePointer::Custom << MousePointer::Default;
+        QTest::newRow("the status line")
+            << "Label1" << MousePointer::Custom << MousePointer::Custom;
+        QTest::newRow("outside the window") << "" << MousePointer::Custom << MousePointer::Custom;
+    }
+    void pictureFollowsThePointerWhenABoxCloses() {
+        QFETCH(QString, restsOn);
+        QFETCH(MousePointer, before);
+        QFETCH(MousePointer, after);
+        open();
+        const QString path = dir_->filePath(QStringLiteral("out.txt"));
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        platform_->saveAnswers << FileName(path);
+        platform_->messageAnswers << MessageAnswer::No;
+        platform_->onCall = [&](const ScriptedPlatform::Record& record) {
+            if (record.call != ScriptedPlatform::Call::Message) {
+                return;
+            }
+            // The user moves the mouse while the question is up; the window sees none of it.
+            if (restsOn.isEmpty()) {
+                platform_->pointer = form_->mapToGlobal(QPoint(-50, -50));
+            } else if (restsOn == QLatin1String("Form1")) {
+                platform_->pointer = form_->mapToGlobal(QPoint(2, 2));
+            } else {
+                QWidget* place = form_->findChild<QWidget*>(restsOn);
+                platform_->pointer = place->mapToGlobal(place->rect().center());
+            }
+        };
+        form_->windowPointer().set(before);
+
+        form_->saveListButton()->click();  // the overwrite question, answered No
+
+        QCOMPARE(form_->windowPointer().value(), after);
+    }
+
+    // Guards against the feedback after a box taking the hourglass down in the middle of work.
+    void hourglassStaysWhenABoxClosesDuringWork() {
+        open();
+        form_->resultsModel().append("a@example.com");
+        const QString path = dir_->filePath(QStringLiteral("out.txt"));
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        platform_->saveAnswers << FileName(path);
+        platform_->messageAnswers << MessageAnswer::Yes;
+        platform_->pointer = form_->addFilesButton()->mapToGlobal(QPoint(2, 2));
+        std::optional<MousePointer> afterQuestion;
+        platform_->onProcessEvents = [&] {
+            if (!afterQuestion) {
+                afterQuestion = form_->windowPointer().value();
+            }
+        };
+        form_->saveCommaButton()->click();
+        QCOMPARE(afterQuestion, std::optional(MousePointer::Hourglass));
+    }
+
 private:
     void installHand() {
         QVERIFY(QFile::copy(AssetsDir + QStringLiteral("/HAND-M.CUR"),

@@ -374,34 +374,6 @@ private slots:
         QCOMPARE(Entries(), Paths({"a.txt", "a.txt"}));
     }
 
-    // Guards against a scan pressed during an extraction run taking down the run's hourglass
-    // while the run goes on.
-    void scanDuringARunLeavesTheRunsHourglass() {
-        QVERIFY(Build(root_, {"x.txt"}));
-        const QString source = window_->dir.path() + QStringLiteral("/source.txt");
-        QFile file(source);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("ann@example.com\r\n");
-        file.close();
-        window_->form.sourceModel().append(source);
-        window_->platform.folderAnswers << FileName(root_);
-        std::optional<MousePointer> afterScan;
-        window_->platform.onProcessEvents = [&] {
-            if (!afterScan && window_->form.longWork().isRunning(LongWork::Run) &&
-                !window_->form.longWork().isRunning(LongWork::FolderScan)) {
-                window_->form.addFolderButton()->click();
-                afterScan = window_->form.windowPointer().value();
-            }
-        };
-
-        window_->form.extractButton()->click();
-
-        QCOMPARE(afterScan, std::optional<MousePointer>(MousePointer::Hourglass));
-        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
-        QCOMPARE(Entries(), (QStringList{source} + Paths({"x.txt"})));
-        QCOMPARE(window_->form.resultsModel().count(), 1);
-    }
-
 private:
     Moment now() const {
         return {window_->form.windowPointer().value(), window_->form.cursor().shape(),
