@@ -180,35 +180,6 @@ private slots:
         QCOMPARE(window_->form.addFolderButton()->value(), 0);
     }
 
-    void secondPressDuringAScanDoesNothing() {
-        QVERIFY(Build(root_, {"a.txt", "b.csv", "c.txt"}));
-        window_->platform.folderAnswers << FileName(root_) << FileName(root_);
-        window_->platform.messageAnswers << MessageAnswer::Yes;
-        bool pressed = false;
-        window_->platform.onCall = [&](const ScriptedPlatform::Record& record) {
-            if (record.call == Call::Message && !pressed) {
-                pressed = true;
-                QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
-                QCOMPARE(window_->form.addFolderButton()->value(), 0);
-            }
-        };
-
-        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
-
-        QVERIFY(pressed);
-        QCOMPARE(window_->platform.callsOf(Call::FolderPicker).size(), std::size_t(1));
-        QCOMPARE(window_->platform.callsOf(Call::Message).size(), std::size_t(1));
-        QCOMPARE(Entries(), Paths({"a.txt", "b.csv", "c.txt"}));
-        QCOMPARE(window_->form.windowPointer().value(), MousePointer::Default);
-
-        // Once the scan is over the button works again.
-        window_->platform.onCall = nullptr;
-        window_->platform.messageAnswers << MessageAnswer::No;
-        QTest::mouseClick(window_->form.addFolderButton(), Qt::LeftButton);
-        QCOMPARE(window_->platform.callsOf(Call::FolderPicker).size(), std::size_t(2));
-        QCOMPARE(Entries(), Paths({"a.txt", "b.csv", "c.txt", "a.txt", "c.txt"}));
-    }
-
     void vanishedFolderIsNamedInOneMessage() {
         QVERIFY(Build(root_, {"a.txt", "gone/b.txt", "kept/c.txt"}));
         window_->platform.folderAnswers << FileName(root_);

@@ -155,28 +155,6 @@ private slots:
         QCOMPARE(Results(*form_), typicalAddresses() + typicalAddresses());
     }
 
-    // Guards against entries vanishing under a run that reads them by position.
-    void removalAndClearingWaitForTheRunToEnd() {
-        addTypicalFiles();
-        const int entries = form_->sourceModel().count();
-        bool tried = false;
-        platform_->onProcessEvents = [&] {
-            if (tried) {
-                return;
-            }
-            tried = true;
-            form_->clearSourcesButton()->click();  // Clear List under the source list
-            QCOMPARE(form_->sourceModel().count(), entries);
-        };
-        form_->extractButton()->click();
-        QVERIFY(tried);
-        QCOMPARE(form_->sourceModel().count(), entries);
-        QCOMPARE(Results(*form_), typicalAddresses());
-
-        form_->clearSourcesButton()->click();
-        QCOMPARE(form_->sourceModel().count(), 0);
-    }
-
     void reorderingDuringARunIsReadAsItStands() {
         addFile("one.txt", "first@example.com\r\n");
         addFile("two.txt", "second@example.com\r\n");
