@@ -9,6 +9,7 @@ packages=(
     fonts-liberation           # Arial's metric-compatible substitute for the window's fonts
     xvfb xauth xdotool imagemagick  # the real-window check and screenshots
     clang libclang-rt-14-dev   # the fuzzer and the sanitizer build
+    lintian appstream desktop-file-utils man-db  # the package test's checkers
 )
 
 missing=()
