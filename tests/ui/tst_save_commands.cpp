@@ -7,12 +7,35 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <cstdio>
 #include <optional>
 
 using namespace orlenta;
 using Call = ScriptedPlatform::Call;
 
 namespace {
+
+// Reading and writing under a name's own bytes, which QFile's text names cannot all give.
+bool PutRawBytes(const QByteArray& path, const QByteArray& bytes) {
+    std::FILE* file = std::fopen(path.constData(), "wb");
+    const bool written = file && std::fwrite(bytes.constData(), 1, bytes.size(), file) ==
+                                     static_cast<std::size_t>(bytes.size());
+    return file && std::fclose(file) == 0 && written;
+}
+
+QByteArray ReadRawBytes(const QByteArray& path) {
+    std::FILE* file = std::fopen(path.constData(), "rb");
+    if (!file) {
+        return {};
+    }
+    QByteArray bytes("");
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        bytes.append(buffer, static_cast<qsizetype>(got));
+    }
+    std::fclose(file);
+    return bytes;
+}
 
 constexpr int CommaButton = 4;  // Check4, "Save As Comma Delimited"
 constexpr int ListButton = 6;   // Check6, "Save Results As List"
@@ -173,16 +196,42 @@ private slots:
         QCOMPARE(ReadBytes(path), Expected(check, {"a@example.com", "b@example.com"}));
     }
 
-    // Guards against a default suffix: the name is used exactly as typed.
-    void nameWithoutExtensionIsKept_data() { AddBothButtons(); }
-    void nameWithoutExtensionIsKept() {
+    // Guards against a default suffix, and against a name that is not UTF-8 being written (or
+    // looked for before the overwrite question) under another name: the name is used exactly
+    // as the dialog gives it.
+    void nameIsUsedAsGiven_data() {
+        QTest::addColumn<int>("check");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("exists");
+        for (const int check : {ListButton, CommaButton}) {
+            const char* button = check == ListButton ? "list" : "comma";
+            QTest::addRow("%s, no extension", button) << check << QByteArray("results") << false;
+            QTest::addRow("%s, not UTF-8, new", button)
+                << check << QByteArray("r\xe9sultats.txt") << false;
+            QTest::addRow("%s, not UTF-8, replaced", button)
+                << check << QByteArray("r\xe9sultats.txt") << true;
+        }
+    }
+    void nameIsUsedAsGiven() {
         QFETCH(int, check);
+        QFETCH(QByteArray, name);
+        QFETCH(bool, exists);
         window_->setResults({"a@example.com"});
-        const QString path = window_->filePath(QStringLiteral("results"));
-        window_->platform.saveAnswers << FileName(path);
+        const QByteArray path = FileName(window_->dir.path()) + '/' + name;
+        if (exists) {
+            QVERIFY(PutRawBytes(path, "old"));
+            window_->platform.messageAnswers << MessageAnswer::Yes;
+        }
+        window_->platform.saveAnswers << path;
+
         window_->press(check);
-        QCOMPARE(FolderEntries(window_->dir.path()), QStringList{"results"});
-        QCOMPARE(ReadBytes(path), Expected(check, {"a@example.com"}));
+
+        QCOMPARE(window_->messages().size(), std::size_t(exists ? 1 : 0));  // the question
+        // Qt lists no name that is not UTF-8, so only a name turned into text would show here.
+        const bool utf8 = QString::fromUtf8(name).toUtf8() == name;
+        QCOMPARE(FolderEntries(window_->dir.path()),
+                 utf8 ? QStringList{QString::fromUtf8(name)} : QStringList());
+        QCOMPARE(ReadRawBytes(path), Expected(check, {"a@example.com"}));
     }
 
     // Guards against a save that disturbs the list it reads.
