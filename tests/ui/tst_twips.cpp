@@ -46,27 +46,6 @@ private slots:
         QFETCH(QPointF, topLeft);
         QCOMPARE(CentredTopLeftTwips(screen, window), topLeft);
     }
-
-    void centresInPixelsOnTheScreen_data() {
-        QTest::addColumn<QRect>("screen");
-        QTest::addColumn<QSize>("outer");
-        QTest::addColumn<QPoint>("topLeft");
-        QTest::newRow("1024 x 768")
-            << QRect(0, 0, 1024, 768) << QSize(490, 393) << QPoint(267, 188);
-        QTest::newRow("with a frame")
-            << QRect(0, 0, 1024, 768) << QSize(492, 425) << QPoint(266, 172);
-        // Guards against clamping a window larger than the screen to the screen's corner.
-        QTest::newRow("larger than the screen")
-            << QRect(0, 0, 300, 200) << QSize(490, 393) << QPoint(-95, -97);
-        QTest::newRow("second screen to the right")
-            << QRect(1920, 0, 1280, 1024) << QSize(490, 393) << QPoint(1920 + 395, 316);
-    }
-    void centresInPixelsOnTheScreen() {
-        QFETCH(QRect, screen);
-        QFETCH(QSize, outer);
-        QFETCH(QPoint, topLeft);
-        QCOMPARE(CentredTopLeft(screen, outer), topLeft);
-    }
 };
 
 QTEST_GUILESS_MAIN(TwipsTest)
