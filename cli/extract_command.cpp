@@ -22,11 +22,17 @@ void Complain(const std::string& name, const std::string& reason) {
     std::fprintf(stderr, "%s\n", Complaint(name, reason).c_str());
 }
 
-ProgressLine::When ProgressWhen(CommandLine::Progress asked) {
-    if (asked == CommandLine::Progress::Always) {
+// Unasked, the line is for someone watching a terminal while the addresses go elsewhere: not
+// into a log, and not onto the same terminal, where it would get in the way of the addresses.
+ProgressLine::When ProgressWhen(const CommandLine& commandLine) {
+    if (commandLine.progress == CommandLine::Progress::Always) {
         return ProgressLine::When::FromTheStart;
     }
-    return ::isatty(STDERR_FILENO) ? ProgressLine::When::AfterOneSecond : ProgressLine::When::Never;
+    const bool toStandardOutput =
+        !commandLine.outputPath || OutputFile::IsStandardOutputName(*commandLine.outputPath);
+    return ::isatty(STDERR_FILENO) && !(toStandardOutput && ::isatty(STDOUT_FILENO))
+               ? ProgressLine::When::AfterOneSecond
+               : ProgressLine::When::Never;
 }
 
 // Formats every new address as it comes, straight into the output's bytes (no string per
@@ -79,7 +85,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         Complain(folder.path, folder.reason);
     }
     const std::vector<Input>& inputs = expanded.inputs;
-    ProgressLine progress(stderr, ProgressWhen(commandLine.progress), inputs.size());
+    ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
     CollectingSink sink(commandLine.format, progress);
     const RunResult result = RunExtractionFrom(
         inputs.size(),

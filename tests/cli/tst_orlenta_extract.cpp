@@ -90,9 +90,10 @@ Outcome RunIn(const QByteArray& folder, const QList<QByteArray>& arguments) {
 
 // Runs orlenta-extract with its standard error on a pseudo-terminal in raw mode (no line-end
 // translation), so that it takes standard error for a terminal. `input` is written in two
-// halves `pause` apart. `err` is what the terminal received.
+// halves `pause` apart. `err` is what the terminal received; with `outputToo` standard output
+// goes there as well.
 Outcome RunOnTerminal(const QStringList& arguments, const QByteArray& input = {},
-                      std::chrono::milliseconds pause = {}) {
+                      std::chrono::milliseconds pause = {}, bool outputToo = false) {
     int master = -1;
     int slave = -1;
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -103,7 +104,12 @@ Outcome RunOnTerminal(const QStringList& arguments, const QByteArray& input = {}
     ::cfmakeraw(&raw);
     ::tcsetattr(slave, TCSANOW, &raw);
     QProcess process;
-    process.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    process.setChildProcessModifier([slave, outputToo] {
+        ::dup2(slave, STDERR_FILENO);
+        if (outputToo) {
+            ::dup2(slave, STDOUT_FILENO);
+        }
+    });
     process.start(QStringLiteral(ORLENTA_EXTRACT), arguments);
     ::close(slave);
     Outcome outcome;
@@ -426,6 +432,8 @@ void OrlentaExtractTest::progressLine_data() {
     QTest::newRow("slow run on a terminal") << QStringList{} << true << 1300 << true;
     QTest::newRow("quick run on a terminal") << QStringList{} << true << 0 << false;
     QTest::newRow("slow run, not a terminal") << QStringList{} << false << 1300 << false;
+    QTest::newRow("slow run, addresses onto the same terminal")
+        << QStringList{"-o", "-"} << true << 1300 << false;
 }
 
 void OrlentaExtractTest::progressLine() {
@@ -438,9 +446,14 @@ void OrlentaExtractTest::progressLine() {
     const QString file = write("progress.txt", QByteArray(59983, ' ') + " ann@example.com ");
     const QByteArray input = QByteArray(10000, ' ') + "bob@example.org" + QByteArray(9985, ' ');
     const QStringList arguments = options + QStringList{file, "-"};
+    // Addresses written to standard output go to the terminal too when they are named so.
+    const bool outputToo = options.contains("-");
     Outcome outcome;
     if (terminal) {
-        outcome = RunOnTerminal(arguments, input, std::chrono::milliseconds(pauseMs));
+        outcome = RunOnTerminal(arguments, input, std::chrono::milliseconds(pauseMs), outputToo);
+        if (outputToo) {
+            std::swap(outcome.out, outcome.err);
+        }
     } else {
         QProcess process;
         process.start(QStringLiteral(ORLENTA_EXTRACT), arguments);
