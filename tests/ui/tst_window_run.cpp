@@ -15,7 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -67,6 +70,10 @@ private slots:
         form_.emplace(*platform_);
     }
     void cleanup() {
+        for (const QByteArray& path : std::as_const(written_)) {
+            ::unlink(path.constData());  // QTemporaryDir removes only names QString can carry
+        }
+        written_.clear();
         form_.reset();
         platform_.reset();
         dir_.reset();
@@ -175,7 +182,7 @@ private slots:
 
     void filesAddedDuringARunWaitForTheNextRun() {
         addFile("one.txt", "first@example.com\r\n");
-        const QString late = writeFile("late.txt", "late@example.com\r\n");
+        const QByteArray late = writeFile("late.txt", "late@example.com\r\n");
         bool added = false;
         platform_->onProcessEvents = [&] {
             if (!added) {
@@ -289,12 +296,17 @@ private:
                 form_->longWork().isRunning(LongWork::Run)};
     }
 
-    QString writeFile(const QByteArray& name, const QByteArray& content) {
-        const QString path = dir_->filePath(QString::fromLatin1(name));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+    // Names are bytes, as the file system takes them; they need not be UTF-8.
+    QByteArray writeFile(const QByteArray& name, const QByteArray& content) {
+        const QByteArray path = QFile::encodeName(dir_->path()) + '/' + name;
+        std::FILE* file = std::fopen(path.constData(), "wb");
+        if (file == nullptr ||
+            std::fwrite(content.constData(), 1, std::size_t(content.size()), file) !=
+                std::size_t(content.size()) ||
+            std::fclose(file) != 0) {
             qFatal("cannot write the fixture %s", name.constData());
         }
+        written_.append(path);
         return path;
     }
 
@@ -307,7 +319,8 @@ private:
     void addTypicalFiles() {
         addFile("a.txt",
                 "Write to Ann <ann@example.com>, bob@example.org; ANN@EXAMPLE.COM again\r\n");
-        addFile("b.html", "<a href=\"mailto:Bob@Example.org\">carol@mail.example.net</a>\r\n");
+        // A name that is not UTF-8 guards against the run opening the entry's shown text.
+        addFile("b\xe9.html", "<a href=\"mailto:Bob@Example.org\">carol@mail.example.net</a>\r\n");
         addFile("c.txt", Filler(40000) + " dave@host.example.com " + Filler(25000) +
                              "\r\nerin@x.io\r\n" + Filler(5000));
     }
@@ -318,6 +331,7 @@ private:
     }
 
     std::optional<QTemporaryDir> dir_;
+    QList<QByteArray> written_;
     std::optional<ScriptedPlatform> platform_;
     std::optional<Form1> form_;
 };
