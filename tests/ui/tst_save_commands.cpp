@@ -110,7 +110,7 @@ private slots:
             QCOMPARE(dialog.owner, &window_->form);
             QCOMPARE(dialog.dialog.title, QStringLiteral("Save List"));
             QCOMPARE(dialog.dialog.nameFilters,
-                     (QStringList{"Text Files (*.txt)", "All Files (*)"}));
+                     (QStringList{"Text Files (*.txt) (*.txt)", "All Files (*.*) (*)"}));
         }
         QVERIFY(window_->platform.callsOf(Call::OpenDialog).empty());
     }

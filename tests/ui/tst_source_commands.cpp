@@ -154,7 +154,7 @@ private slots:
             QCOMPARE(dialog.owner, &window_->form);
             QCOMPARE(dialog.dialog.title,
                      QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
-            QCOMPARE(dialog.dialog.nameFilters, QStringList{"All Files (*)"});
+            QCOMPARE(dialog.dialog.nameFilters, QStringList{"All Files (*.*) (*)"});
         }
         QVERIFY(window_->platform.callsOf(Call::SaveDialog).empty());
     }

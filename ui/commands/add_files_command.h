@@ -15,7 +15,10 @@ class SourceListModel;
 
 inline const QString AddFilesTitle =
     QStringLiteral("Add File(s) - Hold Ctrl to select multiple files");
-inline const QString AllFilesFilter = QStringLiteral("All Files (*)");
+// Each filter is shown by its description alone ("All Files (*.*)", the platform dialog hides the
+// pattern list after it), while the pattern list matches every name: Qt's "*.*" would pass over
+// the names without a dot.
+inline const QString AllFilesFilter = QStringLiteral("All Files (*.*) (*)");
 
 // Shows the dialog (the title and filter above) and appends what was chosen. Returns the number of
 // paths appended.

@@ -48,8 +48,9 @@ private:
 };
 
 inline const QString SaveDialogTitle = QStringLiteral("Save List");
-inline const QStringList SaveDialogFilters{QStringLiteral("Text Files (*.txt)"),
-                                           QStringLiteral("All Files (*)")};
+// Shown as "Text Files (*.txt)" and "All Files (*.*)", the first one chosen (see AllFilesFilter).
+inline const QStringList SaveDialogFilters{QStringLiteral("Text Files (*.txt) (*.txt)"),
+                                           QStringLiteral("All Files (*.*) (*)")};
 
 // "Are you sure you wish to overwrite /home/ann/list.txt ?"
 QString OverwriteQuestion(const QString& path);

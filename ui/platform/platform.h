@@ -28,7 +28,8 @@ inline const QString ApplicationTitle = QStringLiteral("Orlenta");
 // Each use of a file dialog says all it needs; a dialog opens with an empty name box.
 struct FileDialogSettings {
     QString title;
-    QStringList nameFilters;  // Qt name filters, e.g. {"Text Files (*.txt)", "All Files (*)"}
+    QStringList nameFilters;  // Qt name filters, shown without their pattern lists,
+                              // e.g. {"Text Files (*.txt) (*.txt)", "All Files (*.*) (*)"}
 };
 
 // Paths come back as the file system names them (QFile::encodeName of what the dialog shows):

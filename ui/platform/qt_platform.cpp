@@ -26,7 +26,8 @@ QString Filters(const FileDialogSettings& settings) {
 
 QList<QByteArray> QtPlatform::showOpenDialog(QWidget* owner, const FileDialogSettings& settings) {
     const QStringList chosen =
-        QFileDialog::getOpenFileNames(owner, settings.title, QString(), Filters(settings));
+        QFileDialog::getOpenFileNames(owner, settings.title, QString(), Filters(settings), nullptr,
+                                      QFileDialog::HideNameFilterDetails);
     QList<QByteArray> paths;
     paths.reserve(chosen.size());
     for (const QString& path : chosen) {
@@ -37,9 +38,9 @@ QList<QByteArray> QtPlatform::showOpenDialog(QWidget* owner, const FileDialogSet
 
 QByteArray QtPlatform::showSaveDialog(QWidget* owner, const FileDialogSettings& settings) {
     // No default suffix, and the program asks its own overwrite question.
-    const QString path =
-        QFileDialog::getSaveFileName(owner, settings.title, QString(), Filters(settings), nullptr,
-                                     QFileDialog::DontConfirmOverwrite);
+    const QString path = QFileDialog::getSaveFileName(
+        owner, settings.title, QString(), Filters(settings), nullptr,
+        QFileDialog::DontConfirmOverwrite | QFileDialog::HideNameFilterDetails);
     return QFile::encodeName(QDir::toNativeSeparators(path));
 }
 
