@@ -13,8 +13,8 @@ namespace orlenta {
 //
 // Each entry is the file name's bytes, which is what the run opens; the list shows it as Qt
 // shows such a name (QFile::decodeName), so a name that is not UTF-8 is shown with a
-// replacement character but still opens. Paths that Qt gives as text (a dialog's answer,
-// a dropped URL) are turned into bytes with QFile::encodeName.
+// replacement character but still opens. The dialogs, drops and the folder scan hand bytes;
+// a name that only exists as text is turned into bytes with QFile::encodeName.
 class SourceListModel final : public QAbstractListModel {
     Q_OBJECT
 
