@@ -3,11 +3,14 @@
 
   typical.txt   mixed web pages and plain text (mail, notes, logs): most bytes are prose and
                 markup, addresses are sparse, with the usual near-misses around them
-  dense.txt     address lists and mail headers: most tokens are addresses, about 3 million,
-                many of them repeated in other upper/lower case
+  dense.txt     address lists and mail headers: most tokens are addresses, 3 million of them,
+                about 97 % distinct, the repeats in other upper/lower case
+  distinct-5m.txt  5 million distinct addresses, one per line: the memory check of the set
   big-1g.txt    typical.txt repeated to just over 1 GB, for the memory check
   token.txt     one token of 200000 bytes full of "@" and "." (hostile input)
   random.bin    64 MB of random bytes (hostile input)
+  small-files/  200,000 files of 16 bytes in one folder (a mail dump at its worst)
+  pages/        200,000 web pages of 4 KB in one folder
 
 The same seed gives the same bytes. Usage: make-corpus.py [--out DIR] [--seed N]
 """
@@ -15,6 +18,7 @@ The same seed gives the same bytes. Usage: make-corpus.py [--out DIR] [--seed N]
 import argparse
 import os
 import random
+import shutil
 import sys
 
 WORDS = """
@@ -83,6 +87,11 @@ class Maker:
 
     def address(self):
         return self.local() + "@" + self.domain()
+
+    def numbered_address(self, number):
+        """An address no other number gives: the number sits in the local part."""
+        r = self.r
+        return "%s.%s%d@%s" % (r.choice(FIRST), r.choice(LAST), number, self.domain())
 
     def near_miss(self):
         r = self.r
@@ -212,15 +221,13 @@ class Maker:
 
     def dense(self, path, count):
         r = self.r
-        distinct = [self.address() for _ in range(count // 5)]
+        met = []
         def variant(text):
             roll = r.random()
-            if roll < 0.7:
+            if roll < 0.4:
                 return text
-            if roll < 0.8:
+            if roll < 0.7:
                 return text.upper()
-            if roll < 0.9:
-                return text.title()
             return "".join(c.upper() if r.random() < 0.5 else c for c in text)
         written = 0
         with open(path, "w", encoding="ascii", newline="") as out:
@@ -229,8 +236,12 @@ class Maker:
                 per_line = r.randrange(1, 9)
                 items = []
                 for _ in range(per_line):
-                    # Skewed towards the front of the list: a few addresses recur very often.
-                    address = variant(distinct[int(len(distinct) * r.random() ** 2)])
+                    # 3 % repeats of an address met before, spelt otherwise.
+                    if met and r.random() < 0.03:
+                        address = variant(r.choice(met))
+                    else:
+                        address = self.numbered_address(len(met))
+                        met.append(address)
                     form = r.random()
                     if form < 0.6:
                         items.append(address)
@@ -247,6 +258,32 @@ class Maker:
                     out.write("\r\n".join(lines) + "\r\n")
                     lines = []
             out.write("\r\n".join(lines) + "\r\n")
+
+    def distinct(self, path, count):
+        with open(path, "w", encoding="ascii", newline="") as out:
+            for start in range(0, count, 10000):
+                out.write("".join(self.numbered_address(n) + "\r\n"
+                                  for n in range(start, min(count, start + 10000))))
+
+    def small_files(self, folder, count):
+        """Files of exactly 16 bytes, each an address or a near-miss with its line end."""
+        os.makedirs(folder)
+        for n in range(count):
+            text = ("u%d@m%d.org" % (n, n % 97)).ljust(14)[:14] + "\r\n"
+            with open(os.path.join(folder, "m%06d.txt" % n), "w", encoding="ascii", newline="") as out:
+                out.write(text)
+
+    def pages(self, folder, count):
+        """Web pages cut or padded to 4096 bytes, drawn from a few hundred different ones."""
+        os.makedirs(folder)
+        pool = [self.paragraph() for _ in range(600)]
+        variants = []
+        for _ in range(500):
+            page = self.html_page(pool)
+            variants.append((page[:4096] if len(page) >= 4096 else page.ljust(4096)).encode("ascii"))
+        for n in range(count):
+            with open(os.path.join(folder, "page%06d.html" % n), "wb") as out:
+                out.write(variants[n % len(variants)])
 
 
 def build_big(typical, path, size):
@@ -278,6 +315,7 @@ def main():
     parser.add_argument("--typical-bytes", type=int, default=272_000_000)
     parser.add_argument("--dense-addresses", type=int, default=3_000_000)
     parser.add_argument("--big-bytes", type=int, default=1_050_000_000)
+    parser.add_argument("--files", type=int, default=200_000)
     args = parser.parse_args()
 
     os.makedirs(args.out, exist_ok=True)
@@ -287,13 +325,20 @@ def main():
         ("big-1g.txt", lambda p: build_big(os.path.join(args.out, "typical.txt"), p, args.big_bytes)),
         ("token.txt", build_token),
         ("random.bin", lambda p: build_random(p, args.seed)),
+        ("distinct-5m.txt", lambda p: Maker(args.seed + 2).distinct(p, 5_000_000)),
+        ("small-files", lambda p: Maker(args.seed + 3).small_files(p, args.files)),
+        ("pages", lambda p: Maker(args.seed + 4).pages(p, args.files)),
     ]
     for name, build in jobs:
         path = os.path.join(args.out, name)
         if os.path.exists(path + ".complete"):
             continue
         print("building", path, file=sys.stderr)
+        if os.path.isdir(path + ".part"):
+            shutil.rmtree(path + ".part")
         build(path + ".part")
+        if os.path.isdir(path):
+            shutil.rmtree(path)
         os.replace(path + ".part", path)
         open(path + ".complete", "w").close()
 

@@ -38,6 +38,19 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.outputPath = path;
         }
     };
+    auto setThreads = [&parsed, &line](const std::string& count) {
+        unsigned long value = 0;
+        const bool digits = !count.empty() && count.size() <= 6 &&
+                            count.find_first_not_of("0123456789") == std::string::npos;
+        if (digits) {
+            value = std::stoul(count);
+        }
+        if (!digits || value == 0) {
+            parsed.error = "-j needs a number of threads, 1 or more";
+        } else {
+            line.threads = static_cast<unsigned>(value);
+        }
+    };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size() && parsed.error.empty(); ++i) {
         const std::string& argument = arguments[i];
@@ -59,6 +72,16 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             } else {
                 setOutput(arguments[++i]);
             }
+        } else if (argument == "-j" || argument == "--jobs") {
+            if (i + 1 == arguments.size()) {
+                parsed.error = "-j needs a number of threads, 1 or more";
+            } else {
+                setThreads(arguments[++i]);
+            }
+        } else if (StartsWith(argument, "--jobs=")) {
+            setThreads(argument.substr(7));
+        } else if (StartsWith(argument, "-j")) {
+            setThreads(argument.substr(2));
         } else if (StartsWith(argument, "--output=")) {
             setOutput(argument.substr(9));
         } else if (StartsWith(argument, "-o")) {
@@ -74,7 +97,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...";
+    return "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] "
+           "PATH...";
 }
 
 std::string HelpText() {
@@ -101,6 +125,8 @@ std::string HelpText() {
            "  --progress   show files done, bytes read, addresses found and the rate on\n"
            "               standard error; unasked, shown after a second when standard\n"
            "               error is a terminal that the addresses do not go to\n"
+           "  -j N         use N threads (default: one per processor available); the\n"
+           "               output is the same for every N\n"
            "  -o FILE      write to FILE instead of standard output (\"-\" is standard\n"
            "               output); a regular FILE is replaced only once the output is\n"
            "               complete, a device or FIFO is written to\n"

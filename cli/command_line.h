@@ -10,7 +10,8 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...` was asked to do.
+// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH...` was
+// asked to do.
 struct CommandLine {
     enum class Action { Extract, ShowHelp, ShowVersion };
     // When the progress line is shown on standard error: by default only when it is a
@@ -24,6 +25,7 @@ struct CommandLine {
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
     Progress progress = Progress::WhenSlowOnTerminal;      // --progress: always shown
+    unsigned threads = 0;  // -j N; 0: as many as the processors available, 1: one thread
 };
 
 // A parsed command line, or the reason it is not one (then `error` is not empty).
@@ -37,7 +39,7 @@ struct ParsedCommandLine {
 // "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH..."
+// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH..."
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

@@ -1,10 +1,11 @@
 #include "extract_command.h"
 
+#include "address_output.h"
 #include "extraction_run.h"
 #include "input_list.h"
 #include "output_file.h"
+#include "parallel_run.h"
 #include "progress_line.h"
-#include "result_writers.h"
 
 #include <unistd.h>
 
@@ -35,12 +36,12 @@ ProgressLine::When ProgressWhen(const CommandLine& commandLine) {
                : ProgressLine::When::Never;
 }
 
-// Formats every new address as it comes, straight into the output's bytes (no string per
-// address), names each unreadable source at once and keeps the progress line going.
-class CollectingSink final : public RunSink {
+// Writes every new address as it comes (when the output could be opened), names each
+// unreadable source at once and keeps the progress line going.
+class StreamingSink final : public RunSink {
 public:
-    CollectingSink(ResultFormat format, ProgressLine& progress)
-        : output(format), progress_(progress) {}
+    StreamingSink(AddressWriter* output, ProgressLine& progress)
+        : output_(output), progress_(progress) {}
 
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
@@ -50,32 +51,19 @@ public:
     }
     void chunkRead(std::size_t size) override { progress_.bytesRead(size); }
     void addressFound(std::string_view address) override {
-        output.add(address);
+        if (output_ != nullptr) {
+            output_->add(address);
+        }
         progress_.addressFound();
     }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         progress_.message(Complaint(path, reason));
     }
 
-    ResultAppender output;
-
 private:
+    AddressWriter* output_;
     ProgressLine& progress_;
 };
-
-// Standard output for no -o or "-o -"; otherwise the named file, which OutputFile replaces
-// only once complete (a device or FIFO is written through, as ">" does).
-bool WriteOutput(const std::optional<std::string>& path, const std::string& bytes) {
-    const bool toStandardOutput = !path || OutputFile::IsStandardOutputName(*path);
-    OutputFile output;
-    const bool opened = toStandardOutput ? output.openStandardOutput()
-                                         : output.open(*path, OutputFile::NoReader::Wait);
-    if (opened && output.write(bytes) && output.commit()) {
-        return true;
-    }
-    Complain(toStandardOutput ? std::string("standard output") : *path, output.error());
-    return false;
-}
 
 }  // namespace
 
@@ -85,21 +73,38 @@ int RunExtractCommand(const CommandLine& commandLine) {
         Complain(folder.path, folder.reason);
     }
     const std::vector<Input>& inputs = expanded.inputs;
+
+    // Standard output for no -o or "-o -"; otherwise the named file, which OutputFile replaces
+    // only once complete (a device or FIFO is written through, as ">" does). Opened before the
+    // run so the addresses go out as they are found; when it cannot be opened the sources are
+    // still read, so their messages come as always, and the output's comes last.
+    const std::optional<std::string>& path = commandLine.outputPath;
+    const bool toStandardOutput = !path || OutputFile::IsStandardOutputName(*path);
+    OutputFile file;
+    const bool opened =
+        toStandardOutput ? file.openStandardOutput() : file.open(*path, OutputFile::NoReader::Wait);
+    AddressWriter output(commandLine.format, file);
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
-    CollectingSink sink(commandLine.format, progress);
-    const RunResult result = RunExtractionFrom(
-        inputs.size(),
-        [&inputs](std::size_t i) {
-            const Input& input = inputs[i];
-            // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is.
-            return input.kind == Input::Kind::StandardInput
-                       ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
-                       : ChunkReader(input.path, PathKinds::RegularFilesAndPipes);
-        },
-        sink, commandLine.loneLf);
+    StreamingSink sink(opened ? &output : nullptr, progress);
+
+    const SourceOpener openAt = [&inputs](std::size_t i) {
+        const Input& input = inputs[i];
+        // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is.
+        return input.kind == Input::Kind::StandardInput
+                   ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
+                   : ChunkReader(input.path, PathKinds::RegularFilesAndPipes);
+    };
+    const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
+    const RunResult result =
+        threads == 1
+            ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
+            : RunExtractionInParallel(inputs.size(), openAt, sink, threads, commandLine.loneLf);
     progress.finish();
 
-    const bool written = WriteOutput(commandLine.outputPath, sink.output.finish());
+    const bool written = opened && output.finish();
+    if (!written) {
+        Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
+    }
     return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk
                                                                             : ExitSomeFailed;
 }

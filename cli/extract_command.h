@@ -14,7 +14,8 @@ enum ExitStatus : int {
 // Runs the extraction the command line asks for: reads the sources in order (standard input
 // for "-", the files of a folder for a folder), names each unreadable one on standard error as
 // "orlenta-extract: PATH: REASON" (folders that could not be walked first), and writes the
-// addresses to standard output or, all or nothing, to the -o file.
+// addresses as they are found to standard output or, all or nothing, to the -o file. With
+// more than one thread the output is byte for byte that of one thread.
 int RunExtractCommand(const CommandLine& commandLine);
 
 }  // namespace orlenta

@@ -46,18 +46,28 @@ long ReadFully(int fd, char* data, std::size_t size) {
 
 }  // namespace
 
+long ReadFullyAt(int fd, char* data, std::size_t size, std::uint64_t offset) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset + got));
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return static_cast<long>(got);
+}
+
 ChunkLayout LayoutOfLength(std::uint64_t length) {
     return {length / ChunkSize, static_cast<std::size_t>(length % ChunkSize)};
 }
 
 ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path) {
-    struct stat named {};
-    if (kinds == PathKinds::RegularFilesAndPipes && ::stat(path.c_str(), &named) == 0 &&
-        S_ISFIFO(named.st_mode)) {
-        openStream(path);
-        return;
-    }
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
+    // O_NONBLOCK: opening a FIFO must not wait for a writer before it is known to be one. A
+    // regular file costs open, fstat, its reads and close, nothing more.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
         error_ = ErrnoText(errno);
@@ -73,14 +83,23 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
         error_ = "is a folder, not a file";
         return;
     }
+    if (S_ISFIFO(info.st_mode) && kinds == PathKinds::RegularFilesAndPipes) {
+        // Opened again, blocking, before this descriptor goes: a writer that our first open
+        // let through must always find a reader.
+        const int probe = std::exchange(fd_, -1);
+        ownsFd_ = false;
+        openStream(path);
+        ::close(probe);
+        return;
+    }
     if (!S_ISREG(info.st_mode)) {
         error_ = "not a regular file";
         return;
     }
-    layout_ = LayoutOfLength(static_cast<std::uint64_t>(info.st_size));
-#ifdef POSIX_FADV_SEQUENTIAL
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
+    // No read-ahead advice: it is a system call more per file, and the kernel's default
+    // read-ahead already follows a file read from start to end.
+    length_ = static_cast<std::uint64_t>(info.st_size);
+    layout_ = LayoutOfLength(length_);
 }
 
 void ChunkReader::openStream(const std::string& path) {
@@ -119,11 +138,14 @@ ChunkReader::ChunkReader(ChunkReader&& other) noexcept
       fd_(std::exchange(other.fd_, -1)),
       ownsFd_(std::exchange(other.ownsFd_, false)),
       stream_(other.stream_),
+      length_(other.length_),
       layout_(other.layout_),
       chunksRead_(other.chunksRead_),
-      buffer_(std::move(other.buffer_)),
+      fileBuffer_(std::move(other.fileBuffer_)),
+      fileBufferSize_(other.fileBufferSize_),
       handedOut_(other.handedOut_),
       filled_(other.filled_),
+      buffer_(std::move(other.buffer_)),
       ahead_(std::move(other.ahead_)),
       error_(std::move(other.error_)) {}
 
@@ -131,6 +153,16 @@ ChunkReader::~ChunkReader() {
     if (ownsFd_) {
         ::close(fd_);
     }
+}
+
+std::optional<OpenRegularFile> ChunkReader::takeFile() {
+    if (stream_ || !ok() || chunksRead_ != 0 || fd_ < 0) {
+        return std::nullopt;
+    }
+    OpenRegularFile file{std::exchange(fd_, -1), length_};
+    ownsFd_ = false;
+    error_ = "handed over";
+    return file;
 }
 
 bool ChunkReader::nextIsFull() const {
@@ -167,7 +199,7 @@ bool ChunkReader::nextFromFile(std::string_view& chunk) {
     if (handedOut_ == filled_ && !refill()) {
         return false;
     }
-    chunk = std::string_view(buffer_.data() + handedOut_, size);
+    chunk = std::string_view(fileBuffer_.get() + handedOut_, size);
     handedOut_ += size;
     ++chunksRead_;
     return true;
@@ -181,8 +213,13 @@ bool ChunkReader::refill() {
         fullLeft >= ChunksPerRead
             ? ChunksPerRead * ChunkSize
             : static_cast<std::size_t>(fullLeft) * ChunkSize + layout_.lastChunkSize;
-    buffer_.resize(ChunksPerRead * ChunkSize);
-    const long got = ReadFully(fd_, buffer_.data(), want);
+    if (fileBufferSize_ < want) {
+        // Once per file, no larger than the file and not zeroed: a small file costs no more
+        // than its bytes.
+        fileBuffer_.reset(new char[want]);
+        fileBufferSize_ = want;
+    }
+    const long got = ReadFully(fd_, fileBuffer_.get(), want);
     if (got < 0) {
         error_ = ErrnoText(errno);
         return false;

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +11,10 @@ namespace orlenta {
 
 // Files are read and scanned in pieces of this many bytes; nothing carries over between them.
 inline constexpr std::size_t ChunkSize = 30000;
+
+// Files are read this many chunks at a time: fewer system calls, the same chunks. A file that
+// turns out shorter than its length at open loses the whole read that came up short.
+inline constexpr std::size_t ChunksPerRead = 4;
 
 // How a file of `length` bytes is cut: `fullChunks` chunks of ChunkSize bytes, then, when
 // `lastChunkSize` is not 0, one shorter chunk of that many bytes. Lengths are 64-bit, so a
@@ -18,6 +24,12 @@ struct ChunkLayout {
     std::size_t lastChunkSize = 0;
 };
 ChunkLayout LayoutOfLength(std::uint64_t length);
+
+// A regular file open for reading, with the length it had when opened; the holder closes it.
+struct OpenRegularFile {
+    int fd = -1;
+    std::uint64_t length = 0;
+};
 
 // Which paths a reader takes. The window reads regular files only. The command line also takes
 // a pipe or FIFO named as a path ("<(zcat logs.gz)", "/dev/stdin" on a pipe) and reads it as a
@@ -61,10 +73,12 @@ public:
     // The same, copied into `chunk`.
     bool next(std::string& chunk);
 
-private:
-    // Files are read a few chunks at a time: fewer system calls, the same chunks.
-    static constexpr std::size_t ChunksPerRead = 4;
+    // For a regular file not read yet: hands over its descriptor and length, so that several
+    // threads can read parts of it; the reader is of no further use. Nothing for a stream or a
+    // source that could not be opened.
+    std::optional<OpenRegularFile> takeFile();
 
+private:
     ChunkReader() = default;
     bool nextFromFile(std::string_view& chunk);
     bool nextFromStream(std::string_view& chunk);
@@ -76,13 +90,20 @@ private:
     int fd_ = -1;
     bool ownsFd_ = false;
     bool stream_ = false;
-    ChunkLayout layout_;  // files: how the length at open is cut
+    std::uint64_t length_ = 0;  // files: the length at open
+    ChunkLayout layout_;        // files: how that length is cut
     std::uint64_t chunksRead_ = 0;
-    std::string buffer_;         // files: chunks read, not all handed out; streams: the current one
-    std::size_t handedOut_ = 0;  // files: bytes of buffer_ handed out
-    std::size_t filled_ = 0;     // files: bytes of buffer_ read
+    std::unique_ptr<char[]> fileBuffer_;  // files: chunks read, not all handed out
+    std::size_t fileBufferSize_ = 0;
+    std::size_t handedOut_ = 0;  // files: bytes of fileBuffer_ handed out
+    std::size_t filled_ = 0;     // files: bytes of fileBuffer_ read
+    std::string buffer_;         // streams: the current chunk
     std::string ahead_;          // streams: the next chunk, read ahead so its size is known
     std::string error_;
 };
+
+// Reads `size` bytes at `offset` (pread), retrying after interruptions and short reads. The
+// count read (less at the end of the file), or -1 with errno set.
+long ReadFullyAt(int fd, char* data, std::size_t size, std::uint64_t offset);
 
 }  // namespace orlenta

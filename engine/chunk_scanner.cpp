@@ -113,10 +113,12 @@ private:
     std::size_t count_ = 0;
 };
 
-bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
-                        std::vector<std::string_view>& found, CandidateGate& gate, LoneLf loneLf) {
-    found.clear();
-    PendingAddresses pending(seen, found);
+namespace {
+
+// Calls onCandidate(token, valid) for each candidate of the chunk in text order; a false
+// answer ends the scan. False when ended so.
+template <bool LoneLfEnds, typename OnCandidate>
+bool ForEachCandidate(std::string_view chunk, OnCandidate&& onCandidate) {
     const auto* const text = reinterpret_cast<const unsigned char*>(chunk.data());
     const std::size_t size = chunk.size();
     std::size_t from = 0;
@@ -128,22 +130,48 @@ bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
         const auto at = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - text);
         // Everything between the previous token's end and this "@" lies in no candidate yet,
         // so each byte is looked at a bounded number of times.
-        const Token token = loneLf == LoneLf::EndsToken ? WidenAround<true>(text, at, from, size)
-                                                        : WidenAround<false>(text, at, from, size);
+        const Token token = WidenAround<LoneLfEnds>(text, at, from, size);
         from = token.end;
-        if (!token.hasDot) {
-            continue;
-        }
-        if (!gate.mayGoOn()) {
-            pending.flush();
+        if (token.hasDot &&
+            !onCandidate(chunk.substr(token.begin, token.end - token.begin), token.valid)) {
             return false;
         }
-        if (token.valid) {
-            pending.add(chunk.substr(token.begin, token.end - token.begin));
-        }
     }
-    pending.flush();
     return true;
+}
+
+template <typename OnCandidate>
+bool ForEachCandidate(std::string_view chunk, LoneLf loneLf, OnCandidate&& onCandidate) {
+    return loneLf == LoneLf::EndsToken ? ForEachCandidate<true>(chunk, onCandidate)
+                                       : ForEachCandidate<false>(chunk, onCandidate);
+}
+
+}  // namespace
+
+bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
+                        std::vector<std::string_view>& found, CandidateGate& gate, LoneLf loneLf) {
+    found.clear();
+    PendingAddresses pending(seen, found);
+    const bool finished = ForEachCandidate(chunk, loneLf, [&](std::string_view token, bool valid) {
+        if (!gate.mayGoOn()) {
+            return false;
+        }
+        if (valid) {
+            pending.add(token);
+        }
+        return true;
+    });
+    pending.flush();
+    return finished;
+}
+
+void FindAddresses(std::string_view chunk, std::vector<std::string_view>& found, LoneLf loneLf) {
+    ForEachCandidate(chunk, loneLf, [&found](std::string_view token, bool valid) {
+        if (valid) {
+            found.push_back(token);
+        }
+        return true;
+    });
 }
 
 void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,

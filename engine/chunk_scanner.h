@@ -31,7 +31,12 @@ bool ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
                         std::vector<std::string_view>& found, CandidateGate& gate,
                         LoneLf loneLf = LoneLf::Ordinary);
 
-// The same scan to its end, asking no one.
+// Every address of the chunk, new or not, in text order, appended to `found` (views into
+// `chunk`): the scan without the set, for callers that de-duplicate elsewhere.
+void FindAddresses(std::string_view chunk, std::vector<std::string_view>& found,
+                   LoneLf loneLf = LoneLf::Ordinary);
+
+// The same scan as ScanChunkForEmails to its end, asking no one.
 void ScanChunkForEmails(std::string_view chunk, SeenEmails& seen,
                         std::vector<std::string_view>& found, LoneLf loneLf = LoneLf::Ordinary);
 

@@ -45,27 +45,6 @@ std::uint64_t LoadTail(const char* p, std::size_t size) {
     return word;
 }
 
-// A 64-bit hash of the lower-cased address, taken eight bytes at a time. Never 0, which marks
-// an empty slot.
-std::uint64_t HashLowerCased(std::string_view address) {
-    std::uint64_t hash = address.size() * 0xC2B2AE3D27D4EB4Full;
-    auto mix = [&hash](std::uint64_t word) {
-        hash = (hash ^ LowerAsciiWord(word)) * 0x9E3779B97F4A7C15ull;
-        hash = (hash << 31) | (hash >> 33);
-    };
-    std::size_t i = 0;
-    for (; i + 8 <= address.size(); i += 8) {
-        mix(LoadWord(address.data() + i));
-    }
-    if (i < address.size()) {
-        mix(LoadTail(address.data() + i, address.size() - i));
-    }
-    hash ^= hash >> 32;
-    hash *= 0xD6E8FEB86659FD93ull;
-    hash ^= hash >> 29;
-    return hash == 0 ? 1 : hash;
-}
-
 bool EqualsLowerCased(const char* stored, std::string_view address) {
     for (std::size_t i = 0; i < address.size(); ++i) {
         if (stored[i] != LowerAscii(address[i])) {
@@ -103,136 +82,251 @@ struct FreeMemory {
 
 }  // namespace
 
-// Open addressing with linear probing, kept at most half full. A slot holds the full hash and
-// where the key lives, so a probe touches a key only when the hashes are equal, and growing
-// never touches a key at all. The lower-cased keys, each after its length, lie back to back in
-// large blocks: millions of addresses make a few hundred allocations.
+// Taken eight bytes at a time.
+std::uint64_t HashLowerCased(std::string_view address) {
+    std::uint64_t hash = address.size() * 0xC2B2AE3D27D4EB4Full;
+    auto mix = [&hash](std::uint64_t word) {
+        hash = (hash ^ LowerAsciiWord(word)) * 0x9E3779B97F4A7C15ull;
+        hash = (hash << 31) | (hash >> 33);
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= address.size(); i += 8) {
+        mix(LoadWord(address.data() + i));
+    }
+    if (i < address.size()) {
+        mix(LoadTail(address.data() + i, address.size() - i));
+    }
+    hash ^= hash >> 32;
+    hash *= 0xD6E8FEB86659FD93ull;
+    hash ^= hash >> 29;
+    return hash == 0 ? 1 : hash;
+}
+
+namespace {
+
+// The lower-cased keys, back to back, each after its length (one byte, or 0xFF and four bytes
+// for the rare key of 255 bytes or more). A key is known by a 32-bit reference: its block in
+// the upper bits, its place in the block in the lower ones. Only the newest block grows (by
+// realloc while small, so a small set stays small); references do not change when it moves.
+class KeyArena final {
+public:
+    static constexpr unsigned OffsetBits = 22;
+    static constexpr std::size_t BlockSize = std::size_t{1} << OffsetBits;
+    static constexpr std::size_t MaxBlocks = std::size_t{1} << (32 - OffsetBits);
+
+    KeyArena() = default;
+    KeyArena(const KeyArena&) = delete;
+    KeyArena& operator=(const KeyArena&) = delete;
+
+    // Stores `address` lower-cased; returns its reference.
+    std::uint32_t store(std::string_view address) {
+        const bool longKey = address.size() >= 0xFF;
+        const std::size_t size = (longKey ? 5 : 1) + address.size();
+        if (blocks_.empty() || used_ + size > BlockSize) {
+            startBlock(size);
+        } else if (used_ + size > capacity_) {
+            growBlock(used_ + size);
+        }
+        char* key = blocks_.back().get() + used_;
+        const auto ref = static_cast<std::uint32_t>(((blocks_.size() - 1) << OffsetBits) | used_);
+        if (longKey) {
+            key[0] = static_cast<char>(0xFF);
+            const auto length = static_cast<std::uint32_t>(address.size());
+            std::memcpy(key + 1, &length, sizeof length);
+            key += 5;
+        } else {
+            key[0] = static_cast<char>(address.size());
+            key += 1;
+        }
+        for (std::size_t i = 0; i < address.size(); ++i) {
+            key[i] = LowerAscii(address[i]);
+        }
+        used_ += size;
+        if (size > BlockSize) {
+            used_ = BlockSize;  // a key of its own block: the next one starts a new block
+        }
+        return ref;
+    }
+
+    // Where the key `ref` starts (at its length).
+    const char* at(std::uint32_t ref) const {
+        return blocks_[ref >> OffsetBits].get() + (ref & (BlockSize - 1));
+    }
+
+    static bool matches(const char* key, std::string_view address) {
+        std::size_t length = static_cast<unsigned char>(key[0]);
+        ++key;
+        if (length == 0xFF) {
+            std::uint32_t longLength;
+            std::memcpy(&longLength, key, sizeof longLength);
+            length = longLength;
+            key += sizeof longLength;
+        }
+        return length == address.size() && EqualsLowerCased(key, address);
+    }
+
+    std::size_t memoryUsed() const {
+        return blocks_.empty() ? 0 : (blocks_.size() - 1) * BlockSize + capacity_;
+    }
+
+private:
+    static constexpr std::size_t FirstBlockSize = 16u << 10;
+
+    void startBlock(std::size_t keySize) {
+        if (keySize > UINT32_MAX) {
+            throw std::length_error("an address of 4 GiB or more");
+        }
+        if (blocks_.size() == MaxBlocks) {
+            throw std::length_error("more than 4 GiB of distinct addresses");
+        }
+        // The first block starts small; later ones are full size from the start.
+        capacity_ =
+            blocks_.empty() ? std::max(FirstBlockSize, keySize) : std::max(BlockSize, keySize);
+        blocks_.emplace_back(
+            static_cast<char*>(blocks_.empty() ? std::malloc(capacity_) : Allocate(capacity_)));
+        if (!blocks_.back()) {
+            throw std::bad_alloc();
+        }
+        used_ = 0;
+    }
+
+    void growBlock(std::size_t needed) {
+        std::size_t capacity = capacity_;
+        while (capacity < needed) {
+            capacity *= 2;
+        }
+        capacity = std::min(capacity, BlockSize);
+        void* moved = std::realloc(blocks_.back().get(), capacity);
+        if (moved == nullptr) {
+            throw std::bad_alloc();
+        }
+        blocks_.back().release();
+        blocks_.back().reset(static_cast<char*>(moved));
+        capacity_ = capacity;
+    }
+
+    std::vector<std::unique_ptr<char, FreeMemory>> blocks_;
+    std::size_t capacity_ = 0;  // of the newest block
+    std::size_t used_ = 0;      // of the newest block
+};
+
+}  // namespace
+
+// Open addressing with linear probing, at most 3/4 full. A slot is 8 bytes: the upper 32 bits
+// of the hash (never 0, so an empty slot is 0) and the key's reference. The home of a slot is
+// the top bits of that tag, so the tag alone finds the new home when the table grows (keys are
+// never touched then), and two keys with the same home still differ in their tags but for one
+// in 2^(32 - bits): a probe reads a key only when it is almost surely the one.
 class SeenEmails::Table {
 public:
-    Table() { allocate(4096); }
+    Table() { allocate(12); }
     ~Table() { std::free(slots_); }
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
 
     bool insert(std::string_view address, std::uint64_t hash) {
-        if ((count_ + 1) * 2 > capacity_) {
+        if ((count_ + 1) * 4 > capacity() * 3) {
             grow();
         }
-        for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-            Slot& slot = slots_[i];
-            if (slot.hash == 0) {
-                slot = {hash, store(address)};
+        const std::uint32_t tag = TagOf(hash);
+        for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
+            const std::uint64_t slot = slots_[i];
+            if (slot == 0) {
+                slots_[i] = (std::uint64_t{tag} << 32) | keys_.store(address);
                 ++count_;
                 return true;
             }
-            if (slot.hash == hash && matches(slot.key, address)) {
+            if (static_cast<std::uint32_t>(slot >> 32) == tag &&
+                KeyArena::matches(keys_.at(static_cast<std::uint32_t>(slot)), address)) {
                 return false;
             }
         }
     }
 
     // Brings the slot where a look-up for `hash` starts into the cache.
-    void prefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+    void prefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&slots_[home(TagOf(hash))]); }
 
-    // Brings the key of that slot into the cache when the hashes are equal: the key is
-    // compared next, and in large inputs most addresses are repeats.
+    // Brings the key of that slot into the cache when the tags are equal: the key is compared
+    // next, and in large inputs most addresses are repeats.
     void prefetchKey(std::uint64_t hash) const {
-        const Slot& slot = slots_[hash & mask_];
-        if (slot.hash == hash) {
-            __builtin_prefetch(slot.key);
+        const std::uint32_t tag = TagOf(hash);
+        const std::uint64_t slot = slots_[home(tag)];
+        if (static_cast<std::uint32_t>(slot >> 32) == tag) {
+            __builtin_prefetch(keys_.at(static_cast<std::uint32_t>(slot)));
         }
     }
 
     std::size_t size() const { return count_; }
+    std::size_t memoryUsed() const {
+        return capacity() * sizeof(std::uint64_t) + keys_.memoryUsed();
+    }
 
 private:
-    struct Slot {
-        std::uint64_t hash;  // 0: empty
-        const char* key;     // the key's length (std::uint32_t), then its bytes
-    };
-
-    static constexpr std::size_t BlockSize = HugePage;
-    static constexpr std::size_t LengthSize = sizeof(std::uint32_t);
-
-    static bool matches(const char* key, std::string_view address) {
-        std::uint32_t length;
-        std::memcpy(&length, key, LengthSize);
-        return length == address.size() && EqualsLowerCased(key + LengthSize, address);
+    static std::uint32_t TagOf(std::uint64_t hash) {
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
+        return tag == 0 ? 1 : tag;
     }
 
-    const char* store(std::string_view address) {
-        if (address.size() > UINT32_MAX) {
-            throw std::length_error("an address of 4 GiB or more");
-        }
-        const std::size_t size = LengthSize + address.size();
-        if (blocks_.empty() || blockUsed_ + size > blockSize_) {
-            blockSize_ = std::max(BlockSize, size);
-            blocks_.emplace_back(static_cast<char*>(Allocate(blockSize_)));
-            blockUsed_ = 0;
-        }
-        char* key = blocks_.back().get() + blockUsed_;
-        const auto length = static_cast<std::uint32_t>(address.size());
-        std::memcpy(key, &length, LengthSize);
-        for (std::size_t i = 0; i < address.size(); ++i) {
-            key[LengthSize + i] = LowerAscii(address[i]);
-        }
-        blockUsed_ += size;
-        return key;
-    }
+    std::size_t capacity() const { return mask_ + 1; }
+    std::size_t home(std::uint32_t tag) const { return tag >> (32 - bits_); }
 
-    void allocate(std::size_t capacity) {
-        slots_ = static_cast<Slot*>(Allocate(capacity * sizeof(Slot)));
-        std::memset(static_cast<void*>(slots_), 0, capacity * sizeof(Slot));
-        capacity_ = capacity;
+    void allocate(unsigned bits) {
+        const std::size_t capacity = std::size_t{1} << bits;
+        slots_ = static_cast<std::uint64_t*>(Allocate(capacity * sizeof(std::uint64_t)));
+        std::memset(slots_, 0, capacity * sizeof(std::uint64_t));
+        bits_ = bits;
         mask_ = capacity - 1;
     }
 
     void grow() {
-        Slot* const old = slots_;
-        const std::size_t oldCapacity = capacity_;
-        allocate(oldCapacity * 2);
+        if (bits_ == 32) {
+            throw std::length_error("more than 3 billion distinct addresses");
+        }
+        std::uint64_t* const old = slots_;
+        const std::size_t oldCapacity = capacity();
+        allocate(bits_ + 1);
         for (std::size_t j = 0; j < oldCapacity; ++j) {
-            if (old[j].hash == 0) {
+            const std::uint64_t slot = old[j];
+            if (slot == 0) {
                 continue;
             }
-            std::size_t i = old[j].hash & mask_;
-            while (slots_[i].hash != 0) {
+            std::size_t i = home(static_cast<std::uint32_t>(slot >> 32));
+            while (slots_[i] != 0) {
                 i = (i + 1) & mask_;
             }
-            slots_[i] = old[j];
+            slots_[i] = slot;
         }
         std::free(old);
     }
 
-    Slot* slots_ = nullptr;
-    std::size_t capacity_ = 0;
+    std::uint64_t* slots_ = nullptr;
+    unsigned bits_ = 0;
     std::size_t mask_ = 0;
     std::size_t count_ = 0;
-    std::vector<std::unique_ptr<char, FreeMemory>> blocks_;
-    std::size_t blockSize_ = 0;
-    std::size_t blockUsed_ = 0;
+    KeyArena keys_;
 };
 
 SeenEmails::SeenEmails() : table_(std::make_unique<Table>()) {}
 SeenEmails::~SeenEmails() = default;
 
-void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t count,
-                                  bool* isNew) {
+void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t count, bool* isNew,
+                                  const std::uint64_t* hashes) {
     // Three passes over each group: fetch the slots, fetch the keys they point to, then look
     // up in order. The fetches of a group overlap instead of following one another.
     constexpr std::size_t Group = 16;
-    std::uint64_t hashes[Group];
+    std::uint64_t groupHashes[Group];
     for (std::size_t first = 0; first < count; first += Group) {
         const std::size_t size = std::min(Group, count - first);
         for (std::size_t i = 0; i < size; ++i) {
-            hashes[i] = HashLowerCased(addresses[first + i]);
-            table_->prefetchSlot(hashes[i]);
+            groupHashes[i] =
+                hashes != nullptr ? hashes[first + i] : HashLowerCased(addresses[first + i]);
+            table_->prefetchSlot(groupHashes[i]);
         }
         for (std::size_t i = 0; i < size; ++i) {
-            table_->prefetchKey(hashes[i]);
+            table_->prefetchKey(groupHashes[i]);
         }
         for (std::size_t i = 0; i < size; ++i) {
-            isNew[first + i] = table_->insert(addresses[first + i], hashes[i]);
+            isNew[first + i] = table_->insert(addresses[first + i], groupHashes[i]);
         }
     }
 }
@@ -243,6 +337,10 @@ bool SeenEmails::InsertLowerCased(std::string_view address) {
 
 std::size_t SeenEmails::size() const {
     return table_->size();
+}
+
+std::size_t SeenEmails::memoryUsed() const {
+    return table_->memoryUsed();
 }
 
 }  // namespace orlenta

@@ -8,6 +8,7 @@
 #include "extract_emails.h"
 #include "extraction_run.h"
 #include "in_memory_file.h"
+#include "parallel_run.h"
 #include "read_file_chunks.h"
 #include "recording_sink.h"
 #include "reference_extractor.h"
@@ -167,6 +168,43 @@ std::string CheckRun(const std::string& what, const RunResult& result, const Rec
     return {};
 }
 
+// The parallel run over the file, the same bytes as a stream and the file again: the addresses
+// once, each chunk three times, on as many threads as the input's length picks (2 to 9).
+std::string CheckParallelRun(const InMemoryFile& file, const Expected& expected,
+                             const std::string& label) {
+    class Sink final : public RunSink {
+    public:
+        void chunkScanned() override { ++chunks; }
+        void addressFound(std::string_view address) override { addresses.emplace_back(address); }
+        void fileSkipped(const std::string& path, const std::string& reason) override {
+            skipped.push_back(path + ": " + reason);
+        }
+        Strings addresses;
+        Strings skipped;
+        std::size_t chunks = 0;
+    } sink;
+    const unsigned threads = 2 + static_cast<unsigned>(expected.chunks.size() % 8);
+    const RunResult result = RunExtractionInParallel(
+        3,
+        [&file](std::size_t i) {
+            return i == 1 ? ChunkReader::FromStream(file.rewound(), "(memory)")
+                          : ChunkReader(file.path());
+        },
+        sink, threads);
+    const std::string what =
+        "RunExtractionInParallel on " + std::to_string(threads) + " threads" + label;
+    for (std::string failure :
+         {CompareLists(what, expected.addresses, sink.addresses),
+          CompareLists(what + ", skipped files", {}, sink.skipped),
+          CompareCounts(what + ", files read", 3, result.filesRead),
+          CompareCounts(what + ", chunks scanned", 3 * expected.chunks.size(), sink.chunks)}) {
+        if (!failure.empty()) {
+            return failure;
+        }
+    }
+    return {};
+}
+
 // The bytes as a file: read back by ReadFileChunks, run twice in one run (the second copy
 // adds nothing), and run once more as a stream.
 std::string CheckFileAndStream(std::string_view bytes, const Expected& expected,
@@ -198,7 +236,8 @@ std::string CheckFileAndStream(std::string_view bytes, const Expected& expected,
     const RunResult streamResult = RunExtractionFrom(
         1, [&file](std::size_t) { return ChunkReader::FromStream(file.rewound(), "(memory)"); },
         streamSink);
-    return CheckRun("RunExtractionFrom a stream" + label, streamResult, streamSink, expected, 1);
+    failure = CheckRun("RunExtractionFrom a stream" + label, streamResult, streamSink, expected, 1);
+    return failure.empty() ? CheckParallelRun(file, expected, label) : failure;
 }
 
 // `length` bytes with no separator, no punctuation and no "@", different from place to

@@ -8,7 +8,8 @@
 // - B read as one file in chunks of 30000: ExtractEmailsFromText and ScanChunkForEmails chunk
 //   by chunk, ReadFileChunks, and RunExtraction over B as a file and as a stream, with the
 //   sink's yields and calls counted; ScanChunkForEmails with lone LFs ending tokens against
-//   the reference on B with every LF a space;
+//   the reference on B with every LF a space; RunExtractionInParallel over B as a file, a
+//   stream and the file again;
 // - when B[2] >= 128, B behind (B[2] - 128) * 2048 bytes of filler, as a file and as a
 //   stream, so that files run over several of the reader's reads;
 // - the first chunk of B, scanned by ScanChunkForEmails with a gate that stops it before

@@ -259,6 +259,8 @@ private slots:
     void progressLine();
     void messagesStayClearOfTheProgressLine();
     void unreadablePathsAreNamedAndPassedOver();
+    void everyThreadCountGivesTheSameBytes_data();
+    void everyThreadCountGivesTheSameBytes();
     void foldersStandForTheirFiles();
     void unreadableFolderIsNamed();
     void namesNotUtf8ReadAsBytes();
@@ -520,6 +522,44 @@ void OrlentaExtractTest::unreadablePathsAreNamedAndPassedOver() {
     QCOMPARE(outcome.err, expected);
 }
 
+void OrlentaExtractTest::everyThreadCountGivesTheSameBytes_data() {
+    QTest::addColumn<QString>("threads");
+    QTest::addColumn<QString>("format");
+    // -j 8 and -j 64 run more threads than this machine has cores, and than there are chunks.
+    for (const char* threads : {"2", "3", "8", "64"}) {
+        QTest::addRow("-j %s", threads) << threads << "--all";
+        QTest::addRow("-j %s, comma", threads) << threads << "--comma";
+    }
+}
+
+void OrlentaExtractTest::everyThreadCountGivesTheSameBytes() {
+    QFETCH(QString, threads);
+    QFETCH(QString, format);
+    QByteArray large;
+    for (int i = 0; large.size() < 2500000; ++i) {
+        large += "line " + QByteArray::number(i) + ": <U" + QByteArray::number(i % 5000) +
+                 (i % 3 ? "@Example.com>, " : "@example.COM>\r\n");
+    }
+    const QString big = write("big.txt", large);
+    const QString folder = dir_.filePath("threads");
+    QVERIFY(QDir().mkpath(folder));
+    for (int i = 0; i < 150; ++i) {
+        QVERIFY(Write(folder + QString("/f%1.txt").arg(i, 3, 10, QLatin1Char('0')),
+                      i % 40 == 0 ? QByteArray()
+                                  : "u" + QByteArray::number(i * 37 % 6000) + "@EXAMPLE.com "));
+    }
+    const QStringList arguments = {format,      folder, dir_.filePath("gone.txt"), "-", big,
+                                   "/dev/zero", folder};
+    const QByteArray input = "U77@example.com U5001@example.com\r\n";
+    const Outcome oneThread = Run(QStringList{"-j", "1"} + arguments, input);
+    const Outcome outcome = Run(QStringList{"-j", threads} + arguments, input);
+    QCOMPARE(oneThread.exitCode, 1);
+    QVERIFY(oneThread.out.count('@') > 5000);
+    QCOMPARE(outcome.exitCode, oneThread.exitCode);
+    QCOMPARE(outcome.err, oneThread.err);
+    QVERIFY(outcome.out == oneThread.out);
+}
+
 void OrlentaExtractTest::foldersStandForTheirFiles() {
     const QString root = dir_.filePath("mail");
     QVERIFY(QDir().mkpath(root + "/sub"));
@@ -599,6 +639,8 @@ void OrlentaExtractTest::usageErrors_data() {
         << QStringList{"--bogus", "a"} << QByteArray("unknown option '--bogus'");
     QTest::newRow("-o without a file")
         << QStringList{"a", "-o"} << QByteArray("-o needs a file name");
+    QTest::newRow("no threads") << QStringList{"-j", "0", "a"}
+                                << QByteArray("-j needs a number of threads, 1 or more");
 }
 
 void OrlentaExtractTest::usageErrors() {
@@ -607,19 +649,18 @@ void OrlentaExtractTest::usageErrors() {
     const Outcome outcome = Run(arguments);
     QCOMPARE(outcome.exitCode, 2);
     QCOMPARE(outcome.out, QByteArray());
-    QCOMPARE(
-        outcome.err,
-        "orlenta-extract: " + message +
-            "\nusage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...\n");
+    QCOMPARE(outcome.err, "orlenta-extract: " + message +
+                              "\nusage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j "
+                              "N] [-o FILE] PATH...\n");
 }
 
 void OrlentaExtractTest::helpAndVersion() {
     Outcome outcome = Run({"--help"});
     QCOMPARE(outcome.exitCode, 0);
     QVERIFY(outcome.out.startsWith(
-        "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-o FILE] PATH...\n"));
+        "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH...\n"));
     for (const char* option :
-         {"--comma", "--all", "--lf", "--progress", "-o FILE", "--help", "--version"}) {
+         {"--comma", "--all", "--lf", "--progress", "-j N", "-o FILE", "--help", "--version"}) {
         QVERIFY2(outcome.out.contains(option), option);
     }
     QCOMPARE(outcome.err, QByteArray());

@@ -1,0 +1,529 @@
+#include "parallel_run.h"
+
+#include "chunk_scanner.h"
+#include "seen_emails.h"
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace orlenta {
+
+namespace {
+
+constexpr std::size_t ReadSize = ChunksPerRead * ChunkSize;
+
+// A unit holds up to this many bytes: whole reads of the one-thread reader, so a file that
+// turns out shorter loses the same chunks in both runs.
+constexpr std::size_t UnitBytes = 8 * ReadSize;
+
+// Small files per unit at most, so a unit of tiny files does not hold too many descriptors.
+constexpr std::size_t UnitFiles = 64;
+
+// A regular file shared by the units that read parts of it; closed after its last part is read.
+class SharedFile final {
+public:
+    SharedFile(int fd, std::size_t parts, std::atomic<std::size_t>& openFiles)
+        : fd_(fd), partsLeft_(parts), openFiles_(openFiles) {}
+    ~SharedFile() { close(); }
+    SharedFile(const SharedFile&) = delete;
+    SharedFile& operator=(const SharedFile&) = delete;
+
+    int fd() const { return fd_; }
+
+    void partRead() {
+        if (partsLeft_.fetch_sub(1) == 1) {
+            close();
+        }
+    }
+
+    // The offset of the first part whose read failed; the parts after it are not handed on.
+    void failedAt(std::uint64_t offset) {
+        std::uint64_t seen = failedAt_.load();
+        while (offset < seen && !failedAt_.compare_exchange_weak(seen, offset)) {
+        }
+    }
+    bool failedBefore(std::uint64_t offset) const { return failedAt_.load() < offset; }
+
+private:
+    void close() {
+        const int fd = fd_.exchange(-1);
+        if (fd >= 0) {
+            ::close(fd);
+            openFiles_.fetch_sub(1);
+        }
+    }
+
+    std::atomic<int> fd_;
+    std::atomic<std::size_t> partsLeft_;
+    std::atomic<std::uint64_t> failedAt_{std::numeric_limits<std::uint64_t>::max()};
+    std::atomic<std::size_t>& openFiles_;
+};
+
+// Consecutive bytes of one source inside a unit: a part of a file still to be read, bytes of a
+// stream already read, or nothing but the reason a source could not be read.
+struct Piece {
+    std::shared_ptr<SharedFile> file;  // null when the bytes are in the buffer already
+    std::uint64_t fileOffset = 0;
+    std::size_t bufferOffset = 0;
+    std::size_t size = 0;        // bytes of chunks; after a short read, those that arrived whole
+    std::string name;            // the source's name, for its message
+    std::string error;           // the source could not be read (after this piece's chunks)
+    bool endsSource = false;     // the source's last piece
+    bool startsSource = false;   // the source's first piece
+    bool dropped = false;        // an earlier part of its file failed: nothing is handed on
+    std::size_t firstChunk = 0;  // in Unit::chunkEnds
+    std::size_t chunkCount = 0;
+};
+
+struct Unit {
+    std::uint64_t sequence = 0;
+    std::vector<Piece> pieces;
+    std::unique_ptr<char[]> buffer;
+    std::size_t bufferSize = 0;
+    std::vector<std::string_view> addresses;  // every address found, in text order
+    std::vector<std::uint64_t> hashes;        // HashLowerCased of each
+    std::vector<std::size_t> chunkEnds;       // where each chunk's addresses end
+    std::vector<std::uint8_t> isNew;          // per address: first met here
+    bool done = false;                        // guarded by the run's mutex
+};
+
+// One part of the set of addresses met: the addresses whose hash falls to it, taken unit by
+// unit in text order.
+struct Shard {
+    std::mutex mutex;
+    std::condition_variable turn;
+    std::uint64_t nextUnit = 0;
+    SeenEmails seen;
+};
+
+std::size_t DescriptorBudget() {
+    rlimit limit{};
+    std::size_t budget = 1024;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        budget = static_cast<std::size_t>(limit.rlim_cur) / 2;
+    }
+    return std::clamp<std::size_t>(budget, 2 * UnitFiles, 1024);
+}
+
+class ParallelRun final {
+public:
+    ParallelRun(std::size_t count, const SourceOpener& openAt, RunSink& sink, unsigned threads,
+                LoneLf loneLf)
+        : count_(count),
+          openAt_(openAt),
+          sink_(sink),
+          threads_(std::max(1u, threads)),
+          loneLf_(loneLf),
+          // Enough for every worker to have one and the next ready, and not too much memory
+          // for machines with many cores: 48 units are 46 MB.
+          maxUnitsInFlight_(
+              std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48))),
+          descriptorBudget_(DescriptorBudget()) {
+        const std::size_t shards = std::min<std::size_t>(64, 2 * threads_);
+        for (std::size_t i = 0; i < shards; ++i) {
+            shards_.push_back(std::make_unique<Shard>());
+        }
+    }
+
+    RunResult run() {
+        std::thread planner([this] { plan(); });
+        std::vector<std::thread> workers;
+        for (unsigned i = 0; i < threads_; ++i) {
+            workers.emplace_back([this] { work(); });
+        }
+        handOn();
+        planner.join();
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+        return std::move(result_);
+    }
+
+private:
+    // --- the planner: opens the sources in order and cuts them into units -------------------
+
+    void plan() {
+        for (std::size_t i = 0; i < count_; ++i) {
+            planSource(i);
+        }
+        flush();
+        std::lock_guard<std::mutex> lock(mutex_);
+        planned_ = true;
+        workReady_.notify_all();
+        unitReady_.notify_all();
+    }
+
+    void planSource(std::size_t index) {
+        if (openFiles_.load() >= descriptorBudget_) {
+            flush();
+            std::unique_lock<std::mutex> lock(mutex_);
+            room_.wait(lock, [this] { return openFiles_.load() < descriptorBudget_; });
+        }
+        startingSource_ = true;
+        ChunkReader reader = openAt_(index);
+        if (!reader.ok()) {
+            addPiece(Piece{nullptr, 0, 0, 0, reader.name(), reader.error(), true});
+            return;
+        }
+        if (std::optional<OpenRegularFile> file = reader.takeFile()) {
+            planFile(*file, reader.name());
+        } else {
+            planStream(reader);
+        }
+    }
+
+    void planFile(const OpenRegularFile& file, const std::string& name) {
+        if (file.length == 0) {
+            ::close(file.fd);
+            addPiece(Piece{nullptr, 0, 0, 0, name, {}, true});
+            return;
+        }
+        openFiles_.fetch_add(1);
+        const std::uint64_t parts = (file.length + UnitBytes - 1) / UnitBytes;
+        auto shared =
+            std::make_shared<SharedFile>(file.fd, static_cast<std::size_t>(parts), openFiles_);
+        if (parts > 1) {
+            flush();  // a large file starts a unit of its own, and each part fills one
+        }
+        for (std::uint64_t offset = 0; offset < file.length; offset += UnitBytes) {
+            const auto size =
+                static_cast<std::size_t>(std::min<std::uint64_t>(UnitBytes, file.length - offset));
+            addPiece(Piece{shared, offset, 0, size, name, {}, offset + size == file.length});
+            if (parts > 1) {
+                flush();
+            }
+        }
+    }
+
+    void planStream(ChunkReader& reader) {
+        flush();
+        std::string_view chunk;
+        while (reader.next(chunk)) {
+            if (!pending_ || pendingBytes_ + chunk.size() > UnitBytes) {
+                flush();
+                pending_ = freshUnit();
+                pending_->pieces.push_back(Piece{nullptr, 0, 0, 0, reader.name(), {}, false});
+                pending_->pieces.back().startsSource = std::exchange(startingSource_, false);
+            }
+            std::memcpy(pending_->buffer.get() + pendingBytes_, chunk.data(), chunk.size());
+            pending_->pieces.back().size += chunk.size();
+            pendingBytes_ += chunk.size();
+        }
+        if (pending_) {
+            pending_->pieces.back().error = reader.error();
+            pending_->pieces.back().endsSource = true;
+        } else {
+            addPiece(Piece{nullptr, 0, 0, 0, reader.name(), reader.error(), true});
+        }
+        flush();
+    }
+
+    // An empty unit with a buffer of UnitBytes: one handed on before, or a new one. Reusing
+    // them spares a fresh allocation (and its page faults) per megabyte read.
+    std::unique_ptr<Unit> freshUnit() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!spareUnits_.empty()) {
+                std::unique_ptr<Unit> unit = std::move(spareUnits_.back());
+                spareUnits_.pop_back();
+                return unit;
+            }
+        }
+        auto unit = std::make_unique<Unit>();
+        unit->buffer.reset(new char[UnitBytes]);
+        return unit;
+    }
+
+    void addPiece(Piece piece) {
+        if (pending_ &&
+            (pendingBytes_ + piece.size > UnitBytes || pending_->pieces.size() == UnitFiles)) {
+            flush();
+        }
+        if (!pending_) {
+            pending_ = freshUnit();
+        }
+        piece.startsSource = std::exchange(startingSource_, false);
+        piece.bufferOffset = pendingBytes_;
+        pendingBytes_ += piece.size;
+        pending_->pieces.push_back(std::move(piece));
+    }
+
+    // Hands the unit being filled to the workers, once there is room for it.
+    void flush() {
+        if (!pending_) {
+            return;
+        }
+        std::unique_ptr<Unit> unit = std::move(pending_);
+        unit->bufferSize = pendingBytes_;
+        pendingBytes_ = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [this] { return inFlight_.size() < maxUnitsInFlight_; });
+        unit->sequence = nextSequence_++;
+        work_.push_back(unit.get());
+        inFlight_.push_back(std::move(unit));
+        workReady_.notify_one();
+    }
+
+    // --- the workers: read, scan, file into the shards --------------------------------------
+
+    void work() {
+        std::vector<std::string_view> batch;
+        std::vector<std::uint64_t> batchHashes;
+        std::unique_ptr<bool[]> batchNew;
+        std::size_t batchCapacity = 0;
+        std::vector<std::size_t> order;
+        std::vector<std::size_t> shardStarts;
+        while (Unit* unit = nextWork()) {
+            read(*unit);
+            scan(*unit);
+            // Each shard's addresses, in text order.
+            const std::size_t shards = shards_.size();
+            shardStarts.assign(shards + 1, 0);
+            for (std::uint64_t hash : unit->hashes) {
+                ++shardStarts[ShardOf(hash, shards) + 1];
+            }
+            for (std::size_t s = 0; s < shards; ++s) {
+                shardStarts[s + 1] += shardStarts[s];
+            }
+            order.resize(unit->addresses.size());
+            {
+                std::vector<std::size_t> fill(shardStarts.begin(), shardStarts.end() - 1);
+                for (std::size_t i = 0; i < unit->addresses.size(); ++i) {
+                    order[fill[ShardOf(unit->hashes[i], shards)]++] = i;
+                }
+            }
+            if (batchCapacity < unit->addresses.size()) {
+                batchCapacity = unit->addresses.size();
+                batchNew.reset(new bool[batchCapacity]);
+            }
+            unit->isNew.assign(unit->addresses.size(), 0);
+            std::vector<bool> dropped;
+            for (std::size_t k = 0; k < shards; ++k) {
+                // Units start at different shards, so neighbours work side by side.
+                const std::size_t s = (unit->sequence + k) % shards;
+                Shard& shard = *shards_[s];
+                std::unique_lock<std::mutex> lock(shard.mutex);
+                shard.turn.wait(lock, [&] { return shard.nextUnit == unit->sequence; });
+                if (k == 0) {
+                    // Every earlier unit has passed this shard, so it has read its parts.
+                    markDropped(*unit, dropped);
+                }
+                batch.clear();
+                batchHashes.clear();
+                for (std::size_t j = shardStarts[s]; j < shardStarts[s + 1]; ++j) {
+                    if (!dropped[order[j]]) {
+                        batch.push_back(unit->addresses[order[j]]);
+                        batchHashes.push_back(unit->hashes[order[j]]);
+                    }
+                }
+                shard.seen.InsertLowerCased(batch.data(), batch.size(), batchNew.get(),
+                                            batchHashes.data());
+                std::size_t b = 0;
+                for (std::size_t j = shardStarts[s]; j < shardStarts[s + 1]; ++j) {
+                    if (!dropped[order[j]]) {
+                        unit->isNew[order[j]] = batchNew[b++] ? 1 : 0;
+                    }
+                }
+                ++shard.nextUnit;
+                lock.unlock();
+                shard.turn.notify_all();
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            unit->done = true;
+            unitReady_.notify_all();
+        }
+    }
+
+    static std::size_t ShardOf(std::uint64_t hash, std::size_t shards) {
+        // The low bits: the set itself files by the high ones.
+        return static_cast<std::size_t>(hash & 0xFFFF) % shards;
+    }
+
+    Unit* nextWork() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workReady_.wait(lock, [this] { return !work_.empty() || planned_; });
+        if (work_.empty()) {
+            return nullptr;
+        }
+        Unit* unit = work_.front();
+        work_.pop_front();
+        return unit;
+    }
+
+    void read(Unit& unit) {
+        for (Piece& piece : unit.pieces) {
+            if (!piece.file) {
+                continue;
+            }
+            const long got = ReadFullyAt(piece.file->fd(), unit.buffer.get() + piece.bufferOffset,
+                                         piece.size, piece.fileOffset);
+            if (got < 0 || static_cast<std::size_t>(got) < piece.size) {
+                // As the one-thread reader: the read that came up short gives no chunk.
+                piece.error =
+                    got < 0 ? std::strerror(errno) : "the file became shorter while it was read";
+                piece.size = got < 0 ? 0 : static_cast<std::size_t>(got) / ReadSize * ReadSize;
+                piece.file->failedAt(piece.fileOffset);
+            }
+            piece.file->partRead();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        room_.notify_all();  // descriptors may have been closed
+    }
+
+    void scan(Unit& unit) {
+        for (Piece& piece : unit.pieces) {
+            piece.firstChunk = unit.chunkEnds.size();
+            const char* bytes = unit.buffer.get() + piece.bufferOffset;
+            for (std::size_t at = 0; at < piece.size; at += ChunkSize) {
+                FindAddresses(std::string_view(bytes + at, std::min(ChunkSize, piece.size - at)),
+                              unit.addresses, loneLf_);
+                unit.chunkEnds.push_back(unit.addresses.size());
+            }
+            piece.chunkCount = unit.chunkEnds.size() - piece.firstChunk;
+        }
+        unit.hashes.resize(unit.addresses.size());
+        for (std::size_t i = 0; i < unit.addresses.size(); ++i) {
+            unit.hashes[i] = HashLowerCased(unit.addresses[i]);
+        }
+    }
+
+    static void markDropped(Unit& unit, std::vector<bool>& dropped) {
+        dropped.assign(unit.addresses.size(), false);
+        for (Piece& piece : unit.pieces) {
+            if (piece.file && piece.file->failedBefore(piece.fileOffset)) {
+                piece.dropped = true;
+                const std::size_t begin =
+                    piece.firstChunk == 0 ? 0 : unit.chunkEnds[piece.firstChunk - 1];
+                const std::size_t end =
+                    piece.chunkCount == 0 ? begin
+                                          : unit.chunkEnds[piece.firstChunk + piece.chunkCount - 1];
+                std::fill(dropped.begin() + static_cast<std::ptrdiff_t>(begin),
+                          dropped.begin() + static_cast<std::ptrdiff_t>(end), true);
+            }
+        }
+    }
+
+    // --- the calling thread: hands the units on in order -------------------------------------
+
+    void handOn() {
+        for (;;) {
+            std::unique_ptr<Unit> unit;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                unitReady_.wait(lock, [this] {
+                    return (!inFlight_.empty() && inFlight_.front()->done) ||
+                           (planned_ && inFlight_.empty());
+                });
+                if (inFlight_.empty()) {
+                    return;
+                }
+                unit = std::move(inFlight_.front());
+                inFlight_.pop_front();
+                room_.notify_all();
+            }
+            handOn(*unit);
+            unit->pieces.clear();
+            unit->addresses.clear();
+            unit->hashes.clear();
+            unit->chunkEnds.clear();
+            unit->done = false;
+            std::lock_guard<std::mutex> lock(mutex_);
+            spareUnits_.push_back(std::move(unit));
+        }
+    }
+
+    void handOn(const Unit& unit) {
+        for (const Piece& piece : unit.pieces) {
+            if (piece.dropped) {
+                continue;
+            }
+            if (piece.startsSource) {
+                sink_.yield(YieldPoint::BeforeFile);
+            }
+            for (std::size_t c = piece.firstChunk; c < piece.firstChunk + piece.chunkCount; ++c) {
+                sink_.chunkRead(
+                    std::min(ChunkSize, piece.size - (c - piece.firstChunk) * ChunkSize));
+                sink_.chunkScanned();
+                for (std::size_t i = c == 0 ? 0 : unit.chunkEnds[c - 1]; i < unit.chunkEnds[c];
+                     ++i) {
+                    if (unit.isNew[i]) {
+                        sink_.addressFound(unit.addresses[i]);
+                        ++result_.addressesFound;
+                    }
+                }
+                sink_.chunkDone();
+            }
+            if (!piece.error.empty()) {
+                result_.skipped.push_back({piece.name, piece.error});
+                sink_.fileSkipped(piece.name, piece.error);
+            } else if (piece.endsSource) {
+                ++result_.filesRead;
+            }
+        }
+    }
+
+    const std::size_t count_;
+    const SourceOpener& openAt_;
+    RunSink& sink_;
+    const unsigned threads_;
+    const LoneLf loneLf_;
+    const std::size_t maxUnitsInFlight_;
+    const std::size_t descriptorBudget_;
+    std::vector<std::unique_ptr<Shard>> shards_;
+
+    // The planner's own.
+    std::unique_ptr<Unit> pending_;
+    std::size_t pendingBytes_ = 0;
+    bool startingSource_ = false;  // the next piece is its source's first
+    std::atomic<std::size_t> openFiles_{0};
+
+    std::mutex mutex_;  // guards what follows
+    std::condition_variable workReady_;
+    std::condition_variable unitReady_;
+    std::condition_variable room_;
+    std::deque<std::unique_ptr<Unit>> inFlight_;  // planned, not yet handed on, in order
+    std::deque<Unit*> work_;                      // planned, not yet taken by a worker
+    std::vector<std::unique_ptr<Unit>> spareUnits_;
+    std::uint64_t nextSequence_ = 0;
+    bool planned_ = false;
+
+    RunResult result_;  // the calling thread's
+};
+
+}  // namespace
+
+unsigned AvailableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) {
+            return static_cast<unsigned>(count);
+        }
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+RunResult RunExtractionInParallel(std::size_t count, const SourceOpener& openAt, RunSink& sink,
+                                  unsigned threads, LoneLf loneLf) {
+    ParallelRun run(count, openAt, sink, threads, loneLf);
+    return run.run();
+}
+
+}  // namespace orlenta
