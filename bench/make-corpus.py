@@ -3,7 +3,7 @@
 
   typical.txt   mixed web pages and plain text (mail, notes, logs): most bytes are prose and
                 markup, addresses are sparse, with the usual near-misses around them
-  dense.txt     address lists and mail headers: most tokens are addresses, 3 million of them,
+  dense-3m.txt  address lists and mail headers: most tokens are addresses, 3 million of them,
                 about 97 % distinct, the repeats in other upper/lower case
   distinct-5m.txt  5 million distinct addresses, one per line: the memory check of the set
   big-1g.txt    typical.txt repeated to just over 1 GB, for the memory check
@@ -321,7 +321,7 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     jobs = [
         ("typical.txt", lambda p: Maker(args.seed).typical(p, args.typical_bytes)),
-        ("dense.txt", lambda p: Maker(args.seed + 1).dense(p, args.dense_addresses)),
+        ("dense-3m.txt", lambda p: Maker(args.seed + 1).dense(p, args.dense_addresses)),
         ("big-1g.txt", lambda p: build_big(os.path.join(args.out, "typical.txt"), p, args.big_bytes)),
         ("token.txt", build_token),
         ("random.bin", lambda p: build_random(p, args.seed)),
