@@ -46,10 +46,13 @@ public:
 
     int fd() const { return fd_; }
 
-    void partRead() {
+    // True when that was the last part: the file is closed now.
+    bool partRead() {
         if (partsLeft_.fetch_sub(1) == 1) {
             close();
+            return true;
         }
+        return false;
     }
 
     // The offset of the first part whose read failed; the parts after it are not handed on.
@@ -108,7 +111,7 @@ struct Unit {
 struct Shard {
     std::mutex mutex;
     std::condition_variable turn;
-    std::uint64_t nextUnit = 0;
+    std::atomic<std::uint64_t> nextUnit{0};
     SeenEmails seen;
 };
 
@@ -290,8 +293,7 @@ private:
         std::vector<std::size_t> order;
         std::vector<std::size_t> shardStarts;
         while (Unit* unit = nextWork()) {
-            read(*unit);
-            scan(*unit);
+            readAndScan(*unit);
             // Each shard's addresses, in text order.
             const std::size_t shards = shards_.size();
             shardStarts.assign(shards + 1, 0);
@@ -319,7 +321,7 @@ private:
                 const std::size_t s = (unit->sequence + k) % shards;
                 Shard& shard = *shards_[s];
                 std::unique_lock<std::mutex> lock(shard.mutex);
-                shard.turn.wait(lock, [&] { return shard.nextUnit == unit->sequence; });
+                shard.turn.wait(lock, [&] { return shard.nextUnit.load() == unit->sequence; });
                 if (k == 0) {
                     // Every earlier unit has passed this shard, so it has read its parts.
                     markDropped(*unit, dropped);
@@ -340,7 +342,7 @@ private:
                         unit->isNew[order[j]] = batchNew[b++] ? 1 : 0;
                     }
                 }
-                ++shard.nextUnit;
+                shard.nextUnit.fetch_add(1);
                 lock.unlock();
                 shard.turn.notify_all();
             }
@@ -366,40 +368,51 @@ private:
         return unit;
     }
 
-    void read(Unit& unit) {
-        for (Piece& piece : unit.pieces) {
-            if (!piece.file) {
-                continue;
-            }
-            const long got = ReadFullyAt(piece.file->fd(), unit.buffer.get() + piece.bufferOffset,
-                                         piece.size, piece.fileOffset);
-            if (got < 0 || static_cast<std::size_t>(got) < piece.size) {
-                // As the one-thread reader: the read that came up short gives no chunk.
-                piece.error =
-                    got < 0 ? std::strerror(errno) : "the file became shorter while it was read";
-                piece.size = got < 0 ? 0 : static_cast<std::size_t>(got) / ReadSize * ReadSize;
-                piece.file->failedAt(piece.fileOffset);
-            }
-            piece.file->partRead();
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        room_.notify_all();  // descriptors may have been closed
-    }
-
-    void scan(Unit& unit) {
+    // Reads each part of a file a read of the one-thread reader at a time and scans it while it
+    // is still in the cache; bytes of a stream are in the buffer already.
+    void readAndScan(Unit& unit) {
+        bool closedAny = false;
         for (Piece& piece : unit.pieces) {
             piece.firstChunk = unit.chunkEnds.size();
-            const char* bytes = unit.buffer.get() + piece.bufferOffset;
-            for (std::size_t at = 0; at < piece.size; at += ChunkSize) {
-                FindAddresses(std::string_view(bytes + at, std::min(ChunkSize, piece.size - at)),
-                              unit.addresses, loneLf_);
-                unit.chunkEnds.push_back(unit.addresses.size());
+            char* const bytes = unit.buffer.get() + piece.bufferOffset;
+            if (!piece.file) {
+                scanChunks(unit, bytes, piece.size);
+            } else {
+                std::size_t done = 0;
+                while (done < piece.size) {
+                    const std::size_t want = std::min(ReadSize, piece.size - done);
+                    const long got =
+                        ReadFullyAt(piece.file->fd(), bytes + done, want, piece.fileOffset + done);
+                    if (got < 0 || static_cast<std::size_t>(got) < want) {
+                        // As the one-thread reader: the read that came up short gives no chunk.
+                        piece.error = got < 0 ? std::strerror(errno)
+                                              : "the file became shorter while it was read";
+                        piece.file->failedAt(piece.fileOffset);
+                        break;
+                    }
+                    scanChunks(unit, bytes + done, want);
+                    done += want;
+                }
+                piece.size = done;
+                closedAny |= piece.file->partRead();
             }
             piece.chunkCount = unit.chunkEnds.size() - piece.firstChunk;
         }
-        unit.hashes.resize(unit.addresses.size());
-        for (std::size_t i = 0; i < unit.addresses.size(); ++i) {
-            unit.hashes[i] = HashLowerCased(unit.addresses[i]);
+        if (closedAny) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            room_.notify_all();  // the planner may wait for descriptors
+        }
+    }
+
+    void scanChunks(Unit& unit, const char* bytes, std::size_t size) {
+        for (std::size_t at = 0; at < size; at += ChunkSize) {
+            const std::size_t first = unit.addresses.size();
+            FindAddresses(std::string_view(bytes + at, std::min(ChunkSize, size - at)),
+                          unit.addresses, loneLf_);
+            unit.chunkEnds.push_back(unit.addresses.size());
+            for (std::size_t i = first; i < unit.addresses.size(); ++i) {
+                unit.hashes.push_back(HashLowerCased(unit.addresses[i]));
+            }
         }
     }
 
