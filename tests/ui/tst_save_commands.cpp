@@ -4,8 +4,11 @@
 #include "save_commands.h"
 #include "window_fixture.h"
 
+#include <QScopeGuard>
 #include <QTest>
 #include <QTreeView>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <optional>
@@ -218,6 +221,8 @@ private slots:
         QFETCH(bool, exists);
         window_->setResults({"a@example.com"});
         const QByteArray path = FileName(window_->dir.path()) + '/' + name;
+        // QTemporaryDir removes its files by their names as text, which miss this one.
+        const auto removeByBytes = qScopeGuard([&path] { ::unlink(path.constData()); });
         if (exists) {
             QVERIFY(PutRawBytes(path, "old"));
             window_->platform.messageAnswers << MessageAnswer::Yes;
