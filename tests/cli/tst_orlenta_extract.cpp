@@ -85,6 +85,8 @@ Outcome RunIn(const QByteArray& folder, const QList<QByteArray>& arguments) {
         outcome.out = out.readAll();
         outcome.err = err.readAll();
     }
+    ::unlink(outPath.constData());
+    ::unlink(errPath.constData());
     return outcome;
 }
 
