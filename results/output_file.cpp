@@ -208,8 +208,9 @@ bool OutputFile::openReplacement(const std::string& target, bool targetExists) {
     if (targetExists) {
         // The owner first: a change of owner clears the set-user-ID bits that fchmod restores.
         // Only root may give a file away; a member of the file's group may keep the group.
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
-            (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+            ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+            // Neither: the new file belongs to this process, as a file written anew would.
         }
         if (::fchmod(fd, old.st_mode & 07777) != 0) {
             const int error = errno;
