@@ -233,9 +233,9 @@ bool OutputFile::openInPlace(const std::string& target) {
     mode_ = Mode::InPlace;
     fd_ = fd;
     target_ = target;
-    // Not cut short now: the new bytes overwrite the old ones from the start and the file is
-    // cut to their length at commit(), so that until then the old blocks stay allocated for
-    // putting the old content back.
+    // Left as it is until commit(): it may be one of the inputs still to be read (orlenta-extract
+    // -o list.txt list.txt). Then the new bytes overwrite the old ones from the start and the
+    // file is cut to their length.
     haveBackup_ = readable && ReadWhole(fd, backup_);
     if (!haveBackup_) {
         backup_.clear();
@@ -269,6 +269,10 @@ bool OutputFile::write(std::string_view bytes) {
     if (fd_ < 0) {
         return fail(EBADF);
     }
+    if (mode_ == Mode::InPlace) {
+        pending_.append(bytes);
+        return true;
+    }
     return WriteAll(fd_, bytes.data(), bytes.size()) || fail(errno);
 }
 
@@ -284,8 +288,9 @@ bool OutputFile::commit() {
         case Mode::Through:
             break;
         case Mode::InPlace: {
-            const off_t length = ::lseek(fd_, 0, SEEK_CUR);
-            if (length < 0 || ::ftruncate(fd_, length) != 0 || ::fsync(fd_) != 0) {
+            if (::lseek(fd_, 0, SEEK_SET) != 0 ||
+                !WriteAll(fd_, pending_.data(), pending_.size()) ||
+                ::ftruncate(fd_, off_t(pending_.size())) != 0 || ::fsync(fd_) != 0) {
                 const int error = errno;
                 discard();
                 return fail(error);
@@ -316,6 +321,7 @@ bool OutputFile::commit() {
         return fail(error);
     }
     temporary_.clear();
+    pending_.clear();
     backup_.clear();
     haveBackup_ = false;
     mode_ = Mode::Closed;
@@ -346,6 +352,7 @@ void OutputFile::discard() {
     mode_ = Mode::Closed;
     fd_ = -1;
     temporary_.clear();
+    pending_.clear();
     backup_.clear();
     haveBackup_ = false;
 }

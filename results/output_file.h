@@ -22,8 +22,9 @@ namespace orlenta {
 //     the object goes away without commit(), the old file keeps every byte and no temporary
 //     file is left. A file whose permissions refuse writing is refused, as ">" refuses it.
 //   - a regular file in a folder that takes no new files (no write access) while the file
-//     itself is writable: written in place, as ">" would. If that write fails or is
-//     discarded, the old content is put back (for files up to 64 MiB).
+//     itself is writable: written in place, as ">" would, but only at commit(): until then the
+//     bytes are held in memory, so a file that is also being read as an input is read whole.
+//     If that write fails, the old content is put back (for files up to 64 MiB).
 //   - a device, a FIFO or a socket: written through, like the shell's ">", never replaced. A
 //     FIFO that no process reads from fails with "No process is reading from it" unless
 //     NoReader::Wait asks to wait for one, as ">" does.
@@ -31,10 +32,9 @@ namespace orlenta {
 // openStandardOutput() writes to file descriptor 1; IsStandardOutputName tells whether a
 // command-line output name ("-") means it.
 //
-// write() may be called any number of times between open() and commit(); fd() is there for
-// callers that hand the descriptor to something else. All calls are cheap wrappers over the
-// system calls; nothing is buffered here. Errors are the system's texts ("Permission denied",
-// "No space left on device"), in the locale's encoding.
+// write() may be called any number of times between open() and commit(). All calls are cheap
+// wrappers over the system calls; nothing is buffered here but in the in-place case. Errors are the
+// system's texts ("Permission denied", "No space left on device"), in the locale's encoding.
 class OutputFile final {
 public:
     enum class NoReader {
@@ -49,9 +49,6 @@ public:
     // True once the target is open for writing; false with error() otherwise.
     bool open(const std::string& path, NoReader noReader = NoReader::Fail);
     bool openStandardOutput();
-
-    // The descriptor the bytes go to; -1 unless open.
-    int fd() const { return fd_; }
 
     // Writes all of `bytes`; false with error() on failure (the file is then discarded at
     // commit()).
@@ -88,6 +85,7 @@ private:
     bool failed_ = false;
     std::string target_;     // the final, resolved name that receives the bytes
     std::string temporary_;  // Replace: the file beside it that takes its place
+    std::string pending_;    // InPlace: what was written, put in the file at commit()
     std::string backup_;     // InPlace: the old content, to put back on failure
     bool haveBackup_ = false;
     std::string error_;
