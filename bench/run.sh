@@ -174,6 +174,13 @@ for name in small-files pages; do
         "$(at_least "${time_of[$name-rg]}" "${time_of[$name-all]}")"
     check "$name: -j 1 faster than rg -j1 (${time_of[$name-one]} s, rg ${time_of[$name-rg1]} s)" \
         "$(at_least "${time_of[$name-rg1]}" "${time_of[$name-one]}")"
+    echo "  the window over $name/, added with Add All File(s) In Folder:"
+    status=0
+    QT_QPA_PLATFORM=offscreen "$build/bench/orlenta_window_run_bench" "$folder" \
+        >"$results/$name-window.txt" || status=$?
+    sed 's/^/    /' "$results/$name-window.txt"
+    check "$name: the window's run within 1.2x of -j 1, no stall over 50 ms" \
+        "$([ "$status" = 0 ] && echo 1 || echo 0)"
     echo
 done
 
