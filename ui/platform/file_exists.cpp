@@ -1,5 +1,7 @@
 #include "file_exists.h"
 
+#include <QFile>
+
 #include <filesystem>
 #include <system_error>
 
@@ -20,17 +22,7 @@ bool FileExists(const QByteArray& path) noexcept {
 
 bool FileExists(const QString& path) noexcept {
     // A NUL would cut the name short and make us ask about a different path.
-    if (path.isEmpty() || path.contains(QChar(0))) {
-        return false;
-    }
-    try {
-        std::error_code error;
-        (void)std::filesystem::last_write_time(std::filesystem::path(path.toStdU16String()), error);
-        return !error;
-    } catch (...) {
-        // A name that cannot be converted to the file system's encoding names no file.
-        return false;
-    }
+    return !path.contains(QChar(0)) && FileExists(QFile::encodeName(path));
 }
 
 }  // namespace orlenta
