@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
+#include <QRandomGenerator>
 #include <QString>
 
 #include <sys/stat.h>
@@ -29,6 +31,38 @@ inline QByteArray PatternedBytes(qsizetype length) {
         bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     }
     return bytes;
+}
+
+// Random text of `length` bytes for runs held to one another: few distinct addresses in
+// several spellings, separators, NULs and high bytes, with tokens across chunk borders.
+inline QByteArray AddressText(QRandomGenerator& random, qsizetype length) {
+    // Few distinct addresses in several spellings, so first spellings matter, and separators
+    // that put tokens across chunk borders.
+    static const QList<QByteArray> pieces = {"ann@example.com",
+                                             "ANN@Example.com",
+                                             " ",
+                                             "\r\n",
+                                             "\n",
+                                             ",",
+                                             "x.y@z.org",
+                                             "a@b.c",
+                                             "<",
+                                             "\t",
+                                             "q_q@w-w.ee",
+                                             QByteArray("\0", 1),
+                                             "\xE9",
+                                             "."};
+    QByteArray text;
+    text.reserve(length + 40);
+    while (text.size() < length) {
+        text += pieces[random.bounded(static_cast<int>(pieces.size()))];
+        if (random.bounded(8) == 0) {
+            text += "U" + QByteArray::number(random.bounded(3000)) + "@d" +
+                    QByteArray::number(random.bounded(10)) + (random.bounded(2) ? ".COM" : ".com");
+        }
+    }
+    text.truncate(length);
+    return text;
 }
 
 // Kinds of path that cannot be read as a file, made inside `folder`. Returns the path, or an

@@ -324,31 +324,9 @@ void ExtractionRunTest::agreesWithPipelineOverRandomFiles() {
     // The run (reader + fast scanner) against the definition: chunks from ReadFileChunks, each
     // through ExtractEmailsFromText, one set for the whole run.
     QRandomGenerator random(4242);
-    const QList<QByteArray> pieces = {"ann@example.com",
-                                      "ANN@example.COM",
-                                      " ",
-                                      "\r\n",
-                                      "\n",
-                                      ",",
-                                      "x.y@z.org",
-                                      "a@b.c",
-                                      "<",
-                                      ">",
-                                      "\t",
-                                      "q_q@w-w.ee",
-                                      QByteArray("\0", 1),
-                                      "\xE9"};
     std::vector<std::string> paths;
     for (int file = 0; file < 4; ++file) {
-        QByteArray content;
-        const int length = random.bounded(120000);
-        while (content.size() < length) {
-            content += pieces[random.bounded(static_cast<int>(pieces.size()))];
-            if (random.bounded(50) == 0) {
-                content += QByteArray::number(random.bounded(100000)) + "@d" +
-                           QByteArray::number(random.bounded(10)) + ".com";
-            }
-        }
+        const QByteArray content = AddressText(random, random.bounded(120000));
         paths.push_back(Local(write(QString("random%1.txt").arg(file), content)));
     }
     RecordingSink sink;

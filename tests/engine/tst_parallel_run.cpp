@@ -52,36 +52,6 @@ struct Source {
     bool stream = false;
 };
 
-QByteArray AddressText(QRandomGenerator& random, qsizetype length) {
-    // Few distinct addresses in several spellings, so first spellings matter, and separators
-    // that put tokens across chunk borders.
-    static const QList<QByteArray> pieces = {"ann@example.com",
-                                             "ANN@Example.com",
-                                             " ",
-                                             "\r\n",
-                                             "\n",
-                                             ",",
-                                             "x.y@z.org",
-                                             "a@b.c",
-                                             "<",
-                                             "\t",
-                                             "q_q@w-w.ee",
-                                             QByteArray("\0", 1),
-                                             "\xE9",
-                                             "."};
-    QByteArray text;
-    text.reserve(length + 40);
-    while (text.size() < length) {
-        text += pieces[random.bounded(static_cast<int>(pieces.size()))];
-        if (random.bounded(8) == 0) {
-            text += "U" + QByteArray::number(random.bounded(3000)) + "@d" +
-                    QByteArray::number(random.bounded(10)) + (random.bounded(2) ? ".COM" : ".com");
-        }
-    }
-    text.truncate(length);
-    return text;
-}
-
 }  // namespace
 
 class ParallelRunTest final : public QObject {
