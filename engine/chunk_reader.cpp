@@ -68,15 +68,8 @@ ChunkLayout LayoutOfLength(std::uint64_t length) {
 ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is known to be one. A
     // regular file costs open, fstat, its reads and close, nothing more.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
-        error_ = ErrnoText(errno);
-        return;
-    }
-    ownsFd_ = true;
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
-        error_ = ErrnoText(errno);
+    if (!openAndStat(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, info)) {
         return;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -102,18 +95,25 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
     layout_ = LayoutOfLength(length_);
 }
 
+bool ChunkReader::openAndStat(const std::string& path, int flags, struct stat& info) {
+    fd_ = ::open(path.c_str(), flags);
+    if (fd_ < 0) {
+        error_ = ErrnoText(errno);
+        return false;
+    }
+    ownsFd_ = true;
+    if (::fstat(fd_, &info) != 0) {
+        error_ = ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
 void ChunkReader::openStream(const std::string& path) {
     // Blocking, as `cat` opens it: a FIFO whose writer has not come yet is waited for rather
     // than read as empty. The path is checked again once open, as it may have been replaced.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-        error_ = ErrnoText(errno);
-        return;
-    }
-    ownsFd_ = true;
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
-        error_ = ErrnoText(errno);
+    if (!openAndStat(path, O_RDONLY | O_CLOEXEC, info)) {
         return;
     }
     if (!S_ISFIFO(info.st_mode)) {

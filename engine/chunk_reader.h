@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 namespace orlenta {
 
 // Files are read and scanned in pieces of this many bytes; nothing carries over between them.
@@ -82,6 +84,8 @@ private:
     ChunkReader() = default;
     bool nextFromFile(std::string_view& chunk);
     bool nextFromStream(std::string_view& chunk);
+    // Opens `path` as this reader's descriptor and reads its status; false with error_ set.
+    bool openAndStat(const std::string& path, int flags, struct stat& info);
     void openStream(const std::string& path);
     bool refill();
     void readAhead();
