@@ -32,8 +32,13 @@ constexpr std::size_t ReadSize = ChunksPerRead * ChunkSize;
 // turns out shorter loses the same chunks in both runs.
 constexpr std::size_t UnitBytes = 8 * ReadSize;
 
-// Small files per unit at most, so a unit of tiny files does not hold too many descriptors.
-constexpr std::size_t UnitFiles = 64;
+// Small files per unit at most: a folder of tiny files makes fewer, larger units (each unit
+// costs a turn at every shard), while the descriptor budget still caps what is held open.
+constexpr std::size_t UnitFiles = 256;
+
+// Sources opened together ahead of the planner, by a worker (or by the planner when it gets to
+// them first): over a folder of small files the opens are most of the work.
+constexpr std::size_t OpenBatchSources = 64;
 
 // A regular file shared by the units that read parts of it; closed after its last part is read.
 class SharedFile final {
@@ -106,6 +111,15 @@ struct Unit {
     bool done = false;                        // guarded by the run's mutex
 };
 
+// Sources opened ahead of the planner, in order. Its readers are filled by whoever took it from
+// the queue, outside the lock.
+struct OpenBatch {
+    std::size_t first = 0;
+    std::size_t count = 0;
+    std::vector<ChunkReader> readers;
+    enum class State { Waiting, Opening, Opened } state = State::Waiting;  // the run's mutex
+};
+
 // One part of the set of addresses met: the addresses whose hash falls to it, taken unit by
 // unit in text order.
 struct Shard {
@@ -121,7 +135,7 @@ std::size_t DescriptorBudget() {
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         budget = static_cast<std::size_t>(limit.rlim_cur) / 2;
     }
-    return std::clamp<std::size_t>(budget, 2 * UnitFiles, 1024);
+    return std::clamp<std::size_t>(budget, 16, 1024);
 }
 
 class ParallelRun final {
@@ -137,7 +151,11 @@ public:
           // for machines with many cores: 48 units are 46 MB.
           maxUnitsInFlight_(
               std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48))),
-          descriptorBudget_(DescriptorBudget()) {
+          descriptorBudget_(DescriptorBudget()),
+          // Enough sources open ahead to keep every worker busy, and at most half the
+          // descriptors: the other half is for the files in the units in flight.
+          openAhead_(
+              std::min<std::size_t>(4 * OpenBatchSources * threads_, descriptorBudget_ / 2)) {
         const std::size_t shards = std::min<std::size_t>(64, 2 * threads_);
         for (std::size_t i = 0; i < shards; ++i) {
             shards_.push_back(std::make_unique<Shard>());
@@ -163,7 +181,7 @@ private:
 
     void plan() {
         for (std::size_t i = 0; i < count_; ++i) {
-            planSource(i);
+            planSource(opened(i));
         }
         flush();
         std::lock_guard<std::mutex> lock(mutex_);
@@ -172,14 +190,8 @@ private:
         unitReady_.notify_all();
     }
 
-    void planSource(std::size_t index) {
-        if (openFiles_.load() >= descriptorBudget_) {
-            flush();
-            std::unique_lock<std::mutex> lock(mutex_);
-            room_.wait(lock, [this] { return openFiles_.load() < descriptorBudget_; });
-        }
+    void planSource(ChunkReader reader) {
         startingSource_ = true;
-        ChunkReader reader = openAt_(index);
         if (!reader.ok()) {
             addPiece(Piece{nullptr, 0, 0, 0, reader.name(), reader.error(), true});
             return;
@@ -188,6 +200,70 @@ private:
             planFile(*file, reader.name());
         } else {
             planStream(reader);
+        }
+    }
+
+    // --- opening ahead: batches of sources opened by the workers ----------------------------
+
+    // The reader of source `index`, the next the planner takes: from its batch, opened by a
+    // worker or, when none has taken the batch yet, by the planner itself.
+    ChunkReader opened(std::size_t index) {
+        openAhead(index);
+        std::unique_lock<std::mutex> lock(mutex_);
+        OpenBatch& batch = *batches_.front();
+        if (batch.state == OpenBatch::State::Waiting) {
+            openWork_.erase(std::find(openWork_.begin(), openWork_.end(), &batch));
+            batch.state = OpenBatch::State::Opening;
+            lock.unlock();
+            open(batch);
+            lock.lock();
+            batch.state = OpenBatch::State::Opened;
+        }
+        batchOpened_.wait(lock, [&batch] { return batch.state == OpenBatch::State::Opened; });
+        ChunkReader reader = std::move(batch.readers[index - batch.first]);
+        --reservedDescriptors_;
+        if (index + 1 == batch.first + batch.count) {
+            batches_.pop_front();
+        }
+        return reader;
+    }
+
+    // Hands out batches up to `openAhead_` sources past `index`, as descriptors allow. When
+    // `index` itself has not been handed out and no descriptor is free, waits for the files in
+    // flight to be read, after sending the unit being filled on its way.
+    void openAhead(std::size_t index) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (nextToOpen_ < count_ && nextToOpen_ < index + openAhead_) {
+            const std::size_t busy = openFiles_.load() + reservedDescriptors_;
+            const std::size_t free = busy < descriptorBudget_ ? descriptorBudget_ - busy : 0;
+            const std::size_t size = std::min({OpenBatchSources, count_ - nextToOpen_, free});
+            if (size == 0) {
+                if (nextToOpen_ > index) {
+                    return;  // the next source is on its way; more when files are closed
+                }
+                lock.unlock();
+                flush();
+                lock.lock();
+                room_.wait(lock, [this] {
+                    return openFiles_.load() + reservedDescriptors_ < descriptorBudget_;
+                });
+                continue;
+            }
+            auto batch = std::make_unique<OpenBatch>();
+            batch->first = nextToOpen_;
+            batch->count = size;
+            nextToOpen_ += size;
+            reservedDescriptors_ += size;
+            openWork_.push_back(batch.get());
+            batches_.push_back(std::move(batch));
+            workReady_.notify_one();
+        }
+    }
+
+    void open(OpenBatch& batch) {
+        batch.readers.reserve(batch.count);
+        for (std::size_t i = batch.first; i < batch.first + batch.count; ++i) {
+            batch.readers.push_back(openAt_(i));
         }
     }
 
@@ -292,7 +368,19 @@ private:
         std::size_t batchCapacity = 0;
         std::vector<std::size_t> order;
         std::vector<std::size_t> shardStarts;
-        while (Unit* unit = nextWork()) {
+        for (;;) {
+            const Task task = nextTask();
+            if (task.batch != nullptr) {
+                open(*task.batch);
+                std::lock_guard<std::mutex> lock(mutex_);
+                task.batch->state = OpenBatch::State::Opened;
+                batchOpened_.notify_all();
+                continue;
+            }
+            if (task.unit == nullptr) {
+                break;
+            }
+            Unit* const unit = task.unit;
             readAndScan(*unit);
             // Each shard's addresses, in text order.
             const std::size_t shards = shards_.size();
@@ -357,15 +445,25 @@ private:
         return static_cast<std::size_t>(hash & 0xFFFF) % shards;
     }
 
-    Unit* nextWork() {
+    // Sources to open, a unit to read, or nothing (both null) once all is planned. Opening
+    // comes first: the planner waits for it.
+    struct Task {
+        OpenBatch* batch = nullptr;
+        Unit* unit = nullptr;
+    };
+    Task nextTask() {
         std::unique_lock<std::mutex> lock(mutex_);
-        workReady_.wait(lock, [this] { return !work_.empty() || planned_; });
-        if (work_.empty()) {
-            return nullptr;
+        workReady_.wait(lock, [this] { return !openWork_.empty() || !work_.empty() || planned_; });
+        Task task;
+        if (!openWork_.empty()) {
+            task.batch = openWork_.front();
+            openWork_.pop_front();
+            task.batch->state = OpenBatch::State::Opening;
+        } else if (!work_.empty()) {
+            task.unit = work_.front();
+            work_.pop_front();
         }
-        Unit* unit = work_.front();
-        work_.pop_front();
-        return unit;
+        return task;
     }
 
     // Reads each part of a file a read of the one-thread reader at a time and scans it while it
@@ -498,6 +596,7 @@ private:
     const LoneLf loneLf_;
     const std::size_t maxUnitsInFlight_;
     const std::size_t descriptorBudget_;
+    const std::size_t openAhead_;  // sources opened ahead of the planner at most
     std::vector<std::unique_ptr<Shard>> shards_;
 
     // The planner's own.
@@ -510,8 +609,13 @@ private:
     std::condition_variable workReady_;
     std::condition_variable unitReady_;
     std::condition_variable room_;
-    std::deque<std::unique_ptr<Unit>> inFlight_;  // planned, not yet handed on, in order
-    std::deque<Unit*> work_;                      // planned, not yet taken by a worker
+    std::deque<std::unique_ptr<Unit>> inFlight_;      // planned, not yet handed on, in order
+    std::deque<Unit*> work_;                          // planned, not yet taken by a worker
+    std::deque<std::unique_ptr<OpenBatch>> batches_;  // handed out, not all planned, in order
+    std::deque<OpenBatch*> openWork_;                 // handed out, not yet taken to be opened
+    std::condition_variable batchOpened_;
+    std::size_t nextToOpen_ = 0;           // the first source not handed out to be opened
+    std::size_t reservedDescriptors_ = 0;  // sources handed out, not yet planned
     std::vector<std::unique_ptr<Unit>> spareUnits_;
     std::uint64_t nextSequence_ = 0;
     bool planned_ = false;

@@ -16,7 +16,10 @@ unsigned AvailableProcessors();
 // progress count), and its answer is not heeded: the run cannot be stopped. It is for
 // orlenta-extract, not for the window.
 //
-// How: one thread opens the sources in order and cuts them into work units of about 1 MB
+// `openAt` is called once per source, on the worker threads, several at a time: the sources
+// are opened ahead of their reading, a few dozen per thread at most.
+//
+// How: one thread takes the opened sources in order and cuts them into work units of about 1 MB
 // (many small files, or a part of a large one, read later with pread by the workers; streams
 // it reads itself). Workers read a unit, find its addresses chunk by chunk, and file them
 // into shards of the set by hash: every spelling of one address falls into one shard, and

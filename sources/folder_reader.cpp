@@ -5,6 +5,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <dirent.h>
@@ -19,32 +22,87 @@ namespace orlenta {
 
 namespace {
 
-// Sorts by the names as they are shown; each name is decoded once, not once per comparison.
-void SortByName(QList<FolderEntry>& entries) {
+bool IsAscii(const QByteArray& name) {
+    return std::all_of(name.cbegin(), name.cend(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Sorts the first `count` entries by a key made once per entry (not once per comparison);
+// equal keys are ordered by the bytes of the names.
+template <typename MakeKey, typename KeyLess>
+void SortByKey(QList<FolderEntry>& entries, qsizetype count, MakeKey makeKey, KeyLess less) {
     struct Keyed {
-        QString shown;
+        decltype(makeKey(QByteArray())) key;
         qsizetype index;
     };
-    QList<Keyed> keys;
-    keys.reserve(entries.size());
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        keys.append({QFile::decodeName(entries.at(i).name), i});
+    std::vector<Keyed> keys;
+    keys.reserve(static_cast<std::size_t>(count));
+    for (qsizetype i = 0; i < count; ++i) {
+        keys.push_back({makeKey(entries.at(i).name), i});
     }
-    std::sort(keys.begin(), keys.end(), [&entries](const Keyed& a, const Keyed& b) {
-        const int folded = a.shown.compare(b.shown, Qt::CaseInsensitive);
-        if (folded != 0) {
-            return folded < 0;
+    std::sort(keys.begin(), keys.end(), [&](const Keyed& a, const Keyed& b) {
+        if (less(a.key, b.key)) {
+            return true;
         }
-        const int exact = a.shown.compare(b.shown, Qt::CaseSensitive);
-        // Two names that show alike (bytes invalid in the encoding) keep an order of their own.
-        return exact != 0 ? exact < 0 : entries.at(a.index).name < entries.at(b.index).name;
+        return !less(b.key, a.key) && entries.at(a.index).name < entries.at(b.index).name;
     });
     QList<FolderEntry> sorted;
     sorted.reserve(entries.size());
-    for (const Keyed& key : std::as_const(keys)) {
+    for (const Keyed& key : keys) {
         sorted.append(std::move(entries[key.index]));
     }
+    for (qsizetype i = count; i < entries.size(); ++i) {
+        sorted.append(std::move(entries[i]));
+    }
     entries = std::move(sorted);
+}
+
+// A name lowered, with its first eight bytes as a number that orders as they do: most
+// comparisons end there.
+struct LoweredName {
+    std::uint64_t prefix = 0;
+    QByteArray bytes;
+
+    explicit LoweredName(const QByteArray& name) : bytes(name.toLower()) {
+        for (qsizetype i = 0; i < 8; ++i) {
+            prefix = prefix << 8 | (i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0);
+        }
+    }
+    bool operator<(const LoweredName& other) const {
+        return prefix != other.prefix ? prefix < other.prefix : bytes < other.bytes;
+    }
+};
+
+// Sorts the first `count` entries by the names as they are shown (QFile::decodeName):
+// case-insensitive, ties broken by the exact text; two names that show alike (bytes invalid in
+// the encoding) by their bytes. Names that are all ASCII show as their bytes, and folding their
+// case is lowering A to Z, so they sort by their lowered bytes without being decoded: a folder
+// of 200,000 names sorts in a fraction of the time.
+void SortByName(QList<FolderEntry>& entries, qsizetype count) {
+    if (std::all_of(entries.cbegin(), entries.cbegin() + count,
+                    [](const FolderEntry& entry) { return IsAscii(entry.name); })) {
+        SortByKey(
+            entries, count, [](const QByteArray& name) { return LoweredName(name); },
+            std::less<LoweredName>());
+        return;
+    }
+    SortByKey(
+        entries, count, [](const QByteArray& name) { return QFile::decodeName(name); },
+        [](const QString& a, const QString& b) {
+            const int folded = a.compare(b, Qt::CaseInsensitive);
+            return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
+        });
+}
+
+void PutInOrder(QList<FolderEntry>& entries, EntryOrder order) {
+    qsizetype count = entries.size();
+    if (order == EntryOrder::FoldersByName) {
+        const auto others = std::stable_partition(
+            entries.begin(), entries.end(),
+            [](const FolderEntry& entry) { return entry.kind == EntryKind::Folder; });
+        count = others - entries.begin();
+    }
+    SortByName(entries, count);
 }
 
 QString WhyUnreadable(const QFileInfo& info) {
@@ -148,7 +206,7 @@ bool ReadFolderWithQt(const QByteArray& folder, ReadOptions options, QList<Folde
         error = WhyUnreadable(QFileInfo(QFile::decodeName(folder)));
         return error.isEmpty();
     }
-    SortByName(entries);
+    PutInOrder(entries, options.order);
     return true;
 }
 
@@ -193,7 +251,7 @@ bool ReadFolder(const QByteArray& folder, ReadOptions options, QList<FolderEntry
         }
         entries.append(std::move(item));
     }
-    SortByName(entries);
+    PutInOrder(entries, options.order);
     return true;
 }
 

@@ -25,9 +25,18 @@ struct FolderEntry {
     QString identity;
 };
 
+// Which entries come in name order (see ReadFolder).
+enum class EntryOrder {
+    AllByName,
+    // The folders first, in name order, then the other entries in no particular order: all a
+    // walk down the subfolders needs, without sorting a folder of 200,000 files.
+    FoldersByName,
+};
+
 struct ReadOptions {
     bool withHidden = false;    // names beginning with "." (the hidden attribute elsewhere)
     bool withIdentity = false;  // fill FolderEntry::identity for folders
+    EntryOrder order = EntryOrder::AllByName;
 };
 
 // Reads the entries of `folder` but "." and "..", sorted in name order: case-insensitive, ties

@@ -13,7 +13,9 @@ QByteArray WithoutSeparator(const QByteArray& folderEntry) {
 // One call of the level-by-level walk: the subfolders of every entry `folders` holds now,
 // then (recursing) theirs, all merged into `folders` at the end.
 bool CollectLevel(FolderList& folders, bool recurse, FolderWalk& walk) {
-    constexpr ReadOptions Visible{/*withHidden=*/false, /*withIdentity=*/true};
+    // Every name is yielded for, but only the folders are looked at, so only they need order.
+    constexpr ReadOptions Visible{/*withHidden=*/false, /*withIdentity=*/true,
+                                  EntryOrder::FoldersByName};
     FolderList newFolders;
     QList<FolderEntry> entries;
     QString error;

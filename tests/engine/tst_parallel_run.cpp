@@ -16,6 +16,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -144,10 +145,12 @@ void ParallelRunTest::sameCallsAsOneThread() {
         list = {{write("one.txt", "Ann@example.com ann@EXAMPLE.com bob@example.org\r\n")}};
     }
     std::vector<int> streams;
-    const SourceOpener openAt = [&list, &streams](std::size_t i) {
+    std::mutex streamsMutex;  // the parallel run opens sources on several threads
+    const SourceOpener openAt = [&list, &streams, &streamsMutex](std::size_t i) {
         if (!list[i].stream) {
             return ChunkReader(list[i].path);
         }
+        const std::lock_guard<std::mutex> lock(streamsMutex);
         streams.push_back(::open(list[i].path.c_str(), O_RDONLY | O_CLOEXEC));
         return ChunkReader::FromStream(streams.back(), "(stream)");
     };

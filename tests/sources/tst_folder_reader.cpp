@@ -35,6 +35,8 @@ private slots:
     void init();
     void kinds_data();
     void kinds();
+    void nameOrder_data();
+    void nameOrder();
     void identitySeesThroughLinks();
     void missingFolder();
     void fileIsNoFolder();
@@ -90,6 +92,33 @@ void FolderReaderTest::kinds() {
     QList<FolderEntry> throughQt;
     QVERIFY(ReadFolderWithQt(Bytes(root_), options, throughQt, error));
     QCOMPARE(Describe(throughQt), expected);
+}
+
+void FolderReaderTest::nameOrder_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("expected");
+    // "_" lies between "Z" and "a": an order that forgets to fold case puts "B" before "_x".
+    const QStringList ascii{"b", "_x", "B", "a", "A"};
+    QTest::newRow("ASCII names") << ascii << "_x:file A:file a:file B:file b:file";
+    QTest::newRow("one name not ASCII")
+        << (QStringList(ascii) << QString::fromUtf8("\xc3\xa9.txt"))
+        << QString::fromUtf8("_x:file A:file a:file B:file b:file \xc3\xa9.txt:file");
+}
+
+// Case-insensitive name order, ties by the exact name, whether or not every name is ASCII.
+void FolderReaderTest::nameOrder() {
+    QFETCH(QStringList, names);
+    QFETCH(QString, expected);
+    const QString folder = dir_.path() + QStringLiteral("/order/") + QTest::currentDataTag();
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString& name : names) {
+        QFile file(folder + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QList<FolderEntry> entries;
+    QString error;
+    QVERIFY(ReadFolder(Bytes(folder), {}, entries, error));
+    QCOMPARE(Describe(entries), expected);
 }
 
 void FolderReaderTest::identitySeesThroughLinks() {
