@@ -226,7 +226,7 @@ bool ChunkReader::refill() {
     }
     if (static_cast<std::size_t>(got) < want) {
         // The file shrank while it was read: what is gone cannot be scanned.
-        error_ = "the file became shorter while it was read";
+        error_ = FileBecameShorter;
         return false;
     }
     handedOut_ = 0;

@@ -18,6 +18,9 @@ inline constexpr std::size_t ChunkSize = 30000;
 // turns out shorter than its length at open loses the whole read that came up short.
 inline constexpr std::size_t ChunksPerRead = 4;
 
+// Why a file stops being read when it turns out shorter than its length at open.
+inline constexpr char FileBecameShorter[] = "the file became shorter while it was read";
+
 // How a file of `length` bytes is cut: `fullChunks` chunks of ChunkSize bytes, then, when
 // `lastChunkSize` is not 0, one shorter chunk of that many bytes. Lengths are 64-bit, so a
 // file of 2 GiB or more is read whole. Example: 100000 gives 3 full chunks and one of 10000.

@@ -40,6 +40,15 @@ constexpr std::size_t UnitFiles = 256;
 // them first): over a folder of small files the opens are most of the work.
 constexpr std::size_t OpenBatchSources = 64;
 
+// A regular file up to this long is read whole by whoever opens it, and closed at once: one
+// read of the one-thread reader, and no descriptor held while it waits for its unit.
+constexpr std::size_t SmallFileBytes = 64 * 1024;
+
+// Why a read of `wanted` bytes that gave `got` (-1 with errno set) stops the file.
+std::string ReadFailure(long got) {
+    return got < 0 ? std::strerror(errno) : FileBecameShorter;
+}
+
 // A regular file shared by the units that read parts of it; closed after its last part is read.
 class SharedFile final {
 public:
@@ -97,6 +106,8 @@ struct Piece {
     bool dropped = false;        // an earlier part of its file failed: nothing is handed on
     std::size_t firstChunk = 0;  // in Unit::chunkEnds
     std::size_t chunkCount = 0;
+    const char* bytes = nullptr;           // a small file read when opened: its bytes,
+    std::shared_ptr<const void> holder{};  // kept by this
 };
 
 struct Unit {
@@ -111,12 +122,25 @@ struct Unit {
     bool done = false;                        // guarded by the run's mutex
 };
 
-// Sources opened ahead of the planner, in order. Its readers are filled by whoever took it from
-// the queue, outside the lock.
+// One source as opened ahead of the planner.
+struct OpenedSource {
+    explicit OpenedSource(ChunkReader opened) : reader(std::move(opened)) {}
+
+    ChunkReader reader;                   // its name and error; a stream is read from it
+    std::optional<OpenRegularFile> file;  // a regular file, to be read in parts
+    bool readWhole = false;               // a small regular file, read and closed already:
+    std::size_t offset = 0;               //   its bytes in the batch's
+    std::size_t size = 0;
+    std::string error;  //   and why the read stopped short (then size is 0)
+};
+
+// Sources opened ahead of the planner, in order; filled by whoever took it from the queue,
+// outside the lock.
 struct OpenBatch {
     std::size_t first = 0;
     std::size_t count = 0;
-    std::vector<ChunkReader> readers;
+    std::vector<OpenedSource> sources;
+    std::string bytes;  // the small files' bytes, back to back
     enum class State { Waiting, Opening, Opened } state = State::Waiting;  // the run's mutex
 };
 
@@ -181,7 +205,8 @@ private:
 
     void plan() {
         for (std::size_t i = 0; i < count_; ++i) {
-            planSource(opened(i));
+            const std::shared_ptr<OpenBatch> batch = opened(i);
+            planSource(batch, batch->sources[i - batch->first]);
         }
         flush();
         std::lock_guard<std::mutex> lock(mutex_);
@@ -190,14 +215,18 @@ private:
         unitReady_.notify_all();
     }
 
-    void planSource(ChunkReader reader) {
+    void planSource(const std::shared_ptr<OpenBatch>& batch, OpenedSource& source) {
         startingSource_ = true;
-        if (!reader.ok()) {
+        ChunkReader& reader = source.reader;  // after takeFile, only for its name
+        if (source.readWhole) {
+            Piece piece{nullptr, 0, 0, source.size, reader.name(), source.error, true};
+            piece.bytes = batch->bytes.data() + source.offset;
+            piece.holder = batch;
+            addPiece(std::move(piece));
+        } else if (source.file) {
+            planFile(*source.file, reader.name());
+        } else if (!reader.ok()) {
             addPiece(Piece{nullptr, 0, 0, 0, reader.name(), reader.error(), true});
-            return;
-        }
-        if (std::optional<OpenRegularFile> file = reader.takeFile()) {
-            planFile(*file, reader.name());
         } else {
             planStream(reader);
         }
@@ -205,9 +234,9 @@ private:
 
     // --- opening ahead: batches of sources opened by the workers ----------------------------
 
-    // The reader of source `index`, the next the planner takes: from its batch, opened by a
-    // worker or, when none has taken the batch yet, by the planner itself.
-    ChunkReader opened(std::size_t index) {
+    // The batch of source `index`, the next the planner takes, once opened: by a worker or,
+    // when none has taken the batch yet, by the planner itself.
+    std::shared_ptr<OpenBatch> opened(std::size_t index) {
         openAhead(index);
         std::unique_lock<std::mutex> lock(mutex_);
         OpenBatch& batch = *batches_.front();
@@ -220,12 +249,12 @@ private:
             batch.state = OpenBatch::State::Opened;
         }
         batchOpened_.wait(lock, [&batch] { return batch.state == OpenBatch::State::Opened; });
-        ChunkReader reader = std::move(batch.readers[index - batch.first]);
         --reservedDescriptors_;
+        std::shared_ptr<OpenBatch> taken = batches_.front();
         if (index + 1 == batch.first + batch.count) {
             batches_.pop_front();
         }
-        return reader;
+        return taken;
     }
 
     // Hands out batches up to `openAhead_` sources past `index`, as descriptors allow. When
@@ -249,7 +278,7 @@ private:
                 });
                 continue;
             }
-            auto batch = std::make_unique<OpenBatch>();
+            auto batch = std::make_shared<OpenBatch>();
             batch->first = nextToOpen_;
             batch->count = size;
             nextToOpen_ += size;
@@ -261,10 +290,34 @@ private:
     }
 
     void open(OpenBatch& batch) {
-        batch.readers.reserve(batch.count);
+        batch.sources.reserve(batch.count);
         for (std::size_t i = batch.first; i < batch.first + batch.count; ++i) {
-            batch.readers.push_back(openAt_(i));
+            OpenedSource& source = batch.sources.emplace_back(openAt_(i));
+            if (source.reader.ok()) {
+                source.file = source.reader.takeFile();
+            }
+            if (source.file && source.file->length > 0 && source.file->length <= SmallFileBytes) {
+                readWhole(batch, source);
+            }
         }
+    }
+
+    // As the one-thread reader, in one read: a read that comes up short gives no chunk.
+    static void readWhole(OpenBatch& batch, OpenedSource& source) {
+        const auto length = static_cast<std::size_t>(source.file->length);
+        source.offset = batch.bytes.size();
+        batch.bytes.resize(source.offset + length);
+        const long got =
+            ReadFullyAt(source.file->fd, batch.bytes.data() + source.offset, length, 0);
+        if (got < 0 || static_cast<std::size_t>(got) < length) {
+            source.error = ReadFailure(got);
+            batch.bytes.resize(source.offset);
+        } else {
+            source.size = length;
+        }
+        ::close(source.file->fd);
+        source.file.reset();
+        source.readWhole = true;
     }
 
     void planFile(const OpenRegularFile& file, const std::string& name) {
@@ -474,7 +527,7 @@ private:
             piece.firstChunk = unit.chunkEnds.size();
             char* const bytes = unit.buffer.get() + piece.bufferOffset;
             if (!piece.file) {
-                scanChunks(unit, bytes, piece.size);
+                scanChunks(unit, piece.bytes != nullptr ? piece.bytes : bytes, piece.size);
             } else {
                 std::size_t done = 0;
                 while (done < piece.size) {
@@ -483,8 +536,7 @@ private:
                         ReadFullyAt(piece.file->fd(), bytes + done, want, piece.fileOffset + done);
                     if (got < 0 || static_cast<std::size_t>(got) < want) {
                         // As the one-thread reader: the read that came up short gives no chunk.
-                        piece.error = got < 0 ? std::strerror(errno)
-                                              : "the file became shorter while it was read";
+                        piece.error = ReadFailure(got);
                         piece.file->failedAt(piece.fileOffset);
                         break;
                     }
@@ -611,7 +663,7 @@ private:
     std::condition_variable room_;
     std::deque<std::unique_ptr<Unit>> inFlight_;      // planned, not yet handed on, in order
     std::deque<Unit*> work_;                          // planned, not yet taken by a worker
-    std::deque<std::unique_ptr<OpenBatch>> batches_;  // handed out, not all planned, in order
+    std::deque<std::shared_ptr<OpenBatch>> batches_;  // handed out, not all planned, in order
     std::deque<OpenBatch*> openWork_;                 // handed out, not yet taken to be opened
     std::condition_variable batchOpened_;
     std::size_t nextToOpen_ = 0;           // the first source not handed out to be opened
