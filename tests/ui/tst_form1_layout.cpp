@@ -1,6 +1,7 @@
 #include "form1.h"
 #include "form1_layout.h"
 #include "press_button.h"
+#include "report_list_view.h"
 #include "results_model.h"
 #include "scripted_platform.h"
 #include "source_list_model.h"
@@ -11,7 +12,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTreeView>
 
 #include <utility>
 #include <vector>
@@ -164,19 +164,19 @@ private slots:
         QFETCH(QString, heading);
         ScriptedPlatform platform;
         Form1 form(platform);
-        auto* view = form.findChild<QTreeView*>(name);
+        auto* view = form.findChild<ReportListView*>(name);
         QVERIFY(view);
         QVERIFY(view == form.sourceList() || view == form.resultsList());
         QVERIFY(view->model() == (view == form.sourceList()
                                       ? static_cast<QAbstractItemModel*>(&form.sourceModel())
                                       : static_cast<QAbstractItemModel*>(&form.resultsModel())));
-        QVERIFY(!view->isHeaderHidden());
+        QVERIFY(!view->header()->isHidden());
         QCOMPARE(view->model()->columnCount(), 1);
         QCOMPARE(view->model()->headerData(0, Qt::Horizontal).toString(), heading);
         QCOMPARE(view->header()->sectionSize(0), 400);  // 6000 twips
         QVERIFY(!view->header()->stretchLastSection());
-        QVERIFY(!view->rootIsDecorated());
-        QVERIFY(view->uniformRowHeights());
+        QVERIFY(view->verticalHeader()->isHidden());
+        QVERIFY(!view->showGrid());
         QCOMPARE(view->font().family(), QStringLiteral("Arial"));
         QCOMPARE(view->font().pointSizeF(), 9.0);
         QCOMPARE(view->font().weight(), QFont::Bold);
@@ -187,7 +187,7 @@ private slots:
         Form1 form(platform);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTreeView* view = form.sourceList();
+        ReportListView* view = form.sourceList();
         form.sourceModel().append(QStringLiteral("/a/very/long/path/") + QString(200, 'x'));
         QApplication::processEvents();
         QCOMPARE(view->horizontalScrollBar()->maximum(), 0);

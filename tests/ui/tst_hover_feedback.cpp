@@ -5,6 +5,7 @@
 #include "hover_feedback.h"
 #include "mouse_pointer.h"
 #include "press_button.h"
+#include "report_list_view.h"
 #include "results_model.h"
 #include "scripted_platform.h"
 #include "source_list_model.h"
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 
 #include <optional>
 

@@ -1,4 +1,5 @@
 #include "press_button.h"
+#include "report_list_view.h"
 #include "results_commands.h"
 #include "results_model.h"
 #include "source_list_model.h"
@@ -7,7 +8,6 @@
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTreeView>
 
 #include <optional>
 
@@ -65,7 +65,7 @@ private slots:
     // Guards against removing a row when nothing is selected (row -1 or the current row).
     void doubleClickWithoutSelectionChangesNothing() {
         window_->setResults(Four);
-        QTreeView* view = window_->form.resultsList();
+        ReportListView* view = window_->form.resultsList();
         view->setCurrentIndex(view->model()->index(1, 0));
         view->selectionModel()->clearSelection();
         QSignalSpy removed(&window_->form.resultsModel(), &QAbstractItemModel::rowsRemoved);
@@ -86,7 +86,7 @@ private slots:
         window_->setResults(Four);
         window_->clickResult(1);
         QCOMPARE(window_->selectedResults(), QList<int>{1});
-        QTreeView* view = window_->form.resultsList();
+        ReportListView* view = window_->form.resultsList();
         DoubleClick(view->viewport(), QPoint(10, view->viewport()->height() - 3));
         QCOMPARE(window_->results(), Four);
     }

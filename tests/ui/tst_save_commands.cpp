@@ -1,12 +1,12 @@
 #include "mouse_pointer.h"
 #include "press_button.h"
+#include "report_list_view.h"
 #include "results_model.h"
 #include "save_commands.h"
 #include "window_fixture.h"
 
 #include <QScopeGuard>
 #include <QTest>
-#include <QTreeView>
 
 #include <unistd.h>
 

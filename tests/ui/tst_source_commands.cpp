@@ -3,6 +3,7 @@
 #include "add_files_command.h"
 #include "form1.h"
 #include "press_button.h"
+#include "report_list_view.h"
 #include "results_model.h"
 #include "scripted_platform.h"
 #include "source_list_drop.h"
@@ -19,7 +20,6 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 #include <QUrl>
 
 #include <optional>
@@ -62,7 +62,7 @@ struct DragOutcome {
 
 // Sends the events a drag from another program brings to the list's viewport: enter, move,
 // then the drop.
-DragOutcome DragAndDrop(QTreeView& view, const QMimeData& data,
+DragOutcome DragAndDrop(ReportListView& view, const QMimeData& data,
                         Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction) {
     QWidget* viewport = view.viewport();
     const QPoint point = viewport->rect().center();
@@ -223,7 +223,7 @@ private slots:
     // Guards against removing the entry under the pointer instead of the selected one.
     void doubleClickActsOnTheSelection() {
         window_->form.sourceModel().append(QStringList{"/one.txt", "/two.txt", "/three.txt"});
-        QTreeView* view = window_->form.sourceList();
+        ReportListView* view = window_->form.sourceList();
         view->selectionModel()->select(window_->form.sourceModel().index(0),
                                        QItemSelectionModel::ClearAndSelect);
         // The double-click event alone, without the first click that would select the entry

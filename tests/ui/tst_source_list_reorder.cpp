@@ -4,6 +4,7 @@
 #include "form1.h"
 #include "mouse_pointer.h"
 #include "press_button.h"
+#include "report_list_view.h"
 #include "source_list_drop.h"
 #include "source_list_model.h"
 #include "source_list_reorder.h"
@@ -19,7 +20,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTreeView>
 #include <QUrl>
 
 #include <optional>
@@ -432,7 +432,7 @@ private slots:
 
 private:
     Form1& form() { return window_->form; }
-    QTreeView* view() { return form().sourceList(); }
+    ReportListView* view() { return form().sourceList(); }
     SourceListReorder* reorder() {
         return form().findChild<SourceListReorder*>(QStringLiteral("SourceListReorder"));
     }

@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "home_page.h"
 #include "press_button.h"
+#include "report_list_view.h"
 #include "scripted_platform.h"
 #include "startup.h"
 
@@ -10,7 +11,6 @@
 #include <QHeaderView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 
 using namespace orlenta;
 using Call = ScriptedPlatform::Call;

@@ -1,6 +1,7 @@
 #include "window_fixture.h"
 
 #include "press_button.h"
+#include "report_list_view.h"
 #include "results_model.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QItemSelectionModel>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 
 #include <algorithm>
 
@@ -58,7 +58,7 @@ QStringList WindowFixture::results() const {
 
 namespace {
 
-QPoint RowCentre(QTreeView* view, int row) {
+QPoint RowCentre(ReportListView* view, int row) {
     const QModelIndex index = view->model()->index(row, 0);
     view->scrollTo(index);
     return view->visualRect(index).center();
@@ -75,7 +75,7 @@ void DoubleClick(QWidget* widget, QPoint at) {
 }
 
 void WindowFixture::clickResult(int row) {
-    QTreeView* view = form.resultsList();
+    ReportListView* view = form.resultsList();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, RowCentre(view, row));
 }
 

@@ -9,6 +9,7 @@
 #include "hover_feedback.h"
 #include "platform.h"
 #include "press_button.h"
+#include "report_list_view.h"
 #include "results_commands.h"
 #include "results_model.h"
 #include "save_commands.h"
@@ -22,7 +23,6 @@
 
 #include <QCloseEvent>
 #include <QLabel>
-#include <QTreeView>
 
 #include <algorithm>
 #include <vector>

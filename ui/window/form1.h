@@ -11,7 +11,6 @@
 
 class QLabel;
 class QPushButton;
-class QTreeView;
 
 namespace orlenta {
 
@@ -21,6 +20,7 @@ class HoverAfterModal;
 class HoverFeedback;
 class Platform;
 class PressButton;
+class ReportListView;
 class ResultsModel;
 class SaveCommands;
 class SourceListDropTarget;
@@ -42,12 +42,12 @@ public:
     ~Form1() override;
 
     // The controls by their role; each keeps its designer name as its object name.
-    QTreeView* sourceList() const { return sourceList_; }                    // ListView1
+    ReportListView* sourceList() const { return sourceList_; }               // ListView1
     PressButton* addFilesButton() const { return addFilesButton_; }          // Check1
     PressButton* addFolderButton() const { return addFolderButton_; }        // Check5
     PressButton* clearSourcesButton() const { return clearSourcesButton_; }  // Check3
     PressButton* extractButton() const { return extractButton_; }            // Check2
-    QTreeView* resultsList() const { return resultsList_; }                  // ListView2
+    ReportListView* resultsList() const { return resultsList_; }             // ListView2
     PressButton* saveListButton() const { return saveListButton_; }          // Check6
     PressButton* saveCommaButton() const { return saveCommaButton_; }        // Check4
     PressButton* clearResultsButton() const { return clearResultsButton_; }  // Check7
@@ -88,12 +88,12 @@ private:
 
     SourceListModel* const sourceModel_;
     ResultsModel* const resultsModel_;
-    QTreeView* sourceList_ = nullptr;
+    ReportListView* sourceList_ = nullptr;
     PressButton* addFilesButton_ = nullptr;
     PressButton* addFolderButton_ = nullptr;
     PressButton* clearSourcesButton_ = nullptr;
     PressButton* extractButton_ = nullptr;
-    QTreeView* resultsList_ = nullptr;
+    ReportListView* resultsList_ = nullptr;
     PressButton* saveListButton_ = nullptr;
     PressButton* saveCommaButton_ = nullptr;
     PressButton* clearResultsButton_ = nullptr;

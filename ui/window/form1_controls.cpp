@@ -1,12 +1,12 @@
 #include "form1_controls.h"
 
 #include "press_button.h"
+#include "report_list_view.h"
 #include "twips.h"
 
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QTreeView>
 
 namespace orlenta {
 
@@ -30,14 +30,11 @@ void PlaceControl(QWidget* control, const ControlLayout& layout) {
     }
 }
 
-QTreeView* CreateListView(const ControlLayout& layout, QAbstractItemModel* model, QWidget* parent) {
-    auto* view = new QTreeView(parent);
+ReportListView* CreateListView(const ControlLayout& layout, QAbstractItemModel* model,
+                               QWidget* parent) {
+    auto* view = new ReportListView(parent);
     PlaceControl(view, layout);
     view->setFont(ListFont());
-    view->setRootIsDecorated(false);
-    view->setItemsExpandable(false);
-    view->setUniformRowHeights(true);
-    view->setHeaderHidden(false);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);

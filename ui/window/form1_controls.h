@@ -5,21 +5,22 @@
 class QAbstractItemModel;
 class QLabel;
 class QPushButton;
-class QTreeView;
 class QWidget;
 
 namespace orlenta {
 
 class PressButton;
+class ReportListView;
 
 // Builds one control of the window's layout table on `parent`: object name, place and size
 // (through the one twips conversion), caption, hint and the looks of its kind. The window only
 // chooses which builder a row gets.
 
-// A report-view list over `model`: one column with the model's heading, header shown, no tree
-// decoration, uniform rows (fast with hundreds of thousands of rows), Arial 9 pt bold. The
-// column may be dragged wider than the list, which then scrolls sideways.
-QTreeView* CreateListView(const ControlLayout& layout, QAbstractItemModel* model, QWidget* parent);
+// A report-view list over `model` (report_list_view.h): one column with the model's heading,
+// header shown, Arial 9 pt bold. The column may be dragged wider than the list, which then
+// scrolls sideways.
+ReportListView* CreateListView(const ControlLayout& layout, QAbstractItemModel* model,
+                               QWidget* parent);
 
 PressButton* CreateButton(const ControlLayout& layout, QWidget* parent);
 

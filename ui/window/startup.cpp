@@ -6,11 +6,11 @@
 #include "home_page.h"
 #include "mouse_pointer.h"
 #include "platform.h"
+#include "report_list_view.h"
 #include "twips.h"
 
 #include <QDir>
 #include <QHeaderView>
-#include <QTreeView>
 #include <QWidget>
 
 namespace orlenta {
@@ -37,7 +37,7 @@ void MaybeOpenHomePage(StartupServices& services) {
     }
 }
 
-void GiveSingleColumn(QTreeView& list) {
+void GiveSingleColumn(ReportListView& list) {
     list.header()->resizeSection(0, TwipsToPixels(ListColumnWidthTwips));
 }
 

@@ -7,12 +7,12 @@
 #include <QSizeF>
 #include <QString>
 
-class QTreeView;
 class QWidget;
 
 namespace orlenta {
 
 class PointerSetting;
+class ReportListView;
 class StartupServices;
 
 // The main window's load steps, run once before it is first shown, in this order:
@@ -26,8 +26,8 @@ class StartupServices;
 struct LoadTargets {
     QWidget& window;
     PointerSetting& windowPointer;
-    QTreeView& sourceList;
-    QTreeView& resultsList;
+    ReportListView& sourceList;
+    ReportListView& resultsList;
 };
 
 void RunLoadSteps(const LoadTargets& targets, StartupServices& services);
