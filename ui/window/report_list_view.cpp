@@ -6,6 +6,8 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 
+#include <algorithm>
+
 namespace orlenta {
 
 ReportListView::ReportListView(QWidget* parent) : QTableView(parent) {
@@ -22,6 +24,34 @@ ReportListView::ReportListView(QWidget* parent) : QTableView(parent) {
     setCornerButtonEnabled(false);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     fitRowHeightToFont();
+    // Rows added to a list that has some already only need the scroll bar set again, and the
+    // new rows drawn where they show (rowsInserted); the table would lay out and draw the whole
+    // list again, most of the cost of a turn of the event loop while a run fills the list.
+    if (!disconnect(verticalHeader(), &QHeaderView::sectionCountChanged, this,
+                    &ReportListView::rowCountChanged)) {
+        disconnect(verticalHeader(), SIGNAL(sectionCountChanged(int, int)), this,
+                   SLOT(rowCountChanged(int, int)));
+    }
+    connect(verticalHeader(), &QHeaderView::sectionCountChanged, this,
+            &ReportListView::onRowCountChanged);
+}
+
+void ReportListView::onRowCountChanged(int oldCount, int newCount) {
+    if (oldCount > 0 && newCount > oldCount) {
+        updateGeometries();
+    } else {
+        rowCountChanged(oldCount, newCount);
+    }
+}
+
+void ReportListView::rowsInserted(const QModelIndex& parent, int start, int end) {
+    QTableView::rowsInserted(parent, start, end);
+    // From the first new row down everything may have changed; above it nothing has.
+    const int top = start < verticalHeader()->count() ? rowViewportPosition(start) : 0;
+    if (top < viewport()->height()) {
+        const int from = std::max(top, 0);
+        viewport()->update(0, from, viewport()->width(), viewport()->height() - from);
+    }
 }
 
 void ReportListView::scrollTo(const QModelIndex& index, ScrollHint hint) {

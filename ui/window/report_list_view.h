@@ -34,11 +34,13 @@ public:
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void changeEvent(QEvent* event) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
 
 private:
     void fitRowHeightToFont();
+    void onRowCountChanged(int oldCount, int newCount);
     void keepTopRowAtScrollValue();
 };
 
