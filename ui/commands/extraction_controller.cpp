@@ -30,17 +30,23 @@ public:
         }
         return yielder_.yield(publish_);
     }
-    void chunkScanned() override { statusLine_.setText(AddingEmailsText); }
+    void chunkScanned() override { adding_ = true; }
     void addressFound(std::string_view address) override { found_.emplace_back(address); }
-    void chunkDone() override { statusLine_.clear(); }
+    void chunkDone() override { adding_ = false; }
 
-    void publish() { results_.append(std::move(found_)); }
+    // The status line too is shown as it stands at the turn (it reads "Adding Emails to List"
+    // while a chunk's addresses are being appended) rather than set twice for every chunk.
+    void publish() {
+        results_.append(std::move(found_));
+        statusLine_.setText(adding_ ? AddingEmailsText : QString());
+    }
 
 private:
     ResultsModel& results_;
     QLabel& statusLine_;
     EventLoopYielder& yielder_;
     Addresses found_;
+    bool adding_ = false;
     const std::function<void()> publish_ = [this] { publish(); };
 };
 
