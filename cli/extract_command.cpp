@@ -68,7 +68,8 @@ private:
 }  // namespace
 
 int RunExtractCommand(const CommandLine& commandLine) {
-    const InputList expanded = ExpandInputs(commandLine.inputs, commandLine.folderFiles);
+    const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
+    const InputList expanded = ExpandInputs(commandLine.inputs, commandLine.folderFiles, threads);
     for (const UnreadableInput& folder : expanded.unreadable) {
         Complain(folder.path, folder.reason);
     }
@@ -94,7 +95,6 @@ int RunExtractCommand(const CommandLine& commandLine) {
                    ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
                    : ChunkReader(input.path, PathKinds::RegularFilesAndPipes);
     };
-    const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
     const RunResult result =
         threads == 1
             ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)

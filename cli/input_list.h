@@ -37,8 +37,10 @@ struct InputList {
 // by level, each folder in name order, hidden folders skipped, "~" names passed over), its
 // files joined to the folder as given ("mail/" and "mail" both give "mail/a.txt"). Any other
 // argument stands for itself: a missing path is passed on, and the reader reports it.
+// `threads` above 1 lets a second thread list a folder argument's own files while the walk
+// looks for its subfolders; the list is the same.
 InputList ExpandInputs(const std::vector<std::string>& arguments,
-                       FolderFiles folderFiles = FolderFiles::ExpectedKinds);
+                       FolderFiles folderFiles = FolderFiles::ExpectedKinds, unsigned threads = 1);
 
 // How messages name standard input.
 inline constexpr const char* StandardInputName = "(standard input)";

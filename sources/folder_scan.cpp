@@ -61,7 +61,8 @@ FolderScanResult ScanFolder(const QByteArray& chosenFolder, const FolderScanHook
         }
         const QByteArray folder = entry.chopped(1);
         QString error;
-        const QList<QByteArray> names = ListFolderFiles(folder, &error);
+        const QList<QByteArray> names =
+            hooks.listFiles ? hooks.listFiles(folder, &error) : ListFolderFiles(folder, &error);
         if (!error.isEmpty()) {
             walk.noteUnreadable(folder, error);
         }

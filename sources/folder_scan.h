@@ -32,6 +32,9 @@ struct FolderScanHooks {
     std::function<void(const QList<QByteArray>& paths)> append;
     // Called at the points ScanYieldPoint lists; false stops the scan at once.
     ScanYield yield;
+    // Lists a folder's files as ListFolderFiles does (which is used without it): a caller may
+    // answer from a listing made ahead, on another thread.
+    std::function<QList<QByteArray>(const QByteArray& folder, QString* error)> listFiles;
 };
 
 enum class ScanEnd {
