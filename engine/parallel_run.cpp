@@ -113,8 +113,9 @@ struct Piece {
 struct Unit {
     std::uint64_t sequence = 0;
     std::vector<Piece> pieces;
-    std::unique_ptr<char[]> buffer;
+    std::unique_ptr<char[]> buffer;  // a stream's bytes (UnitBytes, made when first needed)
     std::size_t bufferSize = 0;
+    std::string copied;                       // the addresses found in parts of files, back to back
     std::vector<std::string_view> addresses;  // every address found, in text order
     std::vector<std::uint64_t> hashes;        // HashLowerCased of each
     std::vector<std::size_t> chunkEnds;       // where each chunk's addresses end
@@ -353,6 +354,9 @@ private:
                 pending_->pieces.push_back(Piece{nullptr, 0, 0, 0, reader.name(), {}, false});
                 pending_->pieces.back().startsSource = std::exchange(startingSource_, false);
             }
+            if (!pending_->buffer) {
+                pending_->buffer.reset(new char[UnitBytes]);
+            }
             std::memcpy(pending_->buffer.get() + pendingBytes_, chunk.data(), chunk.size());
             pending_->pieces.back().size += chunk.size();
             pendingBytes_ += chunk.size();
@@ -366,8 +370,8 @@ private:
         flush();
     }
 
-    // An empty unit with a buffer of UnitBytes: one handed on before, or a new one. Reusing
-    // them spares a fresh allocation (and its page faults) per megabyte read.
+    // An empty unit: one handed on before, or a new one. Reusing them spares fresh allocations
+    // (and their page faults) per megabyte read.
     std::unique_ptr<Unit> freshUnit() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -377,9 +381,7 @@ private:
                 return unit;
             }
         }
-        auto unit = std::make_unique<Unit>();
-        unit->buffer.reset(new char[UnitBytes]);
-        return unit;
+        return std::make_unique<Unit>();
     }
 
     void addPiece(Piece piece) {
@@ -415,6 +417,8 @@ private:
     // --- the workers: read, scan, file into the shards --------------------------------------
 
     void work() {
+        const std::unique_ptr<char[]> readBuffer(new char[ReadSize]);
+        std::vector<std::size_t> copiedAt;
         std::vector<std::string_view> batch;
         std::vector<std::uint64_t> batchHashes;
         std::unique_ptr<bool[]> batchNew;
@@ -434,7 +438,7 @@ private:
                 break;
             }
             Unit* const unit = task.unit;
-            readAndScan(*unit);
+            readAndScan(*unit, readBuffer.get(), copiedAt);
             // Each shard's addresses, in text order.
             const std::size_t shards = shards_.size();
             shardStarts.assign(shards + 1, 0);
@@ -519,34 +523,50 @@ private:
         return task;
     }
 
-    // Reads each part of a file a read of the one-thread reader at a time and scans it while it
-    // is still in the cache; bytes of a stream are in the buffer already.
-    void readAndScan(Unit& unit) {
+    // Reads each part of a file a read of the one-thread reader at a time into this worker's
+    // buffer and scans it there while it is in the cache; only the addresses found are kept
+    // (copied into the unit). Bytes of a stream or a small file are in memory already.
+    // `copiedAt` is the worker's own, reused: the addresses whose bytes go to unit.copied.
+    void readAndScan(Unit& unit, char* readBuffer, std::vector<std::size_t>& copiedAt) {
         bool closedAny = false;
+        copiedAt.clear();
         for (Piece& piece : unit.pieces) {
             piece.firstChunk = unit.chunkEnds.size();
-            char* const bytes = unit.buffer.get() + piece.bufferOffset;
             if (!piece.file) {
-                scanChunks(unit, piece.bytes != nullptr ? piece.bytes : bytes, piece.size);
+                const char* bytes =
+                    piece.bytes != nullptr ? piece.bytes : unit.buffer.get() + piece.bufferOffset;
+                scanChunks(unit, bytes, piece.size);
             } else {
                 std::size_t done = 0;
                 while (done < piece.size) {
                     const std::size_t want = std::min(ReadSize, piece.size - done);
                     const long got =
-                        ReadFullyAt(piece.file->fd(), bytes + done, want, piece.fileOffset + done);
+                        ReadFullyAt(piece.file->fd(), readBuffer, want, piece.fileOffset + done);
                     if (got < 0 || static_cast<std::size_t>(got) < want) {
                         // As the one-thread reader: the read that came up short gives no chunk.
                         piece.error = ReadFailure(got);
                         piece.file->failedAt(piece.fileOffset);
                         break;
                     }
-                    scanChunks(unit, bytes + done, want);
+                    const std::size_t first = unit.addresses.size();
+                    scanChunks(unit, readBuffer, want);
+                    for (std::size_t i = first; i < unit.addresses.size(); ++i) {
+                        copiedAt.push_back(i);
+                        unit.copied.append(unit.addresses[i]);
+                    }
                     done += want;
                 }
                 piece.size = done;
                 closedAny |= piece.file->partRead();
             }
             piece.chunkCount = unit.chunkEnds.size() - piece.firstChunk;
+        }
+        // The copies are in place now: the addresses view them, not the reused read buffer.
+        std::size_t offset = 0;
+        for (std::size_t i : copiedAt) {
+            const std::size_t size = unit.addresses[i].size();
+            unit.addresses[i] = std::string_view(unit.copied.data() + offset, size);
+            offset += size;
         }
         if (closedAny) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -602,6 +622,7 @@ private:
             }
             handOn(*unit);
             unit->pieces.clear();
+            unit->copied.clear();
             unit->addresses.clear();
             unit->hashes.clear();
             unit->chunkEnds.clear();
