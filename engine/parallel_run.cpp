@@ -120,7 +120,16 @@ struct Unit {
     std::vector<std::uint64_t> hashes;        // HashLowerCased of each
     std::vector<std::size_t> chunkEnds;       // where each chunk's addresses end
     std::vector<std::uint8_t> isNew;          // per address: first met here
-    bool done = false;                        // guarded by the run's mutex
+    // The addresses' indexes shard by shard, each shard's in text order: those of shard s are
+    // byShard[shardStarts[s]] up to byShard[shardStarts[s + 1]].
+    std::vector<std::size_t> byShard;
+    std::vector<std::size_t> shardStarts;
+    std::vector<bool> dropped;  // per address: its part of a file is not handed on
+    // Guarded by the run's mutex:
+    bool scanned = false;        // read, scanned and sorted by shard
+    bool droppedMarked = false;  // `dropped` is filled
+    std::size_t shardsLeft = 0;  // shards that have not taken it yet
+    bool done = false;           // every shard has taken it
 };
 
 // One source as opened ahead of the planner.
@@ -147,10 +156,10 @@ struct OpenBatch {
 
 // One part of the set of addresses met: the addresses whose hash falls to it, taken unit by
 // unit in text order.
+// Each shard belongs to one worker, which alone touches its set: the set stays in the cache of
+// that worker's core.
 struct Shard {
-    std::mutex mutex;
-    std::condition_variable turn;
-    std::atomic<std::uint64_t> nextUnit{0};
+    std::uint64_t nextUnit = 0;  // the sequence of the next unit to take; the run's mutex
     SeenEmails seen;
 };
 
@@ -191,7 +200,7 @@ public:
         std::thread planner([this] { plan(); });
         std::vector<std::thread> workers;
         for (unsigned i = 0; i < threads_; ++i) {
-            workers.emplace_back([this] { work(); });
+            workers.emplace_back([this, i] { work(i); });
         }
         handOn();
         planner.join();
@@ -409,6 +418,7 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         room_.wait(lock, [this] { return inFlight_.size() < maxUnitsInFlight_; });
         unit->sequence = nextSequence_++;
+        unit->shardsLeft = shards_.size();
         work_.push_back(unit.get());
         inFlight_.push_back(std::move(unit));
         workReady_.notify_one();
@@ -416,84 +426,83 @@ private:
 
     // --- the workers: read, scan, file into the shards --------------------------------------
 
-    void work() {
+    void work(std::size_t worker) {
         const std::unique_ptr<char[]> readBuffer(new char[ReadSize]);
         std::vector<std::size_t> copiedAt;
         std::vector<std::string_view> batch;
         std::vector<std::uint64_t> batchHashes;
         std::unique_ptr<bool[]> batchNew;
         std::size_t batchCapacity = 0;
-        std::vector<std::size_t> order;
-        std::vector<std::size_t> shardStarts;
         for (;;) {
-            const Task task = nextTask();
+            const Task task = nextTask(worker);
             if (task.batch != nullptr) {
                 open(*task.batch);
                 std::lock_guard<std::mutex> lock(mutex_);
                 task.batch->state = OpenBatch::State::Opened;
                 batchOpened_.notify_all();
-                continue;
-            }
-            if (task.unit == nullptr) {
-                break;
-            }
-            Unit* const unit = task.unit;
-            readAndScan(*unit, readBuffer.get(), copiedAt);
-            // Each shard's addresses, in text order.
-            const std::size_t shards = shards_.size();
-            shardStarts.assign(shards + 1, 0);
-            for (std::uint64_t hash : unit->hashes) {
-                ++shardStarts[ShardOf(hash, shards) + 1];
-            }
-            for (std::size_t s = 0; s < shards; ++s) {
-                shardStarts[s + 1] += shardStarts[s];
-            }
-            order.resize(unit->addresses.size());
-            {
-                std::vector<std::size_t> fill(shardStarts.begin(), shardStarts.end() - 1);
-                for (std::size_t i = 0; i < unit->addresses.size(); ++i) {
-                    order[fill[ShardOf(unit->hashes[i], shards)]++] = i;
+            } else if (task.shard != nullptr) {
+                const std::size_t count = task.unit->addresses.size();
+                if (batchCapacity < count) {
+                    batchCapacity = count;
+                    batchNew.reset(new bool[batchCapacity]);
                 }
-            }
-            if (batchCapacity < unit->addresses.size()) {
-                batchCapacity = unit->addresses.size();
-                batchNew.reset(new bool[batchCapacity]);
-            }
-            unit->isNew.assign(unit->addresses.size(), 0);
-            std::vector<bool> dropped;
-            for (std::size_t k = 0; k < shards; ++k) {
-                // Units start at different shards, so neighbours work side by side.
-                const std::size_t s = (unit->sequence + k) % shards;
-                Shard& shard = *shards_[s];
-                std::unique_lock<std::mutex> lock(shard.mutex);
-                shard.turn.wait(lock, [&] { return shard.nextUnit.load() == unit->sequence; });
-                if (k == 0) {
-                    // Every earlier unit has passed this shard, so it has read its parts.
-                    markDropped(*unit, dropped);
+                insert(*task.unit, task.shardIndex, *task.shard, batch, batchHashes,
+                       batchNew.get());
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++task.shard->nextUnit;
+                if (--task.unit->shardsLeft == 0) {
+                    task.unit->done = true;
+                    unitReady_.notify_all();
                 }
-                batch.clear();
-                batchHashes.clear();
-                for (std::size_t j = shardStarts[s]; j < shardStarts[s + 1]; ++j) {
-                    if (!dropped[order[j]]) {
-                        batch.push_back(unit->addresses[order[j]]);
-                        batchHashes.push_back(unit->hashes[order[j]]);
-                    }
-                }
-                shard.seen.InsertLowerCased(batch.data(), batch.size(), batchNew.get(),
-                                            batchHashes.data());
-                std::size_t b = 0;
-                for (std::size_t j = shardStarts[s]; j < shardStarts[s + 1]; ++j) {
-                    if (!dropped[order[j]]) {
-                        unit->isNew[order[j]] = batchNew[b++] ? 1 : 0;
-                    }
-                }
-                shard.nextUnit.fetch_add(1);
-                lock.unlock();
-                shard.turn.notify_all();
+            } else if (task.unit != nullptr) {
+                readAndScan(*task.unit, readBuffer.get(), copiedAt);
+                sortByShard(*task.unit);
+                std::lock_guard<std::mutex> lock(mutex_);
+                task.unit->scanned = true;
+                workReady_.notify_all();  // its shards' owners may go on
+            } else {
+                return;
             }
-            std::lock_guard<std::mutex> lock(mutex_);
-            unit->done = true;
-            unitReady_.notify_all();
+        }
+    }
+
+    void sortByShard(Unit& unit) const {
+        const std::size_t shards = shards_.size();
+        unit.shardStarts.assign(shards + 1, 0);
+        for (std::uint64_t hash : unit.hashes) {
+            ++unit.shardStarts[ShardOf(hash, shards) + 1];
+        }
+        for (std::size_t s = 0; s < shards; ++s) {
+            unit.shardStarts[s + 1] += unit.shardStarts[s];
+        }
+        unit.byShard.resize(unit.addresses.size());
+        std::vector<std::size_t> fill(unit.shardStarts.begin(), unit.shardStarts.end() - 1);
+        for (std::size_t i = 0; i < unit.addresses.size(); ++i) {
+            unit.byShard[fill[ShardOf(unit.hashes[i], shards)]++] = i;
+        }
+        unit.isNew.assign(unit.addresses.size(), 0);
+    }
+
+    // Files the unit's addresses of one shard into its set, and notes which were new.
+    static void insert(Unit& unit, std::size_t s, Shard& shard,
+                       std::vector<std::string_view>& batch, std::vector<std::uint64_t>& hashes,
+                       bool* isNew) {
+        batch.clear();
+        hashes.clear();
+        for (std::size_t j = unit.shardStarts[s]; j < unit.shardStarts[s + 1]; ++j) {
+            const std::size_t i = unit.byShard[j];
+            if (!unit.dropped[i]) {
+                batch.push_back(unit.addresses[i]);
+                hashes.push_back(unit.hashes[i]);
+            }
+        }
+        shard.seen.InsertLowerCased(batch.data(), batch.size(), isNew, hashes.data());
+        std::size_t b = 0;
+        for (std::size_t j = unit.shardStarts[s]; j < unit.shardStarts[s + 1]; ++j) {
+            const std::size_t i = unit.byShard[j];
+            if (!unit.dropped[i]) {
+                unit.isNew[i] = isNew[b++] ? 1 : 0;
+            }
         }
     }
 
@@ -502,24 +511,52 @@ private:
         return static_cast<std::size_t>(hash & 0xFFFF) % shards;
     }
 
-    // Sources to open, a unit to read, or nothing (both null) once all is planned. Opening
-    // comes first: the planner waits for it.
+    // Sources to open, a unit for one of the worker's shards, a unit to read, or nothing once
+    // all is planned and the worker's shards have taken every unit. Opening comes first (the
+    // planner waits for it), then the shards (the units wait for them to be handed on).
     struct Task {
         OpenBatch* batch = nullptr;
         Unit* unit = nullptr;
+        Shard* shard = nullptr;  // with `unit`: file the unit's addresses into this shard
+        std::size_t shardIndex = 0;
     };
-    Task nextTask() {
+    Task nextTask(std::size_t worker) {
         std::unique_lock<std::mutex> lock(mutex_);
-        workReady_.wait(lock, [this] { return !openWork_.empty() || !work_.empty() || planned_; });
         Task task;
-        if (!openWork_.empty()) {
-            task.batch = openWork_.front();
-            openWork_.pop_front();
-            task.batch->state = OpenBatch::State::Opening;
-        } else if (!work_.empty()) {
-            task.unit = work_.front();
-            work_.pop_front();
-        }
+        workReady_.wait(lock, [&] {
+            if (!openWork_.empty()) {
+                task.batch = openWork_.front();
+                openWork_.pop_front();
+                task.batch->state = OpenBatch::State::Opening;
+                return true;
+            }
+            bool shardsCaughtUp = true;
+            for (std::size_t s = worker; s < shards_.size(); s += threads_) {
+                Shard& shard = *shards_[s];
+                if (shard.nextUnit == nextSequence_) {
+                    continue;
+                }
+                shardsCaughtUp = false;
+                Unit& unit = *inFlight_[static_cast<std::size_t>(shard.nextUnit -
+                                                                 inFlight_.front()->sequence)];
+                if (unit.scanned) {
+                    if (!unit.droppedMarked) {
+                        // Every earlier unit has been taken by this shard, so every earlier
+                        // part of its files has been read.
+                        markDropped(unit);
+                        unit.droppedMarked = true;
+                    }
+                    task = Task{nullptr, &unit, &shard, s};
+                    return true;
+                }
+            }
+            if (!work_.empty()) {
+                task.unit = work_.front();
+                work_.pop_front();
+                return true;
+            }
+            return planned_ && shardsCaughtUp;
+        });
         return task;
     }
 
@@ -586,7 +623,8 @@ private:
         }
     }
 
-    static void markDropped(Unit& unit, std::vector<bool>& dropped) {
+    static void markDropped(Unit& unit) {
+        std::vector<bool>& dropped = unit.dropped;
         dropped.assign(unit.addresses.size(), false);
         for (Piece& piece : unit.pieces) {
             if (piece.file && piece.file->failedBefore(piece.fileOffset)) {
@@ -626,6 +664,8 @@ private:
             unit->addresses.clear();
             unit->hashes.clear();
             unit->chunkEnds.clear();
+            unit->scanned = false;
+            unit->droppedMarked = false;
             unit->done = false;
             std::lock_guard<std::mutex> lock(mutex_);
             spareUnits_.push_back(std::move(unit));
