@@ -41,10 +41,9 @@ constexpr double LimitMs = 1000;
 void Fill(orlenta::ResultsModel& model) {
     const char* const Domains[] = {"example.com", "mail.example.org", "x.net",
                                    "department.university.example.edu"};
-    orlenta::Addresses addresses;
-    addresses.reserve(Count);
+    orlenta::AddressList addresses;
     for (int i = 0; i < Count; ++i) {
-        addresses.push_back("person." + std::to_string(i) + "@" + Domains[i % 4]);
+        addresses.add("person." + std::to_string(i) + "@" + Domains[i % 4]);
     }
     model.append(std::move(addresses));
 }

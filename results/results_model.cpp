@@ -1,6 +1,6 @@
 #include "results_model.h"
 
-#include <iterator>
+#include <utility>
 
 namespace orlenta {
 
@@ -15,7 +15,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     if (role == Qt::DisplayRole || role == Qt::EditRole) {
-        const std::string& address = addresses_[index.row()];
+        const std::string_view address = addressAt(index.row());
         return QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size()));
     }
     return {};
@@ -31,18 +31,21 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
 void ResultsModel::append(std::string_view address) {
     const int row = count();
     beginInsertRows({}, row, row);
-    addresses_.emplace_back(address);
+    addresses_.add(address);
     endInsertRows();
 }
 
-void ResultsModel::append(Addresses&& addresses) {
+void ResultsModel::append(AddressList&& addresses) {
     if (addresses.empty()) {
         return;
     }
     const int row = count();
     beginInsertRows({}, row, row + static_cast<int>(addresses.size()) - 1);
-    addresses_.insert(addresses_.end(), std::make_move_iterator(addresses.begin()),
-                      std::make_move_iterator(addresses.end()));
+    if (addresses_.empty()) {
+        addresses_ = std::move(addresses);  // the first batch of a run: nothing to copy
+    } else {
+        addresses_.append(addresses);
+    }
     endInsertRows();
     addresses.clear();
 }
@@ -52,7 +55,7 @@ bool ResultsModel::removeAt(int row) {
         return false;
     }
     beginRemoveRows({}, row, row);
-    addresses_.erase(addresses_.begin() + row);
+    addresses_.remove(static_cast<std::size_t>(row));
     endRemoveRows();
     return true;
 }
@@ -62,8 +65,7 @@ void ResultsModel::clear() {
         return;
     }
     beginResetModel();
-    addresses_.clear();
-    addresses_.shrink_to_fit();
+    addresses_ = AddressList();  // gives the memory back
     endResetModel();
 }
 

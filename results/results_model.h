@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address_list.h"
 #include "result_writers.h"
 
 #include <QAbstractListModel>
@@ -9,8 +10,8 @@
 namespace orlenta {
 
 // The results list: one e-mail address per row, in the order found. Addresses are ASCII, so
-// they are kept as plain byte strings (compact with millions of rows) and turned into
-// QString only when a view asks.
+// they are kept as bytes back to back (AddressList: compact with millions of rows) and turned
+// into QString only when a view asks.
 class ResultsModel final : public QAbstractListModel {
     Q_OBJECT
 
@@ -23,20 +24,22 @@ public:
                         int role = Qt::DisplayRole) const override;
 
     int count() const { return static_cast<int>(addresses_.size()); }
-    const std::string& addressAt(int row) const { return addresses_.at(row); }
+    std::string_view addressAt(int row) const {
+        return addresses_.at(static_cast<std::size_t>(row));
+    }
     // A copy to save from: later changes to the list (during a save's yields) do not reach it.
-    Addresses snapshot() const { return addresses_; }
+    Addresses snapshot() const { return addresses_.toAddresses(); }
 
     void append(std::string_view address);
     // Appends all of `addresses` at once, in order, with one insertion for the views (an
     // extraction run hands over what it found between two turns of the event loop).
-    void append(Addresses&& addresses);
+    void append(AddressList&& addresses);
     // Changes nothing and gives false for a row outside 0 .. count() - 1 (no selection).
     bool removeAt(int row);
     void clear();
 
 private:
-    Addresses addresses_;
+    AddressList addresses_;
 };
 
 }  // namespace orlenta

@@ -40,7 +40,7 @@ struct Moment {
 QStringList Results(const Form1& form) {
     QStringList addresses;
     for (int i = 0; i < form.resultsModel().count(); ++i) {
-        addresses << QString::fromStdString(form.resultsModel().addressAt(i));
+        addresses << QString::fromStdString(std::string(form.resultsModel().addressAt(i)));
     }
     return addresses;
 }

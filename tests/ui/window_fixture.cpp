@@ -51,7 +51,7 @@ void WindowFixture::setResults(const QStringList& addresses) {
 QStringList WindowFixture::results() const {
     QStringList addresses;
     for (int i = 0; i < form.resultsModel().count(); ++i) {
-        addresses << QString::fromStdString(form.resultsModel().addressAt(i));
+        addresses << QString::fromStdString(std::string(form.resultsModel().addressAt(i)));
     }
     return addresses;
 }

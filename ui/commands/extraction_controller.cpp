@@ -31,7 +31,7 @@ public:
         return yielder_.yield(publish_);
     }
     void chunkScanned() override { adding_ = true; }
-    void addressFound(std::string_view address) override { found_.emplace_back(address); }
+    void addressFound(std::string_view address) override { found_.add(address); }
     void chunkDone() override { adding_ = false; }
 
     // The status line too is shown as it stands at the turn (it reads "Adding Emails to List"
@@ -45,7 +45,7 @@ private:
     ResultsModel& results_;
     QLabel& statusLine_;
     EventLoopYielder& yielder_;
-    Addresses found_;
+    AddressList found_;
     bool adding_ = false;
     const std::function<void()> publish_ = [this] { publish(); };
 };
