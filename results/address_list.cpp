@@ -1,48 +1,51 @@
 #include "address_list.h"
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
 namespace orlenta {
 
-std::string_view AddressList::at(std::size_t index) const {
-    const std::size_t begin = beginOf(index);
-    return std::string_view(bytes_).substr(begin, ends_.at(index) - begin);
-}
+namespace {
+
+// Blocks grow from a page to this size, so a short list (a turn's few addresses) stays small.
+constexpr std::size_t LargestBlock = 1024 * 1024;
+
+}  // namespace
 
 void AddressList::add(std::string_view address) {
-    bytes_.append(address);
-    ends_.push_back(bytes_.size());
+    if (room_ < address.size()) {
+        const std::size_t size = std::max(nextBlockSize_, address.size());
+        blocks_.emplace_back(new char[size]);
+        free_ = blocks_.back().get();
+        room_ = size;
+        nextBlockSize_ = std::min(2 * nextBlockSize_, LargestBlock);
+    }
+    std::memcpy(free_, address.data(), address.size());
+    views_.emplace_back(free_, address.size());
+    free_ += address.size();
+    room_ -= address.size();
 }
 
-void AddressList::append(const AddressList& other) {
-    const std::size_t offset = bytes_.size();
-    bytes_.append(other.bytes_);
-    ends_.reserve(ends_.size() + other.ends_.size());
-    for (std::size_t end : other.ends_) {
-        ends_.push_back(offset + end);
+void AddressList::append(AddressList&& other) {
+    views_.insert(views_.end(), other.views_.begin(), other.views_.end());
+    // The views stay valid: the blocks change hands, their bytes do not move. The new last
+    // block's free end is the other list's, so later additions go on filling it.
+    std::move(other.blocks_.begin(), other.blocks_.end(), std::back_inserter(blocks_));
+    if (!other.blocks_.empty()) {
+        free_ = other.free_;
+        room_ = other.room_;
+        nextBlockSize_ = std::max(nextBlockSize_, other.nextBlockSize_);
     }
+    other = AddressList();
 }
 
 void AddressList::remove(std::size_t index) {
-    const std::size_t begin = beginOf(index);
-    const std::size_t length = ends_.at(index) - begin;
-    bytes_.erase(begin, length);
-    ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(index));
-    for (std::size_t i = index; i < ends_.size(); ++i) {
-        ends_[i] -= length;
-    }
-}
-
-void AddressList::clear() {
-    bytes_.clear();
-    ends_.clear();
+    views_.erase(views_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 Addresses AddressList::toAddresses() const {
-    Addresses addresses;
-    addresses.reserve(size());
-    for (std::size_t i = 0; i < size(); ++i) {
-        addresses.emplace_back(at(i));
-    }
-    return addresses;
+    return Addresses(views_.begin(), views_.end());
 }
 
 }  // namespace orlenta

@@ -3,37 +3,38 @@
 #include "result_writers.h"
 
 #include <cstddef>
-#include <string>
+#include <deque>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace orlenta {
 
-// Addresses kept back to back in one block of bytes, with where each one ends: no allocation
-// per address and 8 bytes of bookkeeping each, so a list of millions stays compact and a run
-// that finds hundreds of thousands hands them over without a heap call apiece.
+// Addresses kept in blocks of bytes that never move, each address viewed where it lies: no
+// allocation per address, and nothing copied as the list grows (a growing array would copy
+// what it holds and touch twice the memory), so a run that finds hundreds of thousands of
+// addresses hands them to the list cheaply, and millions of rows stay compact.
 class AddressList final {
 public:
-    std::size_t size() const { return ends_.size(); }
-    bool empty() const { return ends_.empty(); }
-    std::string_view at(std::size_t index) const;
+    std::size_t size() const { return views_.size(); }
+    bool empty() const { return views_.empty(); }
+    std::string_view at(std::size_t index) const { return views_.at(index); }
 
     void add(std::string_view address);
-    // Adds all of `other` after the addresses already here, in order.
-    void append(const AddressList& other);
-    // Removes one address; those after it move up.
+    // Takes all of `other` after the addresses already here, in order, with its blocks;
+    // `other` is left empty.
+    void append(AddressList&& other);
+    // Removes one address; those after it move up. Its bytes stay until the list is cleared.
     void remove(std::size_t index);
-    // Empties the list, keeping its memory for the addresses to come (assign a new list to
-    // give it back).
-    void clear();
 
     Addresses toAddresses() const;
 
 private:
-    std::size_t beginOf(std::size_t index) const { return index == 0 ? 0 : ends_[index - 1]; }
-
-    std::string bytes_;
-    std::vector<std::size_t> ends_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::deque<std::string_view> views_;
+    char* free_ = nullptr;  // the unused end of the last block
+    std::size_t room_ = 0;
+    std::size_t nextBlockSize_ = 4096;
 };
 
 }  // namespace orlenta

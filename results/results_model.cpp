@@ -41,13 +41,8 @@ void ResultsModel::append(AddressList&& addresses) {
     }
     const int row = count();
     beginInsertRows({}, row, row + static_cast<int>(addresses.size()) - 1);
-    if (addresses_.empty()) {
-        addresses_ = std::move(addresses);  // the first batch of a run: nothing to copy
-    } else {
-        addresses_.append(addresses);
-    }
+    addresses_.append(std::move(addresses));
     endInsertRows();
-    addresses.clear();
 }
 
 bool ResultsModel::removeAt(int row) {

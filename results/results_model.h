@@ -10,7 +10,7 @@
 namespace orlenta {
 
 // The results list: one e-mail address per row, in the order found. Addresses are ASCII, so
-// they are kept as bytes back to back (AddressList: compact with millions of rows) and turned
+// they are kept as bytes in blocks (AddressList: compact with millions of rows) and turned
 // into QString only when a view asks.
 class ResultsModel final : public QAbstractListModel {
     Q_OBJECT
