@@ -33,7 +33,7 @@ constexpr std::size_t ReadSize = ChunksPerRead * ChunkSize;
 constexpr std::size_t UnitBytes = 8 * ReadSize;
 
 // Small files per unit at most: a folder of tiny files makes fewer, larger units (each unit
-// costs a turn at every shard), while the descriptor budget still caps what is held open.
+// passes through every shard).
 constexpr std::size_t UnitFiles = 256;
 
 // Sources opened together ahead of the planner, by a worker (or by the planner when it gets to
