@@ -44,7 +44,7 @@ constexpr std::size_t OpenBatchSources = 64;
 // read of the one-thread reader, and no descriptor held while it waits for its unit.
 constexpr std::size_t SmallFileBytes = 64 * 1024;
 
-// Why a read of `wanted` bytes that gave `got` (-1 with errno set) stops the file.
+// Why a read that came up short (`got` bytes, or -1 with errno set) stops the file.
 std::string ReadFailure(long got) {
     return got < 0 ? std::strerror(errno) : FileBecameShorter;
 }
@@ -92,12 +92,13 @@ private:
     std::atomic<std::size_t>& openFiles_;
 };
 
-// Consecutive bytes of one source inside a unit: a part of a file still to be read, bytes of a
-// stream already read, or nothing but the reason a source could not be read.
+// Consecutive bytes of one source inside a unit: a part of a file still to be read, a small
+// file read when it was opened, bytes of a stream already read (a unit of a stream holds only
+// that stream, from the start of its buffer), or nothing but the reason a source could not be
+// read.
 struct Piece {
-    std::shared_ptr<SharedFile> file;  // null when the bytes are in the buffer already
+    std::shared_ptr<SharedFile> file;  // null when the bytes are in memory already
     std::uint64_t fileOffset = 0;
-    std::size_t bufferOffset = 0;
     std::size_t size = 0;        // bytes of chunks; after a short read, those that arrived whole
     std::string name;            // the source's name, for its message
     std::string error;           // the source could not be read (after this piece's chunks)
@@ -114,8 +115,7 @@ struct Unit {
     std::uint64_t sequence = 0;
     std::vector<Piece> pieces;
     std::unique_ptr<char[]> buffer;  // a stream's bytes (UnitBytes, made when first needed)
-    std::size_t bufferSize = 0;
-    std::string copied;                       // the addresses found in parts of files, back to back
+    std::string copied;              // the addresses found in parts of files, back to back
     std::vector<std::string_view> addresses;  // every address found, in text order
     std::vector<std::uint64_t> hashes;        // HashLowerCased of each
     std::vector<std::size_t> chunkEnds;       // where each chunk's addresses end
@@ -128,8 +128,7 @@ struct Unit {
     // Guarded by the run's mutex:
     bool scanned = false;        // read, scanned and sorted by shard
     bool droppedMarked = false;  // `dropped` is filled
-    std::size_t shardsLeft = 0;  // shards that have not taken it yet
-    bool done = false;           // every shard has taken it
+    std::size_t shardsLeft = 0;  // shards that have not taken it yet: done at 0
 };
 
 // One source as opened ahead of the planner.
@@ -229,14 +228,14 @@ private:
         startingSource_ = true;
         ChunkReader& reader = source.reader;  // after takeFile, only for its name
         if (source.readWhole) {
-            Piece piece{nullptr, 0, 0, source.size, reader.name(), source.error, true};
+            Piece piece{nullptr, 0, source.size, reader.name(), source.error, true};
             piece.bytes = batch->bytes.data() + source.offset;
             piece.holder = batch;
             addPiece(std::move(piece));
         } else if (source.file) {
             planFile(*source.file, reader.name());
         } else if (!reader.ok()) {
-            addPiece(Piece{nullptr, 0, 0, 0, reader.name(), reader.error(), true});
+            addPiece(Piece{nullptr, 0, 0, reader.name(), reader.error(), true});
         } else {
             planStream(reader);
         }
@@ -333,7 +332,7 @@ private:
     void planFile(const OpenRegularFile& file, const std::string& name) {
         if (file.length == 0) {
             ::close(file.fd);
-            addPiece(Piece{nullptr, 0, 0, 0, name, {}, true});
+            addPiece(Piece{nullptr, 0, 0, name, {}, true});
             return;
         }
         openFiles_.fetch_add(1);
@@ -346,7 +345,7 @@ private:
         for (std::uint64_t offset = 0; offset < file.length; offset += UnitBytes) {
             const auto size =
                 static_cast<std::size_t>(std::min<std::uint64_t>(UnitBytes, file.length - offset));
-            addPiece(Piece{shared, offset, 0, size, name, {}, offset + size == file.length});
+            addPiece(Piece{shared, offset, size, name, {}, offset + size == file.length});
             if (parts > 1) {
                 flush();
             }
@@ -360,7 +359,7 @@ private:
             if (!pending_ || pendingBytes_ + chunk.size() > UnitBytes) {
                 flush();
                 pending_ = freshUnit();
-                pending_->pieces.push_back(Piece{nullptr, 0, 0, 0, reader.name(), {}, false});
+                pending_->pieces.push_back(Piece{nullptr, 0, 0, reader.name(), {}, false});
                 pending_->pieces.back().startsSource = std::exchange(startingSource_, false);
             }
             if (!pending_->buffer) {
@@ -374,7 +373,7 @@ private:
             pending_->pieces.back().error = reader.error();
             pending_->pieces.back().endsSource = true;
         } else {
-            addPiece(Piece{nullptr, 0, 0, 0, reader.name(), reader.error(), true});
+            addPiece(Piece{nullptr, 0, 0, reader.name(), reader.error(), true});
         }
         flush();
     }
@@ -402,7 +401,6 @@ private:
             pending_ = freshUnit();
         }
         piece.startsSource = std::exchange(startingSource_, false);
-        piece.bufferOffset = pendingBytes_;
         pendingBytes_ += piece.size;
         pending_->pieces.push_back(std::move(piece));
     }
@@ -413,7 +411,6 @@ private:
             return;
         }
         std::unique_ptr<Unit> unit = std::move(pending_);
-        unit->bufferSize = pendingBytes_;
         pendingBytes_ = 0;
         std::unique_lock<std::mutex> lock(mutex_);
         room_.wait(lock, [this] { return inFlight_.size() < maxUnitsInFlight_; });
@@ -451,7 +448,6 @@ private:
                 std::lock_guard<std::mutex> lock(mutex_);
                 ++task.shard->nextUnit;
                 if (--task.unit->shardsLeft == 0) {
-                    task.unit->done = true;
                     unitReady_.notify_all();
                 }
             } else if (task.unit != nullptr) {
@@ -570,8 +566,7 @@ private:
         for (Piece& piece : unit.pieces) {
             piece.firstChunk = unit.chunkEnds.size();
             if (!piece.file) {
-                const char* bytes =
-                    piece.bytes != nullptr ? piece.bytes : unit.buffer.get() + piece.bufferOffset;
+                const char* bytes = piece.bytes != nullptr ? piece.bytes : unit.buffer.get();
                 scanChunks(unit, bytes, piece.size);
             } else {
                 std::size_t done = 0;
@@ -648,7 +643,7 @@ private:
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 unitReady_.wait(lock, [this] {
-                    return (!inFlight_.empty() && inFlight_.front()->done) ||
+                    return (!inFlight_.empty() && inFlight_.front()->shardsLeft == 0) ||
                            (planned_ && inFlight_.empty());
                 });
                 if (inFlight_.empty()) {
@@ -666,7 +661,6 @@ private:
             unit->chunkEnds.clear();
             unit->scanned = false;
             unit->droppedMarked = false;
-            unit->done = false;
             std::lock_guard<std::mutex> lock(mutex_);
             spareUnits_.push_back(std::move(unit));
         }

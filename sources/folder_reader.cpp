@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -28,9 +27,9 @@ bool IsAscii(const QByteArray& name) {
 }
 
 // Sorts the first `count` entries by a key made once per entry (not once per comparison);
-// equal keys are ordered by the bytes of the names.
-template <typename MakeKey, typename KeyLess>
-void SortByKey(QList<FolderEntry>& entries, qsizetype count, MakeKey makeKey, KeyLess less) {
+// `compare` orders two keys as memcmp does, and equal keys are ordered by the names' bytes.
+template <typename MakeKey, typename KeyCompare>
+void SortByKey(QList<FolderEntry>& entries, qsizetype count, MakeKey makeKey, KeyCompare compare) {
     struct Keyed {
         decltype(makeKey(QByteArray())) key;
         qsizetype index;
@@ -41,10 +40,8 @@ void SortByKey(QList<FolderEntry>& entries, qsizetype count, MakeKey makeKey, Ke
         keys.push_back({makeKey(entries.at(i).name), i});
     }
     std::sort(keys.begin(), keys.end(), [&](const Keyed& a, const Keyed& b) {
-        if (less(a.key, b.key)) {
-            return true;
-        }
-        return !less(b.key, a.key) && entries.at(a.index).name < entries.at(b.index).name;
+        const int order = compare(a.key, b.key);
+        return order != 0 ? order < 0 : entries.at(a.index).name < entries.at(b.index).name;
     });
     QList<FolderEntry> sorted;
     sorted.reserve(entries.size());
@@ -68,8 +65,11 @@ struct LoweredName {
             prefix = prefix << 8 | (i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0);
         }
     }
-    bool operator<(const LoweredName& other) const {
-        return prefix != other.prefix ? prefix < other.prefix : bytes < other.bytes;
+    int compare(const LoweredName& other) const {
+        if (prefix != other.prefix) {
+            return prefix < other.prefix ? -1 : 1;
+        }
+        return bytes.compare(other.bytes);
     }
 };
 
@@ -83,14 +83,14 @@ void SortByName(QList<FolderEntry>& entries, qsizetype count) {
                     [](const FolderEntry& entry) { return IsAscii(entry.name); })) {
         SortByKey(
             entries, count, [](const QByteArray& name) { return LoweredName(name); },
-            std::less<LoweredName>());
+            [](const LoweredName& a, const LoweredName& b) { return a.compare(b); });
         return;
     }
     SortByKey(
         entries, count, [](const QByteArray& name) { return QFile::decodeName(name); },
         [](const QString& a, const QString& b) {
             const int folded = a.compare(b, Qt::CaseInsensitive);
-            return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
+            return folded != 0 ? folded : a.compare(b, Qt::CaseSensitive);
         });
 }
 
