@@ -1,8 +1,8 @@
 // Orlenta: collects e-mail addresses out of text files, without duplicates. The program is its
 // one window; it reads no settings and takes no arguments of its own.
 
-#include "form1.h"
-#include "qt_platform.h"
+#include "ui/platform/qt_platform.h"
+#include "ui/window/form1.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "bench_support.h"
+#include "bench/bench_support.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -14,9 +14,9 @@
 //
 // The file should be in the page cache (read it once before); the machine otherwise idle.
 
-#include "chunk_reader.h"
-#include "chunk_scanner.h"
-#include "seen_emails.h"
+#include "engine/chunk_reader.h"
+#include "engine/chunk_scanner.h"
+#include "engine/seen_emails.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,9 +7,9 @@
 // folder below the top, every name of an expected kind) under FOLDER, or in a temporary
 // folder that is removed afterwards. A tree already built under FOLDER is reused.
 
-#include "bench_support.h"
-#include "folder_scan.h"
-#include "source_list_model.h"
+#include "bench/bench_support.h"
+#include "sources/folder_scan.h"
+#include "sources/source_list_model.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,9 +5,9 @@
 //
 // Writes into FOLDER, or into a temporary folder that is removed afterwards.
 
-#include "bench_support.h"
-#include "result_writers.h"
-#include "results_model.h"
+#include "bench/bench_support.h"
+#include "results/result_writers.h"
+#include "results/results_model.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "window_bench_platform.h"
+#include "bench/window_bench_platform.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,8 +5,8 @@
 // Yes, messages go to standard error and are counted, and the start never opens the browser.
 // Every turn of the event loop is timed, and so are the gaps between turns.
 
-#include "bench_support.h"
-#include "qt_platform.h"
+#include "bench/bench_support.h"
+#include "ui/platform/qt_platform.h"
 
 #include <QByteArray>
 

@@ -12,13 +12,13 @@
 // several times and its best time counts; processor time is shown as well, since it suffers
 // less from other programs on a busy machine.
 
-#include "bench_support.h"
-#include "event_loop_yielder.h"
-#include "form1.h"
-#include "press_button.h"
-#include "results_model.h"
-#include "source_list_model.h"
-#include "window_bench_platform.h"
+#include "bench/bench_support.h"
+#include "bench/window_bench_platform.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "ui/platform/event_loop_yielder.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,12 +8,12 @@
 //
 // Writes into FOLDER, or into a temporary folder that is removed afterwards.
 
-#include "bench_support.h"
-#include "event_loop_yielder.h"
-#include "form1.h"
-#include "press_button.h"
-#include "results_model.h"
-#include "window_bench_platform.h"
+#include "bench/bench_support.h"
+#include "bench/window_bench_platform.h"
+#include "results/results_model.h"
+#include "ui/platform/event_loop_yielder.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
 
 #include <QApplication>
 #include <QDir>

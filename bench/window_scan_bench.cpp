@@ -11,13 +11,13 @@
 // that is removed afterwards. A tree already built under FOLDER is reused. The folder browser
 // answers with the tree's root.
 
-#include "bench_support.h"
-#include "event_loop_yielder.h"
-#include "folder_scan_command.h"
-#include "form1.h"
-#include "press_button.h"
-#include "source_list_model.h"
-#include "window_bench_platform.h"
+#include "bench/bench_support.h"
+#include "bench/window_bench_platform.h"
+#include "sources/source_list_model.h"
+#include "ui/commands/folder_scan_command.h"
+#include "ui/platform/event_loop_yielder.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "address_output.h"
+#include "cli/address_output.h"
 
 namespace orlenta {
 

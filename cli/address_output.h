@@ -1,7 +1,7 @@
 #pragma once
 
-#include "output_file.h"
-#include "result_writers.h"
+#include "results/output_file.h"
+#include "results/result_writers.h"
 
 #include <string>
 #include <string_view>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "chunk_scanner.h"
-#include "input_list.h"
-#include "result_writers.h"
+#include "cli/input_list.h"
+#include "engine/chunk_scanner.h"
+#include "results/result_writers.h"
 
 #include <optional>
 #include <string>

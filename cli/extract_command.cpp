@@ -1,11 +1,11 @@
-#include "extract_command.h"
+#include "cli/extract_command.h"
 
-#include "address_output.h"
-#include "extraction_run.h"
-#include "input_list.h"
-#include "output_file.h"
-#include "parallel_run.h"
-#include "progress_line.h"
+#include "cli/address_output.h"
+#include "cli/input_list.h"
+#include "cli/progress_line.h"
+#include "engine/extraction_run.h"
+#include "engine/parallel_run.h"
+#include "results/output_file.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "command_line.h"
+#include "cli/command_line.h"
 
 namespace orlenta {
 

@@ -1,6 +1,6 @@
-#include "input_list.h"
+#include "cli/input_list.h"
 
-#include "folder_scan.h"
+#include "sources/folder_scan.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
 // orlenta-extract: the extraction engine for scripts and measurements.
-#include "command_line.h"
-#include "extract_command.h"
+#include "cli/command_line.h"
+#include "cli/extract_command.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include "chunk_reader.h"
+#include "engine/chunk_reader.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -79,10 +79,8 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
     if (S_ISFIFO(info.st_mode) && kinds == PathKinds::RegularFilesAndPipes) {
         // Opened again, blocking, before this descriptor goes: a writer that our first open
         // let through must always find a reader.
-        const int probe = std::exchange(fd_, -1);
-        ownsFd_ = false;
+        const UniqueFd probe = std::move(owned_);
         openStream(path);
-        ::close(probe);
         return;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -96,12 +94,12 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
 }
 
 bool ChunkReader::openAndStat(const std::string& path, int flags, struct stat& info) {
-    fd_ = ::open(path.c_str(), flags);
-    if (fd_ < 0) {
+    owned_.reset(::open(path.c_str(), flags));
+    fd_ = owned_.get();
+    if (!owned_) {
         error_ = ErrnoText(errno);
         return false;
     }
-    ownsFd_ = true;
     if (::fstat(fd_, &info) != 0) {
         error_ = ErrnoText(errno);
         return false;
@@ -135,8 +133,9 @@ ChunkReader ChunkReader::FromStream(int fd, std::string name) {
 
 ChunkReader::ChunkReader(ChunkReader&& other) noexcept
     : name_(std::move(other.name_)),
+      owned_(std::move(other.owned_)),
       fd_(std::exchange(other.fd_, -1)),
-      ownsFd_(std::exchange(other.ownsFd_, false)),
+      handedOver_(other.handedOver_),
       stream_(other.stream_),
       length_(other.length_),
       layout_(other.layout_),
@@ -149,20 +148,15 @@ ChunkReader::ChunkReader(ChunkReader&& other) noexcept
       ahead_(std::move(other.ahead_)),
       error_(std::move(other.error_)) {}
 
-ChunkReader::~ChunkReader() {
-    if (ownsFd_) {
-        ::close(fd_);
-    }
-}
+ChunkReader::~ChunkReader() = default;
 
 std::optional<OpenRegularFile> ChunkReader::takeFile() {
-    if (stream_ || !ok() || chunksRead_ != 0 || fd_ < 0) {
+    if (stream_ || !ok() || chunksRead_ != 0 || !owned_) {
         return std::nullopt;
     }
-    OpenRegularFile file{std::exchange(fd_, -1), length_};
-    ownsFd_ = false;
-    error_ = "handed over";
-    return file;
+    fd_ = -1;
+    handedOver_ = true;
+    return OpenRegularFile{std::move(owned_), length_};
 }
 
 bool ChunkReader::nextIsFull() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/unique_fd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,9 +32,9 @@ struct ChunkLayout {
 };
 ChunkLayout LayoutOfLength(std::uint64_t length);
 
-// A regular file open for reading, with the length it had when opened; the holder closes it.
+// A regular file open for reading, with the length it had when opened.
 struct OpenRegularFile {
-    int fd = -1;
+    UniqueFd fd;
     std::uint64_t length = 0;
 };
 
@@ -63,7 +65,7 @@ public:
     ChunkReader& operator=(ChunkReader&&) = delete;
 
     const std::string& name() const { return name_; }
-    bool ok() const { return error_.empty(); }
+    bool ok() const { return error_.empty() && !handedOver_; }
     const std::string& error() const { return error_; }
 
     // True when the next chunk is a full one (ChunkSize bytes), i.e. one that is preceded by
@@ -79,8 +81,8 @@ public:
     bool next(std::string& chunk);
 
     // For a regular file not read yet: hands over its descriptor and length, so that several
-    // threads can read parts of it; the reader is of no further use. Nothing for a stream or a
-    // source that could not be opened.
+    // threads can read parts of it; the reader then only gives its name (ok() turns false, with
+    // no error). Nothing for a stream or a source that could not be opened.
     std::optional<OpenRegularFile> takeFile();
 
 private:
@@ -94,8 +96,9 @@ private:
     void readAhead();
 
     std::string name_;
-    int fd_ = -1;
-    bool ownsFd_ = false;
+    UniqueFd owned_;  // the descriptor opened here; FromStream's is the caller's
+    int fd_ = -1;     // the descriptor read
+    bool handedOver_ = false;
     bool stream_ = false;
     std::uint64_t length_ = 0;  // files: the length at open
     ChunkLayout layout_;        // files: how that length is cut

@@ -1,6 +1,6 @@
-#include "chunk_scanner.h"
+#include "engine/chunk_scanner.h"
 
-#include "byte_classes.h"
+#include "engine/byte_classes.h"
 
 #include <array>
 #include <cstdint>

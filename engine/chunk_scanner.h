@@ -1,6 +1,6 @@
 #pragma once
 
-#include "seen_emails.h"
+#include "engine/seen_emails.h"
 
 #include <string_view>
 #include <vector>

@@ -1,7 +1,7 @@
-#include "extraction_run.h"
+#include "engine/extraction_run.h"
 
-#include "chunk_scanner.h"
-#include "seen_emails.h"
+#include "engine/chunk_scanner.h"
+#include "engine/seen_emails.h"
 
 namespace orlenta {
 

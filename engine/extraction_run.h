@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chunk_reader.h"
-#include "chunk_scanner.h"
+#include "engine/chunk_reader.h"
+#include "engine/chunk_scanner.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "parallel_run.h"
+#include "engine/parallel_run.h"
 
-#include "chunk_scanner.h"
-#include "seen_emails.h"
+#include "engine/chunk_scanner.h"
+#include "engine/seen_emails.h"
 
 #include <sched.h>
 #include <sys/resource.h>
@@ -317,28 +317,27 @@ private:
         source.offset = batch.bytes.size();
         batch.bytes.resize(source.offset + length);
         const long got =
-            ReadFullyAt(source.file->fd, batch.bytes.data() + source.offset, length, 0);
+            ReadFullyAt(source.file->fd.get(), batch.bytes.data() + source.offset, length, 0);
         if (got < 0 || static_cast<std::size_t>(got) < length) {
             source.error = ReadFailure(got);
             batch.bytes.resize(source.offset);
         } else {
             source.size = length;
         }
-        ::close(source.file->fd);
         source.file.reset();
         source.readWhole = true;
     }
 
-    void planFile(const OpenRegularFile& file, const std::string& name) {
+    void planFile(OpenRegularFile& file, const std::string& name) {
         if (file.length == 0) {
-            ::close(file.fd);
+            file.fd.reset();
             addPiece(Piece{nullptr, 0, 0, name, {}, true});
             return;
         }
         openFiles_.fetch_add(1);
         const std::uint64_t parts = (file.length + UnitBytes - 1) / UnitBytes;
-        auto shared =
-            std::make_shared<SharedFile>(file.fd, static_cast<std::size_t>(parts), openFiles_);
+        auto shared = std::make_shared<SharedFile>(file.fd.release(),
+                                                   static_cast<std::size_t>(parts), openFiles_);
         if (parts > 1) {
             flush();  // a large file starts a unit of its own, and each part fills one
         }

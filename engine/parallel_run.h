@@ -1,6 +1,6 @@
 #pragma once
 
-#include "extraction_run.h"
+#include "engine/extraction_run.h"
 
 #include <cstddef>
 

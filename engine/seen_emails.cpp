@@ -1,4 +1,4 @@
-#include "seen_emails.h"
+#include "engine/seen_emails.h"
 
 #include <sys/mman.h>
 

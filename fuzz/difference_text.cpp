@@ -1,4 +1,4 @@
-#include "difference_text.h"
+#include "fuzz/difference_text.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // libFuzzer entry point: every input goes through the engine and the slow reference, and any
 // disagreement stops the fuzzer with the reason (the input is then saved as a crash file).
-#include "engine_check.h"
+#include "fuzz/engine_check.h"
 
 #include <cstddef>
 #include <cstdint>

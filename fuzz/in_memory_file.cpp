@@ -1,4 +1,4 @@
-#include "in_memory_file.h"
+#include "fuzz/in_memory_file.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "recording_sink.h"
+#include "fuzz/recording_sink.h"
 
 namespace orlenta::fuzz {
 

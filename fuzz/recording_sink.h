@@ -5,7 +5,7 @@
 // order the run promises (an address comes after its chunk was scanned and after a yield
 // before it; chunkDone closes the chunk).
 
-#include "extraction_run.h"
+#include "engine/extraction_run.h"
 
 #include <array>
 #include <cstddef>

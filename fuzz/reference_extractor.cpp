@@ -1,6 +1,6 @@
-#include "reference_extractor.h"
+#include "fuzz/reference_extractor.h"
 
-#include "email_pattern.h"
+#include "tests/support/email_pattern.h"
 
 #include <regex>
 #include <unordered_map>

@@ -1,4 +1,4 @@
-#include "address_list.h"
+#include "results/address_list.h"
 
 #include <algorithm>
 #include <cstring>

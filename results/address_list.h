@@ -1,6 +1,6 @@
 #pragma once
 
-#include "result_writers.h"
+#include "results/result_writers.h"
 
 #include <cstddef>
 #include <deque>

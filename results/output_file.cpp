@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "results/output_file.h"
 
 #include <QRandomGenerator>
 

@@ -1,6 +1,6 @@
-#include "result_writers.h"
+#include "results/result_writers.h"
 
-#include "output_file.h"
+#include "results/output_file.h"
 
 #include <QFile>
 

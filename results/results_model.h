@@ -1,7 +1,7 @@
 #pragma once
 
-#include "address_list.h"
-#include "result_writers.h"
+#include "results/address_list.h"
+#include "results/result_writers.h"
 
 #include <QAbstractListModel>
 

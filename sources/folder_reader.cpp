@@ -1,4 +1,4 @@
-#include "folder_reader.h"
+#include "sources/folder_reader.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "folder_scan.h"
+#include "sources/folder_scan.h"
 
 #include <QFile>
 

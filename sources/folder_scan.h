@@ -1,7 +1,7 @@
 #pragma once
 
-#include "folder_walk.h"
-#include "scan_rules.h"
+#include "sources/folder_walk.h"
+#include "sources/scan_rules.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "folder_walk.h"
+#include "sources/folder_walk.h"
 
-#include "folder_reader.h"
+#include "sources/folder_reader.h"
 
 namespace orlenta {
 

@@ -1,4 +1,4 @@
-#include "scan_rules.h"
+#include "sources/scan_rules.h"
 
 namespace orlenta {
 

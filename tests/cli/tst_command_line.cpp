@@ -1,6 +1,6 @@
 // Parsing orlenta-extract's arguments and turning them into the list of sources.
-#include "command_line.h"
-#include "input_list.h"
+#include "cli/command_line.h"
+#include "cli/input_list.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Reading a source in 30000-byte chunks: the chunk table, byte fidelity, 64-bit lengths, streams
 // and the paths that cannot be read.
-#include "chunk_reader.h"
-#include "read_file_chunks.h"
-#include "test_files.h"
+#include "engine/chunk_reader.h"
+#include "tests/engine/test_files.h"
+#include "tests/support/read_file_chunks.h"
 
 #include <QElapsedTimer>
 #include <QList>

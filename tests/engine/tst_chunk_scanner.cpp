@@ -1,7 +1,7 @@
 // The fast "@"-to-"@" scanner held equal to the step-by-step pipeline, and hostile chunks.
-#include "chunk_scanner.h"
-#include "extract_emails.h"
-#include "seen_emails.h"
+#include "engine/chunk_scanner.h"
+#include "engine/seen_emails.h"
+#include "tests/support/extract_emails.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,7 @@
 // The e-mail pattern: what it accepts and rejects, as RE2 reads it, as ECMAScript reads it and
 // as the engine's scanner judges a token alone.
-#include "chunk_scanner.h"
-#include "email_pattern.h"
+#include "engine/chunk_scanner.h"
+#include "tests/support/email_pattern.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>

@@ -1,11 +1,11 @@
 // A run over several files: order, duplicates across files, chunk borders, the yield points,
 // stopping, and paths that cannot be read.
-#include "chunk_reader.h"
-#include "extract_emails.h"
-#include "extraction_run.h"
-#include "read_file_chunks.h"
-#include "seen_emails.h"
-#include "test_files.h"
+#include "engine/chunk_reader.h"
+#include "engine/extraction_run.h"
+#include "engine/seen_emails.h"
+#include "tests/engine/test_files.h"
+#include "tests/support/extract_emails.h"
+#include "tests/support/read_file_chunks.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,10 +1,10 @@
 // The parallel run held to the one-thread run: the same calls in the same order for every
 // thread count, over files around the work-unit sizes, unreadable sources, a stream, and more
 // threads than chunks.
-#include "chunk_reader.h"
-#include "extraction_run.h"
-#include "parallel_run.h"
-#include "test_files.h"
+#include "engine/chunk_reader.h"
+#include "engine/extraction_run.h"
+#include "engine/parallel_run.h"
+#include "tests/engine/test_files.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>

@@ -1,10 +1,10 @@
 // The step-by-step pipeline on one chunk: punctuation stripping, cutting into candidates,
 // the case-insensitive set of addresses met, and the addresses a chunk yields.
-#include "chunk_scanner.h"
-#include "extract_emails.h"
-#include "punctuation.h"
-#include "seen_emails.h"
-#include "split_candidates.h"
+#include "engine/chunk_scanner.h"
+#include "engine/seen_emails.h"
+#include "tests/support/extract_emails.h"
+#include "tests/support/punctuation.h"
+#include "tests/support/split_candidates.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,7 @@
 // Every input the fuzzer was seeded with (fuzz/corpus/) or has found fault with
 // (fuzz/regressions/) goes through the same engine-against-reference check, with this build.
-#include "chunk_reader.h"
-#include "engine_check.h"
+#include "engine/chunk_reader.h"
+#include "fuzz/engine_check.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The slow reference that the fuzzer trusts, checked on hand-worked cases: if it were wrong,
 // the fuzzer would hold the engine to the wrong answers.
-#include "email_pattern.h"
-#include "reference_extractor.h"
+#include "fuzz/reference_extractor.h"
+#include "tests/support/email_pattern.h"
 
 #include <QByteArray>
 #include <QList>

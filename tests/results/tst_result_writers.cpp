@@ -1,6 +1,6 @@
-#include "output_file.h"
-#include "result_writers.h"
-#include "results_model.h"
+#include "results/output_file.h"
+#include "results/result_writers.h"
+#include "results/results_model.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "results_model.h"
+#include "results/results_model.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "source_list_model.h"
+#include "sources/source_list_model.h"
 
 #include <QFile>
 #include <QSignalSpy>

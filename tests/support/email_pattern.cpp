@@ -1,4 +1,4 @@
-#include "email_pattern.h"
+#include "tests/support/email_pattern.h"
 
 #include <re2/re2.h>
 

@@ -1,9 +1,9 @@
-#include "extract_emails.h"
+#include "tests/support/extract_emails.h"
 
-#include "chunk_scanner.h"
-#include "email_pattern.h"
-#include "punctuation.h"
-#include "split_candidates.h"
+#include "engine/chunk_scanner.h"
+#include "tests/support/email_pattern.h"
+#include "tests/support/punctuation.h"
+#include "tests/support/split_candidates.h"
 
 namespace orlenta {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chunk_scanner.h"
-#include "seen_emails.h"
+#include "engine/chunk_scanner.h"
+#include "engine/seen_emails.h"
 
 #include <functional>
 #include <string_view>

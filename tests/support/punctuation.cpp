@@ -1,6 +1,6 @@
-#include "punctuation.h"
+#include "tests/support/punctuation.h"
 
-#include "byte_classes.h"
+#include "engine/byte_classes.h"
 
 namespace orlenta {
 

@@ -1,6 +1,6 @@
-#include "read_file_chunks.h"
+#include "tests/support/read_file_chunks.h"
 
-#include "chunk_reader.h"
+#include "engine/chunk_reader.h"
 
 namespace orlenta {
 

@@ -1,4 +1,4 @@
-#include "split_candidates.h"
+#include "tests/support/split_candidates.h"
 
 namespace orlenta {
 

@@ -1,4 +1,4 @@
-#include "cursor_fixtures.h"
+#include "tests/ui/cursor_fixtures.h"
 
 #include <QBuffer>
 #include <QFile>

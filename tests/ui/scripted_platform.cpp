@@ -1,4 +1,4 @@
-#include "scripted_platform.h"
+#include "tests/ui/scripted_platform.h"
 
 #include <QCoreApplication>
 #include <QFile>

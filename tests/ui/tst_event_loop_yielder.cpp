@@ -1,4 +1,4 @@
-#include "event_loop_yielder.h"
+#include "ui/platform/event_loop_yielder.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
-#include "form1.h"
-#include "form1_layout.h"
-#include "press_button.h"
-#include "report_list_view.h"
-#include "results_model.h"
-#include "scripted_platform.h"
-#include "source_list_model.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/scripted_platform.h"
+#include "ui/window/form1.h"
+#include "ui/window/form1_layout.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
 
 #include <QApplication>
 #include <QHeaderView>

@@ -1,14 +1,14 @@
 // The pointer over the main window: the hand over the seven buttons, the default pointer over
 // the background and both lists, nothing changed over the status line, and the hourglass of a
 // long operation left alone. Moves go through the window system, as a user's do.
-#include "form1.h"
-#include "hover_feedback.h"
-#include "mouse_pointer.h"
-#include "press_button.h"
-#include "report_list_view.h"
-#include "results_model.h"
-#include "scripted_platform.h"
-#include "source_list_model.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/scripted_platform.h"
+#include "ui/pointer/hover_feedback.h"
+#include "ui/pointer/mouse_pointer.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
 
 #include <QFile>
 #include <QHeaderView>

@@ -1,10 +1,10 @@
 // Long operations pressed inside one another: the run, the folder scan and the two saves yield
 // (or ask) while they work, and every button stays live meanwhile.
-#include "long_work.h"
-#include "mouse_pointer.h"
-#include "results_model.h"
-#include "source_list_model.h"
-#include "window_fixture.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/long_work.h"
+#include "ui/pointer/mouse_pointer.h"
 
 #include <QDir>
 #include <QTest>

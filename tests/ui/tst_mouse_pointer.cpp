@@ -1,6 +1,6 @@
-#include "cursor_file.h"
-#include "cursor_fixtures.h"
-#include "mouse_pointer.h"
+#include "tests/ui/cursor_fixtures.h"
+#include "ui/pointer/cursor_file.h"
+#include "ui/pointer/mouse_pointer.h"
 
 #include <QBuffer>
 #include <QDir>

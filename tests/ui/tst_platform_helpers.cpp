@@ -1,7 +1,7 @@
-#include "home_page.h"
-#include "platform.h"
-#include "qt_platform.h"
-#include "scripted_platform.h"
+#include "tests/ui/scripted_platform.h"
+#include "ui/platform/platform.h"
+#include "ui/platform/qt_platform.h"
+#include "ui/window/home_page.h"
 
 #include <QTest>
 #include <QUrl>

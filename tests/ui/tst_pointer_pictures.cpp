@@ -1,8 +1,8 @@
 // The hand pointer and the drag image that the build puts beside the program: both must read
 // as pointers, the hand pointing with its fingertip, and be the pictures kept in assets/.
-#include "cursor_file.h"
-#include "source_list_reorder.h"
-#include "startup.h"
+#include "ui/pointer/cursor_file.h"
+#include "ui/pointer/source_list_reorder.h"
+#include "ui/window/startup.h"
 
 #include <QFile>
 #include <QImage>

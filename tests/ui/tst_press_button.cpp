@@ -1,4 +1,4 @@
-#include "press_button.h"
+#include "ui/window/press_button.h"
 
 #include <QImage>
 #include <QSignalSpy>

@@ -1,9 +1,9 @@
-#include "press_button.h"
-#include "report_list_view.h"
-#include "results_commands.h"
-#include "results_model.h"
-#include "source_list_model.h"
-#include "window_fixture.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/results_commands.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
 
 #include <QItemSelectionModel>
 #include <QSignalSpy>

@@ -1,9 +1,9 @@
-#include "mouse_pointer.h"
-#include "press_button.h"
-#include "results_model.h"
-#include "save_commands.h"
-#include "source_list_model.h"
-#include "window_fixture.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/save_commands.h"
+#include "ui/pointer/mouse_pointer.h"
+#include "ui/window/press_button.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
-#include "mouse_pointer.h"
-#include "press_button.h"
-#include "report_list_view.h"
-#include "results_model.h"
-#include "save_commands.h"
-#include "window_fixture.h"
+#include "results/results_model.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/save_commands.h"
+#include "ui/pointer/mouse_pointer.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
 
 #include <QScopeGuard>
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "mouse_pointer.h"
-#include "results_model.h"
-#include "save_commands.h"
-#include "window_fixture.h"
+#include "results/results_model.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/save_commands.h"
+#include "ui/pointer/mouse_pointer.h"
 
 #include <QDir>
 #include <QFile>

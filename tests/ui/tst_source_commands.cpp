@@ -1,14 +1,14 @@
 // Filling and pruning the source list from the window as a user does: "Add File(s)" with the
 // Open dialog, "Clear List", the double-click removal and files dropped on the list.
-#include "add_files_command.h"
-#include "form1.h"
-#include "press_button.h"
-#include "report_list_view.h"
-#include "results_model.h"
-#include "scripted_platform.h"
-#include "source_list_drop.h"
-#include "source_list_model.h"
-#include "window_fixture.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/scripted_platform.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/add_files_command.h"
+#include "ui/commands/source_list_drop.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,14 +1,14 @@
 // "Add All File(s) In Folder" pressed in the window: the folder browser, the question, the
 // hourglass, the order of the entries, and what closing the window or a second press does.
-#include "extraction_controller.h"
-#include "folder_scan_command.h"
-#include "form1.h"
-#include "press_button.h"
-#include "results_model.h"
-#include "scan_rules.h"
-#include "scripted_platform.h"
-#include "source_list_model.h"
-#include "window_fixture.h"
+#include "results/results_model.h"
+#include "sources/scan_rules.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/scripted_platform.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/extraction_controller.h"
+#include "ui/commands/folder_scan_command.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,14 +1,14 @@
 // Carrying an entry of the source list to other places with the mouse: presses, moves with the
 // button held and releases on the list's viewport, as the list receives them, with the pointer's
 // screen row scripted.
-#include "form1.h"
-#include "mouse_pointer.h"
-#include "press_button.h"
-#include "report_list_view.h"
-#include "source_list_drop.h"
-#include "source_list_model.h"
-#include "source_list_reorder.h"
-#include "window_fixture.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/source_list_drop.h"
+#include "ui/pointer/mouse_pointer.h"
+#include "ui/pointer/source_list_reorder.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "cursor_fixtures.h"
-#include "form1.h"
-#include "home_page.h"
-#include "press_button.h"
-#include "report_list_view.h"
-#include "scripted_platform.h"
-#include "startup.h"
+#include "tests/ui/cursor_fixtures.h"
+#include "tests/ui/scripted_platform.h"
+#include "ui/window/form1.h"
+#include "ui/window/home_page.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
+#include "ui/window/startup.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "startup.h"
-#include "twips.h"
+#include "ui/window/startup.h"
+#include "ui/window/twips.h"
 
 #include <QTest>
 

@@ -1,11 +1,11 @@
-#include "extraction_controller.h"
-#include "extraction_run.h"
-#include "form1.h"
-#include "press_button.h"
-#include "results_model.h"
-#include "scripted_platform.h"
-#include "source_list_model.h"
-#include "window_fixture.h"
+#include "engine/extraction_run.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "tests/ui/scripted_platform.h"
+#include "tests/ui/window_fixture.h"
+#include "ui/commands/extraction_controller.h"
+#include "ui/window/form1.h"
+#include "ui/window/press_button.h"
 
 #include <QApplication>
 #include <QDir>

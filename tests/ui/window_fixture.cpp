@@ -1,8 +1,8 @@
-#include "window_fixture.h"
+#include "tests/ui/window_fixture.h"
 
-#include "press_button.h"
-#include "report_list_view.h"
-#include "results_model.h"
+#include "results/results_model.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
 
 #include <QCoreApplication>
 #include <QDir>

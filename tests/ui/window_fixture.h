@@ -1,7 +1,7 @@
 #pragma once
 
-#include "form1.h"
-#include "scripted_platform.h"
+#include "tests/ui/scripted_platform.h"
+#include "ui/window/form1.h"
 
 #include <QByteArray>
 #include <QStringList>

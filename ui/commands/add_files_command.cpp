@@ -1,7 +1,7 @@
-#include "add_files_command.h"
+#include "ui/commands/add_files_command.h"
 
-#include "platform.h"
-#include "source_list_model.h"
+#include "sources/source_list_model.h"
+#include "ui/platform/platform.h"
 
 namespace orlenta {
 

@@ -1,11 +1,11 @@
-#include "extraction_controller.h"
+#include "ui/commands/extraction_controller.h"
 
-#include "event_loop_yielder.h"
-#include "extraction_run.h"
-#include "long_work.h"
-#include "platform.h"
-#include "results_model.h"
-#include "source_list_model.h"
+#include "engine/extraction_run.h"
+#include "results/results_model.h"
+#include "sources/source_list_model.h"
+#include "ui/commands/long_work.h"
+#include "ui/platform/event_loop_yielder.h"
+#include "ui/platform/platform.h"
 
 #include <QFile>
 #include <QLabel>

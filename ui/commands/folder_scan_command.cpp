@@ -1,10 +1,10 @@
-#include "folder_scan_command.h"
+#include "ui/commands/folder_scan_command.h"
 
-#include "event_loop_yielder.h"
-#include "extraction_controller.h"
-#include "long_work.h"
-#include "platform.h"
-#include "source_list_model.h"
+#include "sources/source_list_model.h"
+#include "ui/commands/extraction_controller.h"
+#include "ui/commands/long_work.h"
+#include "ui/platform/event_loop_yielder.h"
+#include "ui/platform/platform.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "folder_scan.h"
+#include "sources/folder_scan.h"
 
 #include <QByteArray>
 #include <QString>

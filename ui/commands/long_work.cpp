@@ -1,6 +1,6 @@
-#include "long_work.h"
+#include "ui/commands/long_work.h"
 
-#include "mouse_pointer.h"
+#include "ui/pointer/mouse_pointer.h"
 
 namespace orlenta {
 

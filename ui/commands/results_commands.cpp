@@ -1,6 +1,6 @@
-#include "results_commands.h"
+#include "ui/commands/results_commands.h"
 
-#include "results_model.h"
+#include "results/results_model.h"
 
 #include <QAbstractItemView>
 #include <QItemSelectionModel>

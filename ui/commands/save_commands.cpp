@@ -1,11 +1,11 @@
-#include "save_commands.h"
+#include "ui/commands/save_commands.h"
 
-#include "event_loop_yielder.h"
-#include "file_exists.h"
-#include "long_work.h"
-#include "platform.h"
-#include "result_writers.h"
-#include "results_model.h"
+#include "results/result_writers.h"
+#include "results/results_model.h"
+#include "ui/commands/long_work.h"
+#include "ui/platform/event_loop_yielder.h"
+#include "ui/platform/file_exists.h"
+#include "ui/platform/platform.h"
 
 #include <QFile>
 

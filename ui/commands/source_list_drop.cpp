@@ -1,6 +1,6 @@
-#include "source_list_drop.h"
+#include "ui/commands/source_list_drop.h"
 
-#include "source_list_model.h"
+#include "sources/source_list_model.h"
 
 #include <QAbstractItemView>
 #include <QDragMoveEvent>

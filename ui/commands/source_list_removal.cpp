@@ -1,4 +1,4 @@
-#include "source_list_removal.h"
+#include "ui/commands/source_list_removal.h"
 
 #include <QAbstractItemView>
 #include <QItemSelectionModel>

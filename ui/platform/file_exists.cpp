@@ -1,4 +1,4 @@
-#include "file_exists.h"
+#include "ui/platform/file_exists.h"
 
 #include <QFile>
 

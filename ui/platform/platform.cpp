@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "ui/platform/platform.h"
 
 namespace orlenta {
 

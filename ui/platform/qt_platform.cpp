@@ -1,4 +1,4 @@
-#include "qt_platform.h"
+#include "ui/platform/qt_platform.h"
 
 #include <QCoreApplication>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include "cursor_file.h"
+#include "ui/pointer/cursor_file.h"
 
 #include <QFile>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "hover_after_modal.h"
+#include "ui/pointer/hover_after_modal.h"
 
-#include "hover_feedback.h"
+#include "ui/pointer/hover_feedback.h"
 
 namespace orlenta {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform.h"
+#include "ui/platform/platform.h"
 
 namespace orlenta {
 

@@ -1,4 +1,4 @@
-#include "hover_feedback.h"
+#include "ui/pointer/hover_feedback.h"
 
 #include <QMouseEvent>
 #include <QWidget>

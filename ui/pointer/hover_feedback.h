@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mouse_pointer.h"
+#include "ui/pointer/mouse_pointer.h"
 
 #include <QList>
 #include <QObject>

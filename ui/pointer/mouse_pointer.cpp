@@ -1,4 +1,4 @@
-#include "mouse_pointer.h"
+#include "ui/pointer/mouse_pointer.h"
 
 namespace orlenta {
 

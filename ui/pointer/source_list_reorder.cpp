@@ -1,10 +1,10 @@
-#include "source_list_reorder.h"
+#include "ui/pointer/source_list_reorder.h"
 
-#include "cursor_file.h"
-#include "hover_feedback.h"
-#include "mouse_pointer.h"
-#include "platform.h"
-#include "source_list_model.h"
+#include "sources/source_list_model.h"
+#include "ui/platform/platform.h"
+#include "ui/pointer/cursor_file.h"
+#include "ui/pointer/hover_feedback.h"
+#include "ui/pointer/mouse_pointer.h"
 
 #include <QAbstractItemView>
 #include <QDir>

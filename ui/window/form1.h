@@ -1,8 +1,8 @@
 #pragma once
 
-#include "event_loop_yielder.h"
-#include "long_work.h"
-#include "mouse_pointer.h"
+#include "ui/commands/long_work.h"
+#include "ui/platform/event_loop_yielder.h"
+#include "ui/pointer/mouse_pointer.h"
 
 #include <QWidget>
 

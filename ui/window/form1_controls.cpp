@@ -1,8 +1,8 @@
-#include "form1_controls.h"
+#include "ui/window/form1_controls.h"
 
-#include "press_button.h"
-#include "report_list_view.h"
-#include "twips.h"
+#include "ui/window/press_button.h"
+#include "ui/window/report_list_view.h"
+#include "ui/window/twips.h"
 
 #include <QHeaderView>
 #include <QLabel>

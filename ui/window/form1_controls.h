@@ -1,6 +1,6 @@
 #pragma once
 
-#include "form1_layout.h"
+#include "ui/window/form1_layout.h"
 
 class QAbstractItemModel;
 class QLabel;

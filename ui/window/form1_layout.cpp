@@ -1,4 +1,4 @@
-#include "form1_layout.h"
+#include "ui/window/form1_layout.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "home_page.h"
+#include "ui/window/home_page.h"
 
 namespace orlenta {
 

@@ -1,6 +1,6 @@
-#include "press_button.h"
+#include "ui/window/press_button.h"
 
-#include "transparent_icon.h"
+#include "ui/window/transparent_icon.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>

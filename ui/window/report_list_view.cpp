@@ -1,4 +1,4 @@
-#include "report_list_view.h"
+#include "ui/window/report_list_view.h"
 
 #include <QEvent>
 #include <QHeaderView>

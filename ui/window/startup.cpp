@@ -1,13 +1,13 @@
-#include "startup.h"
+#include "ui/window/startup.h"
 
-#include "cursor_file.h"
-#include "file_exists.h"
-#include "form1_layout.h"
-#include "home_page.h"
-#include "mouse_pointer.h"
-#include "platform.h"
-#include "report_list_view.h"
-#include "twips.h"
+#include "ui/platform/file_exists.h"
+#include "ui/platform/platform.h"
+#include "ui/pointer/cursor_file.h"
+#include "ui/pointer/mouse_pointer.h"
+#include "ui/window/form1_layout.h"
+#include "ui/window/home_page.h"
+#include "ui/window/report_list_view.h"
+#include "ui/window/twips.h"
 
 #include <QDir>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "transparent_icon.h"
+#include "ui/window/transparent_icon.h"
 
 #include <QPixmap>
 
