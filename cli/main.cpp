@@ -1,6 +1,7 @@
 // orlenta-extract: the extraction engine for scripts and measurements.
 #include "cli/command_line.h"
 #include "cli/extract_command.h"
+#include "engine/temporary_files.h"
 
 #include <cstdio>
 #include <string>
@@ -8,6 +9,7 @@
 
 int main(int argc, char* argv[]) {
     using namespace orlenta;
+    RemoveTemporaryFilesOnSignals();
     const ParsedCommandLine parsed =
         ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
