@@ -46,7 +46,7 @@ Timing TimeSave(const orlenta::ResultsModel& model, const QString& path,
                 orlenta::ResultFormat format) {
     long hookCalls = 0;
     const Clock::time_point start = Clock::now();
-    const orlenta::Addresses copy = model.snapshot();
+    const orlenta::AddressSnapshot copy = model.snapshot();
     const Clock::time_point copied = Clock::now();
     QString error;
     const bool saved = orlenta::SaveResults(path, copy, format, &error, [&hookCalls] {

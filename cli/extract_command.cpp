@@ -1,10 +1,10 @@
 #include "cli/extract_command.h"
 
-#include "cli/address_output.h"
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
+#include "results/address_writer.h"
 #include "results/output_file.h"
 
 #include <unistd.h>
@@ -76,14 +76,18 @@ int RunExtractCommand(const CommandLine& commandLine) {
     const std::vector<Input>& inputs = expanded.inputs;
 
     // Standard output for no -o or "-o -"; otherwise the named file, which OutputFile replaces
-    // only once complete (a device or FIFO is written through, as ">" does). Opened before the
-    // run so the addresses go out as they are found; when it cannot be opened the sources are
-    // still read, so their messages come as always, and the output's comes last.
+    // only once complete or writes in place (a device or FIFO is written through, as ">" does).
+    // Opened before the run so the addresses go out as they are found, and so an output that
+    // cannot be had is refused before any input is read.
     const std::optional<std::string>& path = commandLine.outputPath;
     const bool toStandardOutput = !path || OutputFile::IsStandardOutputName(*path);
     OutputFile file;
     const bool opened =
         toStandardOutput ? file.openStandardOutput() : file.open(*path, OutputFile::NoReader::Wait);
+    if (!opened) {
+        Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
+        return ExitSomeFailed;
+    }
     AddressWriter output(commandLine.format, file);
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
     StreamingSink sink(opened ? &output : nullptr, progress);

@@ -44,8 +44,30 @@ void AddressList::remove(std::size_t index) {
     views_.erase(views_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-Addresses AddressList::toAddresses() const {
-    return Addresses(views_.begin(), views_.end());
+AddressSnapshot AddressList::snapshot() const {
+    // Later additions write only into the unused end of the last block, never over a byte
+    // viewed here, and a removal only drops a view: sharing the blocks is enough.
+    AddressSnapshot snapshot;
+    snapshot.views_.assign(views_.begin(), views_.end());
+    snapshot.blocks_.assign(blocks_.begin(), blocks_.end());
+    return snapshot;
+}
+
+AddressSnapshot::AddressSnapshot(std::initializer_list<std::string_view> addresses) {
+    copy(addresses);
+}
+
+AddressSnapshot::AddressSnapshot(const Addresses& addresses) {
+    copy(addresses);
+}
+
+template <typename Strings>
+void AddressSnapshot::copy(const Strings& addresses) {
+    AddressList list;
+    for (const auto& address : addresses) {
+        list.add(address);
+    }
+    *this = list.snapshot();
 }
 
 }  // namespace orlenta

@@ -1,5 +1,8 @@
 #include "results/output_file.h"
 
+#include "results/file_identity.h"
+#include "results/file_writes.h"
+
 #include <QRandomGenerator>
 
 #include <fcntl.h>
@@ -7,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace orlenta {
@@ -15,10 +19,6 @@ namespace {
 
 // Links are followed at most this often, as the kernel does (ELOOP after 40).
 constexpr int MaxLinkHops = 40;
-
-// The old content of a file written in place is kept to put it back on failure up to this
-// size; a save meets larger files only when the user picked one by mistake.
-constexpr off_t MaxBackupBytes = off_t(64) << 20;
 
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -52,13 +52,34 @@ bool ReadLink(const std::string& path, std::string& target) {
     }
 }
 
-// The name at the end of a chain of symbolic links, which need not exist (a dangling link's
-// target is where a new file goes). False with errno set when a link cannot be read or the
+// The descriptor a name such as /proc/self/fd/1 stands for, or -1: a number in this process's
+// own descriptor folder, however it is spelt (/dev/fd, /proc/self/fd, /proc/PID/fd, with any
+// links or "." on the way).
+int OwnDescriptor(const std::string& path) {
+    const std::string name = BaseName(path);
+    if (name.empty() || name.size() > 9 ||
+        name.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    char* real = ::realpath(FolderOf(path).c_str(), nullptr);
+    if (real == nullptr) {
+        return -1;
+    }
+    const bool own = std::string(real) == "/proc/" + std::to_string(::getpid()) + "/fd";
+    std::free(real);
+    return own ? std::atoi(name.c_str()) : -1;
+}
+
+// Follows the chain of symbolic links at `path` to the name at its end, which need not exist
+// (a dangling link's target is where a new file goes), or to one of this process's own
+// descriptors, given in `descriptor` (-1 otherwise): their /proc links name what the descriptor
+// was opened on, not the descriptor. False with errno set when a link cannot be read or the
 // chain does not end.
-bool ResolveLinks(std::string& path) {
+bool ResolveLinks(std::string& path, int& descriptor) {
     for (int hop = 0; hop < MaxLinkHops; ++hop) {
+        descriptor = OwnDescriptor(path);
         struct stat status {};
-        if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+        if (descriptor >= 0 || ::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
             return true;
         }
         std::string target;
@@ -82,48 +103,40 @@ std::string TemporaryName(const std::string& target) {
     return Join(FolderOf(target), name);
 }
 
-int OpenRetrying(const std::string& path, int flags, mode_t mode = 0) {
-    int fd = -1;
+void ClearNonBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+}
+
+// Makes sure the disk holds `size` bytes for `fd` from its start, without changing its content
+// or its length. Where the file system cannot reserve, the pending bytes are written after the
+// old end instead (which needs the old length and the new one together), to be moved down by
+// the caller. Either way a full disk or quota shows here, and the file is as it was.
+bool Reserve(int fd, off_t oldSize, const PendingBytes& pending) {
+    const off_t size = off_t(pending.size());
+    if (size == 0) {
+        return true;
+    }
+    int result = 0;
     do {
-        fd = ::open(path.c_str(), flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+        result = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+        return true;
     }
-    return true;
-}
-
-// Reads the whole of `fd` from its start; false when it cannot, or is too large to keep.
-bool ReadWhole(int fd, std::string& bytes) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || status.st_size > MaxBackupBytes) {
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(status.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
-        if (got < 0 && errno == EINTR) {
-            continue;
+    if (errno == EOPNOTSUPP || errno == ENOSYS) {
+        if (pending.copyTo(fd, oldSize)) {
+            return true;
         }
-        if (got <= 0) {
-            return false;  // an error, or the file shrank meanwhile
-        }
-        done += static_cast<std::size_t>(got);
     }
-    return true;
+    const int error = errno;
+    if (::ftruncate(fd, oldSize) != 0) {
+        // Only space beyond the old end was taken; the content is the old one either way.
+    }
+    errno = error;
+    return false;
 }
 
 }  // namespace
@@ -150,12 +163,16 @@ bool OutputFile::open(const std::string& path, NoReader noReader) {
         return fail(ENOENT);
     }
     std::string target = path;
-    if (!ResolveLinks(target)) {
+    int descriptor = -1;
+    if (!ResolveLinks(target, descriptor)) {
         return fail(errno);
+    }
+    if (descriptor >= 0) {
+        return openDescriptor(descriptor);
     }
     struct stat status {};
     if (::stat(target.c_str(), &status) != 0) {
-        return errno == ENOENT ? openReplacement(target, false) : fail(errno);
+        return errno == ENOENT ? openReplacement(target, nullptr) || fail(errno) : fail(errno);
     }
     if (S_ISDIR(status.st_mode)) {
         return fail(EISDIR);
@@ -163,83 +180,86 @@ bool OutputFile::open(const std::string& path, NoReader noReader) {
     if (!S_ISREG(status.st_mode)) {
         return openThrough(target, S_ISFIFO(status.st_mode) ? noReader : NoReader::Wait);
     }
-    // Replacing needs only the folder's permission; the file's own says whether it may change.
-    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        return fail(errno);
-    }
-    return openReplacement(target, true);
+    return openRegular(target, noReader);
 }
 
 bool OutputFile::openStandardOutput() {
     discard();
     failed_ = false;
     error_.clear();
-    if (::fcntl(STDOUT_FILENO, F_GETFL) < 0) {
-        return fail(errno);
-    }
-    mode_ = Mode::StandardOutput;
-    fd_ = STDOUT_FILENO;
-    return true;
+    return openDescriptor(STDOUT_FILENO);
 }
 
-bool OutputFile::openReplacement(const std::string& target, bool targetExists) {
+bool OutputFile::openRegular(const std::string& target, NoReader noReader) {
+    // O_NONBLOCK: should a FIFO have taken the file's place since stat(), opening it must not
+    // wait for a reader.
+    UniqueFd fd(OpenRetrying(target, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat old {};
-    if (targetExists && ::stat(target.c_str(), &old) != 0) {
+    if (!fd || ::fstat(fd.get(), &old) != 0) {
         return fail(errno);
     }
-    int fd = -1;
-    std::string temporary;
-    do {
-        temporary = TemporaryName(target);
-        // 0666 as ">" creates a file: the umask applies, and a replaced file's mode below.
-        fd = OpenRetrying(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EEXIST);
-    if (fd < 0) {
-        // No room for a new file in the folder, yet the file itself may be written.
-        if (targetExists && (errno == EACCES || errno == EPERM)) {
-            return openInPlace(target);
-        }
-        return fail(errno);
+    if (!S_ISREG(old.st_mode)) {
+        fd.reset();
+        return openThrough(target, noReader);
     }
-    mode_ = Mode::Replace;
-    fd_ = fd;
-    target_ = target;
-    temporary_ = temporary;
-    if (targetExists) {
-        // The owner first: a change of owner clears the set-user-ID bits that fchmod restores.
-        // Only root may give a file away; a member of the file's group may keep the group.
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
-            ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-            // Neither: the new file belongs to this process, as a file written anew would.
-        }
-        if (::fchmod(fd, old.st_mode & 07777) != 0) {
-            const int error = errno;
-            discard();
-            return fail(error);
-        }
+    ClearNonBlocking(fd.get());
+    if (RenameReachesTheFile(target, old) && openReplacement(target, &old)) {
+        return true;
     }
+    way_ = Way::InPlace;
+    fd_ = std::move(fd);
     return true;
 }
 
-bool OutputFile::openInPlace(const std::string& target) {
-    int fd = OpenRetrying(target, O_RDWR | O_CLOEXEC | O_NOCTTY);
-    const bool readable = fd >= 0;
-    if (!readable) {
-        fd = OpenRetrying(target, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+// False with errno set, or for an existing file (`old`) that the replacement would not be
+// identical to; the object is then as before.
+bool OutputFile::openReplacement(const std::string& target, const struct stat* old) {
+    UniqueFd fd;
+    std::string temporary;
+    RegisteredTemporaryFile registry;
+    {
+        // The file and its registration come together: a signal in between would leave it.
+        const TerminatingSignalsBlocked blocked;
+        do {
+            temporary = TemporaryName(target);
+            // A new file as ">" creates it (0666, the umask applies); a replacement private
+            // until it has the old file's mode.
+            fd =
+                UniqueFd(OpenRetrying(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                                      old == nullptr ? 0666 : 0600));
+        } while (!fd && errno == EEXIST);
+        if (fd) {
+            registry = RegisteredTemporaryFile(temporary);
+        }
     }
-    if (fd < 0) {
+    if (!fd) {
+        return false;
+    }
+    if (old != nullptr && !TakeOverIdentity(target, *old, fd.get())) {
+        fd.reset();
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    way_ = Way::Replace;
+    fd_ = std::move(fd);
+    target_ = target;
+    temporary_ = std::move(temporary);
+    registry_ = std::move(registry);
+    return true;
+}
+
+bool OutputFile::openDescriptor(int descriptor) {
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+        return fail(EBADF);
+    }
+    // A duplicate shares the offset and the flags, and closing it leaves the original open.
+    UniqueFd fd(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
+    if (!fd) {
         return fail(errno);
     }
-    mode_ = Mode::InPlace;
-    fd_ = fd;
-    target_ = target;
-    // Left as it is until commit(): it may be one of the inputs still to be read (orlenta-extract
-    // -o list.txt list.txt). Then the new bytes overwrite the old ones from the start and the
-    // file is cut to their length.
-    haveBackup_ = readable && ReadWhole(fd, backup_);
-    if (!haveBackup_) {
-        backup_.clear();
-    }
+    way_ = Way::Through;
+    fd_ = std::move(fd);
     return true;
 }
 
@@ -247,18 +267,15 @@ bool OutputFile::openThrough(const std::string& target, NoReader noReader) {
     // O_NONBLOCK makes opening a FIFO without a reader fail with ENXIO instead of waiting.
     const int flags =
         O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | (noReader == NoReader::Fail ? O_NONBLOCK : 0);
-    const int fd = OpenRetrying(target, flags);
-    if (fd < 0) {
+    UniqueFd fd(OpenRetrying(target, flags));
+    if (!fd) {
         return errno == ENXIO && noReader == NoReader::Fail ? fail("No process is reading from it")
                                                             : fail(errno);
     }
-    if ((flags & O_NONBLOCK) != 0) {
-        // Once open, writes wait for the reader like any others.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    }
-    mode_ = Mode::Through;
-    fd_ = fd;
-    target_ = target;
+    // Once open, writes wait for the reader like any others.
+    ClearNonBlocking(fd.get());
+    way_ = Way::Through;
+    fd_ = std::move(fd);
     return true;
 }
 
@@ -266,102 +283,81 @@ bool OutputFile::write(std::string_view bytes) {
     if (failed_) {
         return false;
     }
-    if (fd_ < 0) {
+    if (!fd_) {
         return fail(EBADF);
     }
-    if (mode_ == Mode::InPlace) {
-        pending_.append(bytes);
-        return true;
+    if (way_ == Way::InPlace) {
+        return pending_.append(bytes) || fail(errno);
     }
-    return WriteAll(fd_, bytes.data(), bytes.size()) || fail(errno);
+    return WriteAll(fd_.get(), bytes.data(), bytes.size()) || fail(errno);
+}
+
+bool OutputFile::commitInPlace() {
+    struct stat old {};
+    if (::fstat(fd_.get(), &old) != 0 || !Reserve(fd_.get(), old.st_size, pending_)) {
+        return false;
+    }
+    const TerminatingSignalsBlocked blocked;
+    return pending_.copyTo(fd_.get(), 0) && ::ftruncate(fd_.get(), off_t(pending_.size())) == 0 &&
+           ::fsync(fd_.get()) == 0;
 }
 
 bool OutputFile::commit() {
-    if (failed_ || mode_ == Mode::Closed) {
+    if (failed_ || way_ == Way::Closed) {
         discard();
         return failed_ ? false : fail(EBADF);
     }
-    switch (mode_) {
-        case Mode::Closed:
-        case Mode::StandardOutput:
+    bool done = true;
+    switch (way_) {
+        case Way::Closed:
+        case Way::Through:
             break;
-        case Mode::Through:
+        case Way::InPlace:
+            done = commitInPlace();
             break;
-        case Mode::InPlace: {
-            if (::lseek(fd_, 0, SEEK_SET) != 0 ||
-                !WriteAll(fd_, pending_.data(), pending_.size()) ||
-                ::ftruncate(fd_, off_t(pending_.size())) != 0 || ::fsync(fd_) != 0) {
-                const int error = errno;
-                discard();
-                return fail(error);
-            }
-            break;
-        }
-        case Mode::Replace:
+        case Way::Replace:
             // On disk before it takes the old file's place, so that a crash leaves one of the
             // two complete.
-            if (::fsync(fd_) != 0) {
-                const int error = errno;
-                discard();
-                return fail(error);
-            }
+            done = ::fsync(fd_.get()) == 0;
             break;
     }
-    const Mode mode = mode_;
-    if (mode != Mode::StandardOutput && ::close(fd_) != 0 && errno != EINTR) {
-        const int error = errno;
-        fd_ = -1;
+    int error = done ? 0 : errno;
+    // close() reports a failed write that the file system kept for the end (NFS).
+    if (::close(fd_.release()) != 0 && errno != EINTR && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
         discard();
         return fail(error);
     }
-    fd_ = -1;
-    if (mode == Mode::Replace && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        const int error = errno;
-        discard();
-        return fail(error);
+    if (way_ == Way::Replace) {
+        const TerminatingSignalsBlocked blocked;
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            const int error = errno;
+            discard();
+            return fail(error);
+        }
+        registry_.release();
     }
-    temporary_.clear();
-    pending_.clear();
-    backup_.clear();
-    haveBackup_ = false;
-    mode_ = Mode::Closed;
+    reset();
     return true;
 }
 
 void OutputFile::discard() {
-    switch (mode_) {
-        case Mode::Closed:
-        case Mode::StandardOutput:
-            break;
-        case Mode::Replace:
-            close();
-            ::unlink(temporary_.c_str());
-            break;
-        case Mode::InPlace:
-            if (haveBackup_ && fd_ >= 0) {
-                (void)(::lseek(fd_, 0, SEEK_SET) == 0 &&
-                       WriteAll(fd_, backup_.data(), backup_.size()) &&
-                       ::ftruncate(fd_, off_t(backup_.size())) == 0);
-            }
-            close();
-            break;
-        case Mode::Through:
-            close();
-            break;
+    fd_.reset();
+    if (way_ == Way::Replace) {
+        ::unlink(temporary_.c_str());
     }
-    mode_ = Mode::Closed;
-    fd_ = -1;
-    temporary_.clear();
-    pending_.clear();
-    backup_.clear();
-    haveBackup_ = false;
+    reset();
 }
 
-void OutputFile::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+void OutputFile::reset() {
+    fd_.reset();
+    registry_.release();
+    way_ = Way::Closed;
+    target_.clear();
+    temporary_.clear();
+    pending_.clear();
 }
 
 }  // namespace orlenta

@@ -1,6 +1,12 @@
 #pragma once
 
+#include "engine/temporary_files.h"
+#include "engine/unique_fd.h"
+#include "results/pending_bytes.h"
+
 #include <QtGlobal>
+
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <string>
@@ -14,33 +20,52 @@ namespace orlenta {
 //   OutputFile out;
 //   if (!out.open(path) || !out.write(bytes) || !out.commit()) { report(out.error()); }
 //
-// What open() does depends on what the path names, symbolic links followed to the end (a
-// link stays a link and its final target gets the bytes; a dangling link's target is created):
-//   - nothing, or a regular file: the bytes go to a temporary file beside it, which takes its
-//     place at commit() only when everything was written. A replaced file keeps its
-//     permissions and, where the process may, its owner and group. On any failure, or when
-//     the object goes away without commit(), the old file keeps every byte and no temporary
-//     file is left. A file whose permissions refuse writing is refused, as ">" refuses it.
-//   - a regular file in a folder that takes no new files (no write access) while the file
-//     itself is writable: written in place, as ">" would, but only at commit(): until then the
-//     bytes are held in memory, so a file that is also being read as an input is read whole.
-//     If that write fails, the old content is put back (for files up to 64 MiB).
+// open() decides how the bytes will reach the target, before anything is written, so that a
+// refusal costs nothing and nothing is learnt only at the end. Symbolic links are followed to
+// the end (a link stays a link, its final target gets the bytes; a dangling link's target is
+// created). By what the path names:
+//   - nothing: a new file, written under a temporary name beside it (".NAME.XXXXXXXX") and
+//     renamed into place at commit(), so it never exists half written.
+//   - a regular file: opened for writing first, so whatever ">" would refuse (permissions, an
+//     immutable file, a read-only file system) is refused at once. Then one of two ways:
+//       replaced: the bytes go to a temporary file beside it, which is renamed over it at
+//         commit(). Chosen only when nobody could tell the new file from the old but by its
+//         content: it takes the old one's owner, group, mode and every extended attribute
+//         (ACLs, labels), the old file has no other hard link, and the rename is allowed (in a
+//         sticky folder only the owner of the file or the folder, or root, may). Atomic: a
+//         crash or a failure leaves the old file whole.
+//       in place: otherwise (a file of another user, a second hard link, an attribute that
+//         cannot be copied, a folder that takes no new file). The file keeps its identity, and
+//         its old content until commit(): the bytes wait in PendingBytes (a file that is also
+//         an input is read as it was). commit() first reserves the new length on the disk
+//         (fallocate; where the file system cannot, the bytes are written after the old end
+//         first), so a full disk or quota fails before one old byte changes; only then are the
+//         bytes written over the old ones and the file cut to their length, with the
+//         terminating signals held back so that Ctrl-C cannot cut the write in half.
 //   - a device, a FIFO or a socket: written through, like the shell's ">", never replaced. A
 //     FIFO that no process reads from fails with "No process is reading from it" unless
 //     NoReader::Wait asks to wait for one, as ">" does.
+//   - one of this process's own descriptors (/dev/stdout, /dev/stderr, /dev/fd/N,
+//     /proc/self/fd/N): written through that descriptor, as openStandardOutput() does, at its
+//     offset and with its O_APPEND ("-o /dev/stdout >> log" appends); never truncated or
+//     replaced. A closed one is refused ("Bad file descriptor").
 //   - a folder: refused ("Is a directory").
 // openStandardOutput() writes to file descriptor 1; IsStandardOutputName tells whether a
 // command-line output name ("-") means it.
 //
-// write() may be called any number of times between open() and commit(). All calls are cheap
-// wrappers over the system calls; nothing is buffered here but in the in-place case. Errors are the
-// system's texts ("Permission denied", "No space left on device"), in the locale's encoding.
+// write() may be called any number of times between open() and commit(). Writes go straight
+// to the system but in place; a descriptor left non-blocking is waited on, not failed. Errors
+// are the system's texts ("Permission denied", "No space left on device"), in the locale's
+// encoding. A temporary file is registered with RemoveTemporaryFilesOnSignals(), so a signal
+// that ends the program removes it.
 class OutputFile final {
 public:
     enum class NoReader {
         Fail,  // a FIFO without a reader is an error at once (a window must not hang)
         Wait,  // block until a process opens it for reading (what ">" does)
     };
+    // How the bytes reach the target, as open() decided.
+    enum class Way { Closed, Replace, InPlace, Through };
 
     OutputFile() = default;
     ~OutputFile();  // discards unless committed
@@ -55,39 +80,39 @@ public:
     bool write(std::string_view bytes);
     bool write(const char* data, std::size_t size) { return write(std::string_view(data, size)); }
 
-    // Puts the written bytes in place: renames the temporary file over the target, or closes
-    // the file written in place or through. False with error() when anything failed, in which
-    // case the old file is as it was. Nothing happens to standard output but the check for
-    // earlier write errors.
+    // Puts the written bytes in place: renames the temporary file over the target, writes the
+    // file in place, or closes the target written through. False with error() when anything
+    // failed; the old file is then as it was, but where a write in place failed after its
+    // space was reserved (an I/O error), which error() then says.
     bool commit();
 
-    // Drops what was written: removes the temporary file, or puts back the old content of a
-    // file written in place. Nothing can be taken back from a device, FIFO or standard output.
+    // Drops what was written: removes the temporary file; a file to be written in place is
+    // left untouched. Nothing can be taken back from a device, FIFO or descriptor.
     void discard();
 
+    Way way() const { return way_; }
     const std::string& error() const { return error_; }
 
     // "-": standard output, by the command-line convention.
     static bool IsStandardOutputName(const std::string& path) { return path == "-"; }
 
 private:
-    enum class Mode { Closed, Replace, InPlace, Through, StandardOutput };
-
     bool fail(int errorNumber);
     bool fail(std::string text);
-    bool openReplacement(const std::string& target, bool targetExists);
-    bool openInPlace(const std::string& target);
+    void reset();
+    bool openRegular(const std::string& target, NoReader noReader);
+    bool openReplacement(const std::string& target, const struct stat* old);
+    bool openDescriptor(int descriptor);
     bool openThrough(const std::string& target, NoReader noReader);
-    void close();
+    bool commitInPlace();
 
-    Mode mode_ = Mode::Closed;
-    int fd_ = -1;
+    Way way_ = Way::Closed;
+    UniqueFd fd_;
     bool failed_ = false;
-    std::string target_;     // the final, resolved name that receives the bytes
-    std::string temporary_;  // Replace: the file beside it that takes its place
-    std::string pending_;    // InPlace: what was written, put in the file at commit()
-    std::string backup_;     // InPlace: the old content, to put back on failure
-    bool haveBackup_ = false;
+    std::string target_;                // Replace: the final, resolved name
+    std::string temporary_;             // Replace: the file beside it that takes its place
+    RegisteredTemporaryFile registry_;  // Replace: removes the temporary file on a signal
+    PendingBytes pending_;              // InPlace: what was written, put in the file at commit()
     std::string error_;
 };
 

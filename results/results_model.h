@@ -1,7 +1,6 @@
 #pragma once
 
 #include "results/address_list.h"
-#include "results/result_writers.h"
 
 #include <QAbstractListModel>
 
@@ -27,8 +26,9 @@ public:
     std::string_view addressAt(int row) const {
         return addresses_.at(static_cast<std::size_t>(row));
     }
-    // A copy to save from: later changes to the list (during a save's yields) do not reach it.
-    Addresses snapshot() const { return addresses_.toAddresses(); }
+    // The list as it stands, to save from: later changes to the list (during a save's yields)
+    // do not reach it.
+    AddressSnapshot snapshot() const { return addresses_.snapshot(); }
 
     void append(std::string_view address);
     // Appends all of `addresses` at once, in order, with one insertion for the views (an

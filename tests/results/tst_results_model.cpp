@@ -5,6 +5,14 @@
 
 using namespace orlenta;
 
+namespace {
+
+Addresses Strings(const AddressSnapshot& snapshot) {
+    return Addresses(snapshot.begin(), snapshot.end());
+}
+
+}  // namespace
+
 class ResultsModelTest final : public QObject {
     Q_OBJECT
 
@@ -24,7 +32,7 @@ void ResultsModelTest::appendKeepsOrderAndDuplicates() {
     model.append("A@x.org");
     model.append("b@x.org");
     QCOMPARE(inserted.count(), 3);
-    QCOMPARE(model.snapshot(), (Addresses{"b@x.org", "A@x.org", "b@x.org"}));
+    QCOMPARE(Strings(model.snapshot()), (Addresses{"b@x.org", "A@x.org", "b@x.org"}));
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(model.data(model.index(1)).toString(), QStringLiteral("A@x.org"));
     QVERIFY(!model.data(model.index(3)).isValid());
@@ -37,11 +45,11 @@ void ResultsModelTest::removeKeepsOrder() {
         model.append(address);
     }
     QVERIFY(model.removeAt(1));
-    QCOMPARE(model.snapshot(), (Addresses{"1@x.org", "3@x.org", "4444@x.org"}));
+    QCOMPARE(Strings(model.snapshot()), (Addresses{"1@x.org", "3@x.org", "4444@x.org"}));
     QVERIFY(model.removeAt(0));
-    QCOMPARE(model.snapshot(), (Addresses{"3@x.org", "4444@x.org"}));
+    QCOMPARE(Strings(model.snapshot()), (Addresses{"3@x.org", "4444@x.org"}));
     QVERIFY(model.removeAt(1));
-    QCOMPARE(model.snapshot(), Addresses{"3@x.org"});
+    QCOMPARE(Strings(model.snapshot()), Addresses{"3@x.org"});
     QVERIFY(model.removeAt(0));
     QCOMPARE(model.count(), 0);
 }
@@ -55,7 +63,7 @@ void ResultsModelTest::removeOutsideChangesNothing() {
     QVERIFY(!model.removeAt(-1));
     QVERIFY(!model.removeAt(1));
     QCOMPARE(removed.count(), 0);
-    QCOMPARE(model.snapshot(), Addresses{"a@x.org"});
+    QCOMPARE(Strings(model.snapshot()), Addresses{"a@x.org"});
 }
 
 void ResultsModelTest::clear() {
@@ -69,25 +77,23 @@ void ResultsModelTest::clear() {
     QCOMPARE(reset.count(), 1);
     QCOMPARE(model.count(), 0);
     model.append("a@x.org");
-    QCOMPARE(model.snapshot(), Addresses{"a@x.org"});
+    QCOMPARE(Strings(model.snapshot()), Addresses{"a@x.org"});
 }
 
-// Guards against a save's copy changing when the list changes during the save's yields.
+// Guards against a save's snapshot changing, or pointing at freed bytes, when the list changes
+// during the save's yields.
 void ResultsModelTest::snapshotIsIndependent() {
     ResultsModel model;
     model.append("a@x.org");
     model.append("b@x.org");
-    Addresses copy = model.snapshot();
+    const AddressSnapshot copy = model.snapshot();
     model.removeAt(0);
     model.append("c@x.org");
-    QCOMPARE(copy, (Addresses{"a@x.org", "b@x.org"}));
+    QCOMPARE(Strings(copy), (Addresses{"a@x.org", "b@x.org"}));
+    // The list lets go of its blocks; the snapshot's views into them must stay valid.
     model.clear();
-    QCOMPARE(copy, (Addresses{"a@x.org", "b@x.org"}));
-
     model.append("d@x.org");
-    copy = model.snapshot();
-    copy[0] = "changed@x.org";
-    QCOMPARE(model.addressAt(0), std::string_view("d@x.org"));
+    QCOMPARE(Strings(copy), (Addresses{"a@x.org", "b@x.org"}));
 }
 
 void ResultsModelTest::header() {

@@ -51,7 +51,7 @@ void SaveCommands::saveCommaDelimited() {
     // The yields below let a clear, a removal or a run change the list; the file gets the
     // list as it stood here. One yield per address, made cheap by yieldFrequent, which reads
     // the clock only now and then.
-    const Addresses addresses = results_.snapshot();
+    const AddressSnapshot addresses = results_.snapshot();
     bool givenUp = false;
     const AddressHook beforeAddress = [this, &givenUp] {
         givenUp = !yielder_.yieldFrequent();

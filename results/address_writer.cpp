@@ -1,4 +1,4 @@
-#include "cli/address_output.h"
+#include "results/address_writer.h"
 
 namespace orlenta {
 

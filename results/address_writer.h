@@ -8,9 +8,15 @@
 
 namespace orlenta {
 
-// Formats addresses as they come (one per line, or joined by commas) and hands them to an
-// open output file in blocks of about 64 KB: the same bytes as FormatResults, never held
-// whole. Once a write has failed nothing more is written.
+// The one formatter of the two byte formats (result_writers.h), for the window's saves and for
+// orlenta-extract alike: formats addresses as they come and hands them to an open output file
+// in blocks of about 64 KB, so the whole never has to be held as one string.
+//
+//   AddressWriter writer(ResultFormat::CommaDelimited, file);   // file already open
+//   writer.add("A@x.org"); writer.add("B@y.net");
+//   if (!writer.finish()) { report(file.error()); }             // "A@x.org,B@y.net\r\n"
+//
+// Once a write has failed nothing more is written.
 class AddressWriter final {
 public:
     AddressWriter(ResultFormat format, OutputFile& output);
