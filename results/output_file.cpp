@@ -6,10 +6,12 @@
 #include <QRandomGenerator>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -118,6 +120,14 @@ bool Reserve(int fd, off_t oldSize, const PendingBytes& pending) {
     const off_t size = off_t(pending.size());
     if (size == 0) {
         return true;
+    }
+    // The process's own limit on file sizes is not the disk's: reserving ignores it, writing
+    // would stop at it half-way.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        std::uint64_t(size) > std::uint64_t(limit.rlim_cur)) {
+        errno = EFBIG;
+        return false;
     }
     int result = 0;
     do {
