@@ -54,6 +54,28 @@ bool ReadLink(const std::string& path, std::string& target) {
     }
 }
 
+// Whether the system guards against links planted in /tmp (fs.protected_symlinks, on by
+// default); so it is, when that cannot be read.
+bool LinksProtected() {
+    UniqueFd setting(OpenRetrying("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC));
+    char value = '1';
+    return !setting || ::read(setting.get(), &value, 1) != 1 || value != '0';
+}
+
+// That guard, which following links by hand would bypass: in a sticky folder that anyone may
+// write, a link is followed only when it belongs to this user or to the folder's owner.
+bool MayFollow(const std::string& link, const struct stat& status) {
+    if (!LinksProtected()) {
+        return true;
+    }
+    struct stat folder {};
+    if (::stat(FolderOf(link).c_str(), &folder) != 0) {
+        return false;
+    }
+    const bool planted = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !planted || status.st_uid == ::geteuid() || status.st_uid == folder.st_uid;
+}
+
 // The descriptor a name such as /proc/self/fd/1 stands for, or -1: a number in this process's
 // own descriptor folder, however it is spelt (/dev/fd, /proc/self/fd, /proc/PID/fd, with any
 // links or "." on the way).
@@ -83,6 +105,10 @@ bool ResolveLinks(std::string& path, int& descriptor) {
         struct stat status {};
         if (descriptor >= 0 || ::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
             return true;
+        }
+        if (!MayFollow(path, status)) {
+            errno = EACCES;
+            return false;
         }
         std::string target;
         if (!ReadLink(path, target)) {
@@ -297,7 +323,7 @@ bool OutputFile::write(std::string_view bytes) {
         return fail(EBADF);
     }
     if (way_ == Way::InPlace) {
-        return pending_.append(bytes) || fail(errno);
+        return pending_.append(bytes) || fail(pending_.error());
     }
     return WriteAll(fd_.get(), bytes.data(), bytes.size()) || fail(errno);
 }

@@ -23,7 +23,8 @@ namespace orlenta {
 // open() decides how the bytes will reach the target, before anything is written, so that a
 // refusal costs nothing and nothing is learnt only at the end. Symbolic links are followed to
 // the end (a link stays a link, its final target gets the bytes; a dangling link's target is
-// created). By what the path names:
+// created), but a link planted in a sticky folder by another user is refused as the kernel
+// refuses it (fs.protected_symlinks). By what the path names:
 //   - nothing: a new file, written under a temporary name beside it (".NAME.XXXXXXXX") and
 //     renamed into place at commit(), so it never exists half written.
 //   - a regular file: opened for writing first, so whatever ">" would refuse (permissions, an

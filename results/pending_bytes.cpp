@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace orlenta {
@@ -40,10 +41,12 @@ int UnnamedFile() {
 
 bool PendingBytes::append(std::string_view bytes) {
     if (!spilled_ && memory_.size() + bytes.size() > MemoryLimit && !spill()) {
+        error_ = TemporaryFolder() + " (holding the output): " + std::strerror(errno);
         return false;
     }
     if (spilled_) {
         if (!WriteAll(spilled_.get(), bytes.data(), bytes.size())) {
+            error_ = TemporaryFolder() + " (holding the output): " + std::strerror(errno);
             return false;
         }
     } else {
@@ -91,6 +94,7 @@ void PendingBytes::clear() {
     std::string().swap(memory_);
     spilled_.reset();
     size_ = 0;
+    error_.clear();
 }
 
 }  // namespace orlenta
