@@ -89,7 +89,12 @@ int OwnDescriptor(const std::string& path) {
     if (real == nullptr) {
         return -1;
     }
-    const bool own = std::string(real) == "/proc/" + std::to_string(::getpid()) + "/fd";
+    // /proc/thread-self/fd leads to /proc/PID/task/TID/fd: the threads share one table.
+    const std::string folder = real;
+    const std::string process = "/proc/" + std::to_string(::getpid());
+    const bool own = folder == process + "/fd" ||
+                     (folder.compare(0, process.size() + 6, process + "/task/") == 0 &&
+                      folder.size() > 3 && folder.compare(folder.size() - 3, 3, "/fd") == 0);
     std::free(real);
     return own ? std::atoi(name.c_str()) : -1;
 }
@@ -155,21 +160,27 @@ bool Reserve(int fd, off_t oldSize, const PendingBytes& pending) {
         errno = EFBIG;
         return false;
     }
-    int result = 0;
+    struct stat before {};
+    int result = ::fstat(fd, &before);
     do {
-        result = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+        result = result == 0 ? ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) : result;
     } while (result != 0 && errno == EINTR);
     if (result == 0) {
         return true;
     }
-    if (errno == EOPNOTSUPP || errno == ENOSYS) {
-        if (pending.copyTo(fd, oldSize)) {
-            return true;
-        }
+    const bool cannotReserve = errno == EOPNOTSUPP || errno == ENOSYS;
+    if (cannotReserve && pending.copyTo(fd, oldSize)) {
+        return true;
     }
+    // Gives back what a failed attempt took beyond the old end (a part of the reservation, a
+    // part of the bytes), which only cutting the file at its old length does. Not otherwise:
+    // that would change the file's time.
     const int error = errno;
-    if (::ftruncate(fd, oldSize) != 0) {
-        // Only space beyond the old end was taken; the content is the old one either way.
+    struct stat after {};
+    if (::fstat(fd, &after) == 0 &&
+        (after.st_size != oldSize || after.st_blocks > before.st_blocks) &&
+        ::ftruncate(fd, oldSize) != 0) {
+        // The content is the old one either way.
     }
     errno = error;
     return false;
@@ -227,9 +238,9 @@ bool OutputFile::openStandardOutput() {
 }
 
 bool OutputFile::openRegular(const std::string& target, NoReader noReader) {
-    // O_NONBLOCK: should a FIFO have taken the file's place since stat(), opening it must not
-    // wait for a reader.
-    UniqueFd fd(OpenRetrying(target, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // Should a FIFO or a link have taken the file's place since stat(), opening it must neither
+    // wait for a reader nor go elsewhere.
+    UniqueFd fd(OpenRetrying(target, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     struct stat old {};
     if (!fd || ::fstat(fd.get(), &old) != 0) {
         return fail(errno);

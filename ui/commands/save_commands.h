@@ -16,7 +16,7 @@ class ResultsModel;
 
 // The two saves of the results list, once per press of their button. Both ask for a file name
 // in the Save dialog (cancel: nothing happens), ask before replacing an existing file (No:
-// nothing is written), and write the list as it stands when the writing begins: a copy, so
+// nothing is written), and write the list as it stands when the writing begins: a snapshot, so
 // that nothing done to the list meanwhile reaches the file. Neither changes the list or its
 // selection, and neither reports success; a failure is told in one message that names the
 // file. Only one save works at a time (long_work.h); a save pressed meanwhile is ignored.
