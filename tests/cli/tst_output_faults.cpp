@@ -274,7 +274,11 @@ void OutputFaultsTest::faults() {
     }
     if (fault == Fault::Signal) {
         // A writer kept open holds the run after its first address, its temporary file made.
-        const int writer = ::open(base + "/in.fifo", O_WRONLY);
+        int writer = -1;  // opened without blocking, so a run that never reads cannot hang here
+        for (int i = 0; i < 3000 && writer < 0; ++i) {
+            writer = ::open(base + "/in.fifo", O_WRONLY | O_NONBLOCK);
+            std::this_thread::sleep_for(std::chrono::milliseconds(writer < 0 ? 10 : 0));
+        }
         QVERIFY(writer >= 0 && ::write(writer, input.constData(), input.size()) == input.size());
         const bool started = AwaitEntry(QFile::decodeName(folder), ".out.txt.");
         ::kill(pid, signal);
