@@ -1,5 +1,6 @@
 #include "cli/extract_command.h"
 
+#include "cli/escaped_name.h"
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
 #include "engine/extraction_run.h"
@@ -10,13 +11,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 
 namespace orlenta {
 
 namespace {
 
 std::string Complaint(const std::string& name, const std::string& reason) {
-    return "orlenta-extract: " + name + ": " + reason;
+    return "orlenta-extract: " + EscapedName(name) + ": " + reason;
 }
 
 void Complain(const std::string& name, const std::string& reason) {
@@ -67,6 +70,16 @@ private:
 
 }  // namespace
 
+std::string FailureReason(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        return "out of memory";
+    }
+    if (dynamic_cast<const std::length_error*>(&error) != nullptr) {
+        return std::string("out of memory (") + error.what() + ")";
+    }
+    return error.what();
+}
+
 int RunExtractCommand(const CommandLine& commandLine) {
     const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
     const InputList expanded = ExpandInputs(commandLine.inputs, commandLine.folderFiles, threads);
@@ -94,15 +107,28 @@ int RunExtractCommand(const CommandLine& commandLine) {
 
     const SourceOpener openAt = [&inputs](std::size_t i) {
         const Input& input = inputs[i];
-        // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is.
-        return input.kind == Input::Kind::StandardInput
-                   ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
-                   : ChunkReader(input.path, PathKinds::RegularFilesAndPipes);
+        if (input.kind == Input::Kind::StandardInput) {
+            return ChunkReader::FromStream(STDIN_FILENO, StandardInputName);
+        }
+        // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is; a file met
+        // in a folder must still be the regular file the walk saw, never a FIFO waited on.
+        return ChunkReader(input.path, input.kind == Input::Kind::Path
+                                           ? PathKinds::RegularFilesAndPipes
+                                           : PathKinds::RegularFiles);
     };
-    const RunResult result =
-        threads == 1
-            ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
-            : RunExtractionInParallel(inputs.size(), openAt, sink, threads, commandLine.loneLf);
+    RunResult result;
+    try {
+        result = threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
+                              : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
+                                                        commandLine.loneLf);
+    } catch (const std::exception& error) {
+        // Memory ran out, or the set of addresses reached a size it cannot pass: the output
+        // would lack addresses, so an -o file is left as it was.
+        file.discard();
+        progress.finish();
+        std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
+        return ExitSomeFailed;
+    }
     progress.finish();
 
     const bool written = opened && output.finish();

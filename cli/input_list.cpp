@@ -67,7 +67,7 @@ void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhe
     };
     hooks.append = [&list](const QList<QByteArray>& paths) {
         for (const QByteArray& path : paths) {
-            list.inputs.push_back({Input::Kind::Path, path.toStdString()});
+            list.inputs.push_back({Input::Kind::FolderEntry, path.toStdString()});
         }
     };
     const FolderScanResult result = ScanFolder(folder, hooks);

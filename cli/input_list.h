@@ -5,13 +5,15 @@
 
 namespace orlenta {
 
-// One source of a command-line run: a path (the argument's bytes, as open() takes them), or
-// standard input (written "-").
+// One source of a command-line run: a path (the bytes, as open() takes them), or standard
+// input (written "-"). A path named on the command line may be a pipe or FIFO, read as a
+// stream; a file met in a folder must be a regular file: the walk saw one, and whatever has
+// taken its place since is refused, never waited for.
 struct Input {
-    enum class Kind { Path, StandardInput };
+    enum class Kind { Path, FolderEntry, StandardInput };
 
     Kind kind = Kind::Path;
-    std::string path;  // for Kind::Path
+    std::string path;  // for Path and FolderEntry
 
     bool operator==(const Input& other) const { return kind == other.kind && path == other.path; }
 };

@@ -1,13 +1,17 @@
 // orlenta-extract: the extraction engine for scripts and measurements.
 #include "cli/command_line.h"
 #include "cli/extract_command.h"
+#include "cli/standard_streams.h"
 #include "engine/temporary_files.h"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int Run(int argc, char* argv[]) {
     using namespace orlenta;
     RemoveTemporaryFilesOnSignals();
     const ParsedCommandLine parsed =
@@ -28,4 +32,21 @@ int main(int argc, char* argv[]) {
             break;
     }
     return RunExtractCommand(parsed.commandLine);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace orlenta;
+    if (!ReserveStandardDescriptors()) {
+        return ExitSomeFailed;
+    }
+    int status = ExitSomeFailed;
+    try {
+        status = Run(argc, argv);
+    } catch (const std::exception& error) {
+        // The run catches its own; this is for the rest (a folder of too many names).
+        std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
+    }
+    return CloseStandardOutput(status);
 }

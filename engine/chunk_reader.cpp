@@ -1,8 +1,11 @@
 #include "engine/chunk_reader.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,10 +20,14 @@ std::string ErrnoText(int error) {
     return std::strerror(error);
 }
 
+// What a read that finds no data yet on a non-blocking descriptor means.
+enum class NoDataYet {
+    Wait,  // a FIFO opened so, a shared standard input: its writer is still to come
+    End,   // a pseudo-file that is a live feed (/proc/kmsg): what it holds now is all
+};
+
 // Reads until `size` bytes have arrived or the input ends. The count read, or -1 with errno.
-// A descriptor in non-blocking mode (a FIFO opened so, a shared standard input) is waited on
-// rather than taken for ended.
-long ReadFully(int fd, char* data, std::size_t size) {
+long ReadFully(int fd, char* data, std::size_t size, NoDataYet noData = NoDataYet::Wait) {
     std::size_t got = 0;
     while (got < size) {
         const ssize_t n = ::read(fd, data + got, size - got);
@@ -34,6 +41,9 @@ long ReadFully(int fd, char* data, std::size_t size) {
         if (errno == EINTR) {
             continue;
         }
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && noData == NoDataYet::End) {
+            break;
+        }
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             pollfd wait{fd, POLLIN, 0};
             ::poll(&wait, 1, -1);
@@ -42,6 +52,46 @@ long ReadFully(int fd, char* data, std::size_t size) {
         return -1;
     }
     return static_cast<long>(got);
+}
+
+// Whether a regular file belongs to one of the kernel's pseudo file systems, whose files
+// are made as they are read: their length says nothing of their content (0 in /proc, 4096 in
+// /sys). They have no device of their own (major number 0, as tmpfs and network file systems
+// too), so only those files cost the second question.
+bool IsPseudoFile(int fd, const struct stat& info) {
+    if (major(info.st_dev) != 0) {
+        return false;
+    }
+    struct statfs fileSystem {};
+    if (::fstatfs(fd, &fileSystem) != 0) {
+        return false;
+    }
+    constexpr unsigned long ConfigFsMagic = 0x62656570;  // not in <linux/magic.h>
+    constexpr unsigned long FuseControlMagic = 0x65735543;
+    switch (static_cast<unsigned long>(fileSystem.f_type)) {
+        case PROC_SUPER_MAGIC:
+        case SYSFS_MAGIC:
+        case DEBUGFS_MAGIC:
+        case TRACEFS_MAGIC:
+        case SECURITYFS_MAGIC:
+        case SELINUX_MAGIC:
+        case SMACK_MAGIC:
+        case CGROUP_SUPER_MAGIC:
+        case CGROUP2_SUPER_MAGIC:
+        case RDTGROUP_SUPER_MAGIC:
+        case PSTOREFS_MAGIC:
+        case EFIVARFS_MAGIC:
+        case BPF_FS_MAGIC:
+        case BINFMTFS_MAGIC:
+        case OPENPROM_SUPER_MAGIC:
+        case USBDEVICE_SUPER_MAGIC:
+        case XENFS_SUPER_MAGIC:
+        case ConfigFsMagic:
+        case FuseControlMagic:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -66,10 +116,11 @@ ChunkLayout LayoutOfLength(std::uint64_t length) {
 }
 
 ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer before it is known to be one. A
-    // regular file costs open, fstat, its reads and close, nothing more.
+    // O_NONBLOCK: opening a FIFO must not wait for a writer before it is known to be one; and
+    // a terminal named here must not become ours. A regular file on a disk costs open, fstat,
+    // its reads and close, nothing more.
     struct stat info {};
-    if (!openAndStat(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC, info)) {
+    if (!openAndStat(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, info)) {
         return;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -85,6 +136,12 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
     }
     if (!S_ISREG(info.st_mode)) {
         error_ = "not a regular file";
+        return;
+    }
+    if (IsPseudoFile(fd_, info)) {
+        stream_ = true;
+        pseudoFile_ = true;
+        readAhead();
         return;
     }
     // No read-ahead advice: it is a system call more per file, and the kernel's default
@@ -137,6 +194,7 @@ ChunkReader::ChunkReader(ChunkReader&& other) noexcept
       fd_(std::exchange(other.fd_, -1)),
       handedOver_(other.handedOver_),
       stream_(other.stream_),
+      pseudoFile_(other.pseudoFile_),
       length_(other.length_),
       layout_(other.layout_),
       chunksRead_(other.chunksRead_),
@@ -241,7 +299,8 @@ bool ChunkReader::nextFromStream(std::string_view& chunk) {
 
 void ChunkReader::readAhead() {
     ahead_.resize(ChunkSize);
-    const long got = ReadFully(fd_, ahead_.data(), ChunkSize);
+    const long got =
+        ReadFully(fd_, ahead_.data(), ChunkSize, pseudoFile_ ? NoDataYet::End : NoDataYet::Wait);
     if (got < 0) {
         error_ = ErrnoText(errno);
         ahead_.clear();

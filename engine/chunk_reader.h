@@ -48,7 +48,9 @@ enum class PathKinds { RegularFiles, RegularFilesAndPipes };
 // going; with PathKinds::RegularFiles a FIFO or a device is refused (a FIFO is not even waited
 // for). A stream (standard input, an accepted pipe) is read to its end in the same chunks:
 // every read waits until a whole chunk or the end has arrived, so pipe boundaries never change
-// the chunks.
+// the chunks. A file of the kernel's pseudo file systems (/proc, /sys, debugfs, cgroup ...),
+// whose length is not its content's, is read as a stream too, up to what it holds now: a live
+// feed such as /proc/kmsg is never waited on.
 class ChunkReader final {
 public:
     // Opens `path`. On failure ok() is false and error() tells why, in a few words.
@@ -82,7 +84,8 @@ public:
 
     // For a regular file not read yet: hands over its descriptor and length, so that several
     // threads can read parts of it; the reader then only gives its name (ok() turns false, with
-    // no error). Nothing for a stream or a source that could not be opened.
+    // no error). Nothing for a stream (a pseudo-file is one) or a source that could not be
+    // opened.
     std::optional<OpenRegularFile> takeFile();
 
 private:
@@ -100,6 +103,7 @@ private:
     int fd_ = -1;     // the descriptor read
     bool handedOver_ = false;
     bool stream_ = false;
+    bool pseudoFile_ = false;   // a stream that ends where no data is there yet
     std::uint64_t length_ = 0;  // files: the length at open
     ChunkLayout layout_;        // files: how that length is cut
     std::uint64_t chunksRead_ = 0;

@@ -105,31 +105,41 @@ std::uint64_t HashLowerCased(std::string_view address) {
 namespace {
 
 // The lower-cased keys, back to back, each after its length (one byte, or 0xFF and four bytes
-// for the rare key of 255 bytes or more). A key is known by a 32-bit reference: its block in
-// the upper bits, its place in the block in the lower ones. Only the newest block grows (by
-// realloc while small, so a small set stays small); references do not change when it moves.
+// for the rare key of 255 bytes or more). A key is known by a 31-bit reference: its block in
+// the upper bits, its place in the block in the lower ones, so an arena holds 2 GiB of keys at
+// most. Only the newest block grows (by realloc while small, so a small set stays small);
+// references do not change when it moves.
 class KeyArena final {
 public:
+    static constexpr unsigned ReferenceBits = 31;
     static constexpr unsigned OffsetBits = 22;
     static constexpr std::size_t BlockSize = std::size_t{1} << OffsetBits;
-    static constexpr std::size_t MaxBlocks = std::size_t{1} << (32 - OffsetBits);
+    static constexpr std::size_t MaxBlocks = std::size_t{1} << (ReferenceBits - OffsetBits);
 
-    KeyArena() = default;
+    explicit KeyArena(std::size_t maxBlocks = MaxBlocks) : maxBlocks_(maxBlocks) {}
     KeyArena(const KeyArena&) = delete;
     KeyArena& operator=(const KeyArena&) = delete;
 
-    // Stores `address` lower-cased; returns its reference.
+    static std::size_t SizeOf(std::string_view address) {
+        return (address.size() >= 0xFF ? 5 : 1) + address.size();
+    }
+
+    // Whether a key of `size` bytes (SizeOf) can still be stored.
+    bool hasRoomFor(std::size_t size) const {
+        return !needsNewBlock(size) || blocks_.size() < maxBlocks_;
+    }
+
+    // Stores `address` lower-cased, when hasRoomFor it; returns its reference.
     std::uint32_t store(std::string_view address) {
-        const bool longKey = address.size() >= 0xFF;
-        const std::size_t size = (longKey ? 5 : 1) + address.size();
-        if (blocks_.empty() || used_ + size > BlockSize) {
+        const std::size_t size = SizeOf(address);
+        if (needsNewBlock(size)) {
             startBlock(size);
         } else if (used_ + size > capacity_) {
             growBlock(used_ + size);
         }
         char* key = blocks_.back().get() + used_;
         const auto ref = static_cast<std::uint32_t>(((blocks_.size() - 1) << OffsetBits) | used_);
-        if (longKey) {
+        if (address.size() >= 0xFF) {
             key[0] = static_cast<char>(0xFF);
             const auto length = static_cast<std::uint32_t>(address.size());
             std::memcpy(key + 1, &length, sizeof length);
@@ -172,12 +182,13 @@ public:
 private:
     static constexpr std::size_t FirstBlockSize = 16u << 10;
 
+    bool needsNewBlock(std::size_t size) const {
+        return blocks_.empty() || used_ + size > BlockSize;
+    }
+
     void startBlock(std::size_t keySize) {
         if (keySize > UINT32_MAX) {
             throw std::length_error("an address of 4 GiB or more");
-        }
-        if (blocks_.size() == MaxBlocks) {
-            throw std::length_error("more than 4 GiB of distinct addresses");
         }
         // The first block starts small; later ones are full size from the start.
         capacity_ =
@@ -185,6 +196,7 @@ private:
         blocks_.emplace_back(
             static_cast<char*>(blocks_.empty() ? std::malloc(capacity_) : Allocate(capacity_)));
         if (!blocks_.back()) {
+            blocks_.pop_back();
             throw std::bad_alloc();
         }
         used_ = 0;
@@ -205,9 +217,63 @@ private:
         capacity_ = capacity;
     }
 
+    const std::size_t maxBlocks_;
     std::vector<std::unique_ptr<char, FreeMemory>> blocks_;
     std::size_t capacity_ = 0;  // of the newest block
     std::size_t used_ = 0;      // of the newest block
+};
+
+// Every key of a set. The keys go to one shared arena while it has room: up to 2 GiB, some 60
+// million addresses, as compact as one arena can be. Past that each key goes to one of 32 more
+// arenas, picked by low bits of its tag, and its reference has the top bit set: the slot stays
+// 8 bytes, and the set takes 66 GiB of keys in all. The tag is at hand wherever a key is
+// looked at, so finding the arena costs one test of a bit.
+class KeyStore final {
+public:
+    static constexpr std::uint32_t SpreadBit = std::uint32_t{1} << KeyArena::ReferenceBits;
+    static constexpr std::size_t SpreadArenas = 32;
+
+    explicit KeyStore(std::size_t blocksPerArena)
+        : blocksPerArena_(blocksPerArena), shared_(blocksPerArena) {}
+
+    std::uint32_t store(std::uint32_t tag, std::string_view address) {
+        const std::size_t size = KeyArena::SizeOf(address);
+        if (shared_.hasRoomFor(size)) {
+            return shared_.store(address);
+        }
+        if (spread_.empty()) {
+            std::vector<std::unique_ptr<KeyArena>> arenas;  // all of them or none
+            for (std::size_t i = 0; i < SpreadArenas; ++i) {
+                arenas.push_back(std::make_unique<KeyArena>(blocksPerArena_));
+            }
+            spread_.swap(arenas);
+        }
+        KeyArena& arena = *spread_[tag % SpreadArenas];
+        if (!arena.hasRoomFor(size)) {
+            throw std::length_error("more than 64 GiB of distinct addresses");
+        }
+        return SpreadBit | arena.store(address);
+    }
+
+    const char* at(std::uint32_t tag, std::uint32_t ref) const {
+        if ((ref & SpreadBit) == 0) {
+            return shared_.at(ref);
+        }
+        return spread_[tag % SpreadArenas]->at(ref & ~SpreadBit);
+    }
+
+    std::size_t memoryUsed() const {
+        std::size_t used = shared_.memoryUsed();
+        for (const auto& arena : spread_) {
+            used += arena->memoryUsed();
+        }
+        return used;
+    }
+
+private:
+    const std::size_t blocksPerArena_;
+    KeyArena shared_;
+    std::vector<std::unique_ptr<KeyArena>> spread_;  // made when the shared arena is full
 };
 
 }  // namespace
@@ -219,7 +285,7 @@ private:
 // in 2^(32 - bits): a probe reads a key only when it is almost surely the one.
 class SeenEmails::Table {
 public:
-    Table() { allocate(12); }
+    explicit Table(std::size_t blocksPerArena) : keys_(blocksPerArena) { allocate(12); }
     ~Table() { std::free(slots_); }
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
@@ -232,12 +298,12 @@ public:
         for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
             const std::uint64_t slot = slots_[i];
             if (slot == 0) {
-                slots_[i] = (std::uint64_t{tag} << 32) | keys_.store(address);
+                slots_[i] = (std::uint64_t{tag} << 32) | keys_.store(tag, address);
                 ++count_;
                 return true;
             }
             if (static_cast<std::uint32_t>(slot >> 32) == tag &&
-                KeyArena::matches(keys_.at(static_cast<std::uint32_t>(slot)), address)) {
+                KeyArena::matches(keys_.at(tag, static_cast<std::uint32_t>(slot)), address)) {
                 return false;
             }
         }
@@ -252,7 +318,7 @@ public:
         const std::uint32_t tag = TagOf(hash);
         const std::uint64_t slot = slots_[home(tag)];
         if (static_cast<std::uint32_t>(slot >> 32) == tag) {
-            __builtin_prefetch(keys_.at(static_cast<std::uint32_t>(slot)));
+            __builtin_prefetch(keys_.at(tag, static_cast<std::uint32_t>(slot)));
         }
     }
 
@@ -303,10 +369,12 @@ private:
     unsigned bits_ = 0;
     std::size_t mask_ = 0;
     std::size_t count_ = 0;
-    KeyArena keys_;
+    KeyStore keys_;
 };
 
-SeenEmails::SeenEmails() : table_(std::make_unique<Table>()) {}
+SeenEmails::SeenEmails() : SeenEmails(KeyArena::MaxBlocks) {}
+SeenEmails::SeenEmails(std::size_t blocksPerArena)
+    : table_(std::make_unique<Table>(blocksPerArena)) {}
 SeenEmails::~SeenEmails() = default;
 
 void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t count, bool* isNew,

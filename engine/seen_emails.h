@@ -14,9 +14,14 @@ std::uint64_t HashLowerCased(std::string_view address);
 // The lower-cased form of every address accepted so far in one run. Lower-casing touches
 // "A" to "Z" only, whatever the locale: accepted addresses hold no other letters. An address
 // costs its length plus about 20 bytes (a 1-byte length and an 8-byte slot at most 3/4 full).
+// The set holds up to 3 billion addresses and 64 GiB of them; past either it throws
+// std::length_error, and std::bad_alloc when memory runs out (it stays usable then).
 class SeenEmails final {
 public:
     SeenEmails();
+    // Keys are kept in arenas of at most `blocksPerArena` blocks of 4 MiB (512 by default):
+    // the tests make them small to reach what lies past a full arena.
+    explicit SeenEmails(std::size_t blocksPerArena);
     ~SeenEmails();
     SeenEmails(const SeenEmails&) = delete;
     SeenEmails& operator=(const SeenEmails&) = delete;

@@ -28,6 +28,9 @@ void AddressList::add(std::string_view address) {
 }
 
 void AddressList::append(AddressList&& other) {
+    // Room for the blocks first: once the views are in, taking the blocks cannot fail, so a
+    // lack of memory never leaves views whose bytes went away with `other`.
+    blocks_.reserve(blocks_.size() + other.blocks_.size());
     views_.insert(views_.end(), other.views_.begin(), other.views_.end());
     // The views stay valid: the blocks change hands, their bytes do not move. The new last
     // block's free end is the other list's, so later additions go on filling it.

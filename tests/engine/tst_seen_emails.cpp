@@ -14,6 +14,7 @@ class SeenEmailsTest final : public QObject {
 private slots:
     void keysLongerThanABlock_data();
     void keysLongerThanABlock();
+    void growingKeepsEveryKey_data();
     void growingKeepsEveryKey();
 };
 
@@ -45,10 +46,19 @@ void SeenEmailsTest::keysLongerThanABlock() {
     QCOMPARE(seen.size(), std::size_t{4});
 }
 
+void SeenEmailsTest::growingKeepsEveryKey_data() {
+    QTest::addColumn<int>("blocksPerArena");
+    QTest::newRow("one arena") << 512;
+    // Guards the keys stored past a full shared arena (once 2 GiB, the 4 GiB abort of old):
+    // spread over arenas by their tag, found again by it.
+    QTest::newRow("arenas of one block") << 1;
+}
+
 // Guards the growth of the table: every key is still found after it has doubled many times.
 void SeenEmailsTest::growingKeepsEveryKey() {
+    QFETCH(int, blocksPerArena);
     constexpr int Count = 300000;
-    SeenEmails seen;
+    SeenEmails seen(static_cast<std::size_t>(blocksPerArena));
     for (int i = 0; i < Count; ++i) {
         QVERIFY(seen.InsertLowerCased("user" + std::to_string(i) + "@example.com"));
     }

@@ -20,7 +20,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace orlenta;
@@ -236,6 +238,29 @@ private slots:
         QCOMPARE(lines.size(), 1 + MaxListedSkippedFiles + 1);
         QCOMPARE(lines[1], QStringLiteral("/data/f0.txt: gone"));
         QCOMPARE(lines.last(), QStringLiteral("... and 5 more."));
+    }
+
+    // Guards against a lack of memory during a run ending the program (std::terminate) and
+    // losing the list: the run stops with a message and keeps every address it found.
+    void outOfMemoryStopsTheRunAndKeepsTheList() {
+        addTypicalFiles();
+        bool thrown = false;
+        platform_->onProcessEvents = [&] {
+            if (form_->resultsModel().count() == 2 && !std::exchange(thrown, true)) {
+                throw std::bad_alloc();
+            }
+        };
+
+        form_->extractButton()->click();
+
+        QCOMPARE(Results(*form_), typicalAddresses().mid(0, 2));
+        const auto messages = platform_->callsOf(Call::Message);
+        QCOMPARE(messages.size(), std::size_t(1));
+        QCOMPARE(messages[0].message.text, OutOfMemoryText);
+        QVERIFY(form_->extraction().lastRun().stopped);
+        QVERIFY(!form_->longWork().isRunning(LongWork::Run));
+        QCOMPARE(form_->statusLine()->text(), QString());
+        QCOMPARE(form_->windowPointer().value(), MousePointer::Default);
     }
 
     void closingDuringARunStopsAtOnce() {

@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QLabel>
 
+#include <new>
+#include <stdexcept>
+
 namespace orlenta {
 
 namespace {
@@ -91,14 +94,28 @@ void ExtractionController::extract() {
         return row < sources_.count() ? sources_.pathAt(row).toStdString() : std::string();
     };
     yielder_.resetMeasurement();
-    const RunResult result =
-        RunExtraction(static_cast<std::size_t>(sources_.count()), pathAt, sink);
+    RunResult result;
+    QString failure;
+    try {
+        result = RunExtraction(static_cast<std::size_t>(sources_.count()), pathAt, sink);
+    } catch (const std::bad_alloc&) {
+        failure = OutOfMemoryText;
+    } catch (const std::length_error& error) {
+        // A size the set of addresses cannot pass; it says which.
+        failure = OutOfMemoryText + QStringLiteral(" (") + QString::fromLocal8Bit(error.what()) +
+                  QLatin1Char(')');
+    }
+    // Also after a failure: the run's set of addresses is gone by now, which leaves room for
+    // the addresses found before it to join the list.
     sink.publish();
     // A run stopped between a chunk's scan and its end leaves no status behind.
     statusLine_.clear();
-    lastRun_ = {result.filesRead, result.addressesFound, result.skipped.size(), result.stopped};
+    lastRun_ = {result.filesRead, result.addressesFound, result.skipped.size(),
+                result.stopped || !failure.isEmpty()};
 
-    if (!result.skipped.empty() && !yielder_.stopRequested()) {
+    if (!failure.isEmpty()) {
+        TellUser(messages_, owner_, failure);
+    } else if (!result.skipped.empty() && !yielder_.stopRequested()) {
         TellUser(messages_, owner_, SkippedFilesMessage(result.skipped));
     }
 }

@@ -33,7 +33,8 @@ struct RunSummary {
 // start), and every address it finds is appended to the results list while the status line
 // reads "Adding Emails to List". The run yields to the event loop at the engine's yield points
 // and ends at once when the window closes. Files that could not be read are named, with the
-// reason, in one message at the end.
+// reason, in one message at the end. A run that runs out of memory stops there with
+// OutOfMemoryText in a message box; every address found until then stays in the list.
 //
 // The run goes through the window's LongWorkGuard (long_work.h): a press while a run is going
 // does nothing, and the hourglass stays up while any other long operation still works. While
@@ -46,7 +47,8 @@ public:
                          QWidget* owner);
 
     // What the last run did: files read, addresses appended, files passed over, and whether it
-    // was stopped by the window closing. Empty before the first run and after "No files added."
+    // was stopped by the window closing or by a lack of memory (then the counts are 0). Empty
+    // before the first run and after "No files added."
     const RunSummary& lastRun() const { return lastRun_; }
 
     // The action of Check2. Returns when the run is over (it yields meanwhile).
@@ -67,6 +69,9 @@ private:
 
 inline const QString NoFilesAddedText = QStringLiteral("No files added.");
 inline const QString AddingEmailsText = QStringLiteral("Adding Emails to List");
+inline const QString OutOfMemoryText = QStringLiteral(
+    "There is not enough memory to go on, so the run stopped. The addresses found until then "
+    "are in the list.");
 
 // The message that names the files a run could not read, each with its reason, one per line;
 // a long list is cut after MaxListedSkippedFiles lines and says how many more there were.
