@@ -95,10 +95,14 @@ int RunExtractCommand(const CommandLine& commandLine) {
                    ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
                    : ChunkReader(input.path, PathKinds::RegularFilesAndPipes);
     };
+    // Streams are read only at their turn: their writers may wait for earlier sources.
+    const SourceOpensAhead opensAhead = [&inputs](std::size_t i) {
+        return inputs[i].kind == Input::Kind::Path && !NamesPipe(inputs[i].path);
+    };
     const RunResult result =
-        threads == 1
-            ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
-            : RunExtractionInParallel(inputs.size(), openAt, sink, threads, commandLine.loneLf);
+        threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
+                     : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
+                                               commandLine.loneLf, opensAhead);
     progress.finish();
 
     const bool written = opened && output.finish();
