@@ -10,7 +10,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <exception>
+#include <future>
+#include <limits>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -27,6 +31,20 @@ constexpr std::size_t MostDescriptors = 1024;
 // Sources offered to be opened ahead of the planner at most: enough to keep every worker busy
 // over a folder of small files, whose bytes wait in memory for their turn.
 constexpr std::size_t MostOpenAhead = 2048;
+
+std::atomic<std::size_t> threadStartsLeft{std::numeric_limits<std::size_t>::max()};
+
+void CountThreadStart() {
+    std::size_t left = threadStartsLeft.load();
+    while (left != std::numeric_limits<std::size_t>::max()) {
+        if (left == 0) {
+            throw std::system_error(EAGAIN, std::generic_category(), "thread start refused");
+        }
+        if (threadStartsLeft.compare_exchange_weak(left, left - 1)) {
+            return;
+        }
+    }
+}
 
 // The threads of one run and what they share. Threads: run() on the calling thread, which
 // hands the units on; work() on each worker; plan() on the planner.
@@ -48,16 +66,24 @@ public:
 
     // False when not one worker could start: nothing has been read then.
     bool run(RunResult& result) {
-        std::vector<std::thread> workers;
-        startThreads(workers, threads_, [this](std::size_t worker) { work(worker); });
-        if (workers.empty()) {
+        // The planner starts first and waits to be told whether any worker could: until then
+        // it has touched no source, and the run may still fall back to the calling thread.
+        std::promise<bool> workersStarted;
+        std::future<bool> mayPlan = workersStarted.get_future();
+        std::vector<std::thread> planner;
+        startThreads(planner, 1, [this, &mayPlan](std::size_t) {
+            if (mayPlan.get()) {
+                plan();
+            }
+        });
+        if (planner.empty()) {
             return false;
         }
-        std::vector<std::thread> planner;
-        startThreads(planner, 1, [this](std::size_t) { plan(); });
-        if (planner.empty()) {
-            stop(nullptr);
-            joinAll(workers);
+        std::vector<std::thread> workers;
+        startThreads(workers, threads_, [this](std::size_t worker) { work(worker); });
+        workersStarted.set_value(!workers.empty());
+        if (workers.empty()) {
+            joinAll(planner);
             return false;
         }
         try {
@@ -79,6 +105,7 @@ private:
     static void startThreads(std::vector<std::thread>& threads, std::size_t count, Body body) {
         for (std::size_t i = 0; i < count; ++i) {
             try {
+                CountThreadStart();
                 threads.emplace_back(body, i);
             } catch (const std::system_error&) {
                 return;  // the system's limit: fewer threads
@@ -187,6 +214,10 @@ private:
 };
 
 }  // namespace
+
+void LimitThreadStartsForTests(std::size_t starts) {
+    threadStartsLeft.store(starts);
+}
 
 unsigned AvailableProcessors() {
     cpu_set_t set;

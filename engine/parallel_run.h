@@ -21,6 +21,10 @@ using SourceOpensAhead = std::function<bool(std::size_t)>;
 // is a stream, not to be opened ahead.
 bool NamesPipe(const std::string& path);
 
+// For the tests: from now on, std::thread fails (as at the system's limit) once `starts` more
+// threads of parallel runs have started; SIZE_MAX lifts the limit.
+void LimitThreadStartsForTests(std::size_t starts);
+
 // Worker threads at most, whatever is asked: more only cost memory and descriptors.
 inline constexpr unsigned MaxWorkerThreads = 256;
 
