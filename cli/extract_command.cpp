@@ -95,14 +95,20 @@ int RunExtractCommand(const CommandLine& commandLine) {
                    ? ChunkReader::FromStream(STDIN_FILENO, StandardInputName)
                    : ChunkReader(input.path, PathKinds::RegularFilesAndPipes);
     };
-    // Streams are read only at their turn: their writers may wait for earlier sources.
-    const SourceOpensAhead opensAhead = [&inputs](std::size_t i) {
-        return inputs[i].kind == Input::Kind::Path && !NamesPipe(inputs[i].path);
+    // Regular files only: a FIFO is refused rather than waited for, and read at its turn, as
+    // its writer may wait for an earlier source; what fails here is tried again then.
+    const AheadOpener openAhead = [&inputs](std::size_t i) -> std::optional<ChunkReader> {
+        if (inputs[i].kind == Input::Kind::Path) {
+            if (ChunkReader reader(inputs[i].path); reader.ok()) {
+                return reader;
+            }
+        }
+        return std::nullopt;
     };
     const RunResult result =
         threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
                      : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
-                                               commandLine.loneLf, opensAhead);
+                                               commandLine.loneLf, openAhead);
     progress.finish();
 
     const bool written = opened && output.finish();

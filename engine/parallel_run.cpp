@@ -7,7 +7,6 @@
 #include "engine/work_board.h"
 
 #include <sched.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -50,7 +49,7 @@ void CountThreadStart() {
 // hands the units on; work() on each worker; plan() on the planner.
 class ParallelRun final {
 public:
-    ParallelRun(std::size_t count, const SourceOpener& openAt, const SourceOpensAhead& opensAhead,
+    ParallelRun(std::size_t count, const SourceOpener& openAt, const AheadOpener& openAhead,
                 RunSink& sink, unsigned threads, LoneLf loneLf)
         : threads_(std::clamp(threads, 1u, MaxWorkerThreads)),
           loneLf_(loneLf),
@@ -61,7 +60,7 @@ public:
           board_(std::min<std::size_t>(64, 2 * threads_),
                  std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48))),
           shards_(std::min<std::size_t>(64, 2 * threads_)),
-          planner_(count, openAt, opensAhead, board_, budget_,
+          planner_(count, openAt, openAhead, board_, budget_,
                    std::min<std::size_t>(256 * threads_, MostOpenAhead)) {}
 
     // False when not one worker could start: nothing has been read then.
@@ -231,17 +230,11 @@ unsigned AvailableProcessors() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-bool NamesPipe(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
-}
-
 RunResult RunExtractionInParallel(std::size_t count, const SourceOpener& openAt, RunSink& sink,
-                                  unsigned threads, LoneLf loneLf,
-                                  const SourceOpensAhead& opensAhead) {
+                                  unsigned threads, LoneLf loneLf, const AheadOpener& openAhead) {
     RunResult result;
     {
-        ParallelRun run(count, openAt, opensAhead, sink, threads, loneLf);
+        ParallelRun run(count, openAt, openAhead, sink, threads, loneLf);
         if (run.run(result)) {
             return result;
         }

@@ -4,22 +4,19 @@
 
 #include <cstddef>
 #include <functional>
-#include <string>
+#include <optional>
 
 namespace orlenta {
 
 // The processors this process may run on (its affinity mask), at least 1.
 unsigned AvailableProcessors();
 
-// Whether source i may be opened before its turn: false for a stream (standard input, a pipe
-// or FIFO named as a path), whose writer may wait for an earlier source to be read and which
-// two names may share, so it is opened and read only when its turn comes. Called on several
-// threads at once.
-using SourceOpensAhead = std::function<bool(std::size_t)>;
-
-// True when `path` names a pipe or FIFO (following links: "/dev/stdin" on a pipe): such a path
-// is a stream, not to be opened ahead.
-bool NamesPipe(const std::string& path);
+// Opens source i ahead of its turn when it is a regular file, without ever waiting (a FIFO is
+// refused, not waited for); nullopt leaves the source to `openAt` at its turn. A stream
+// (standard input, a pipe or FIFO named as a path) must be left: its writer may wait for an
+// earlier source to be read, and two names may stand for one stream. Called on several threads
+// at once.
+using AheadOpener = std::function<std::optional<ChunkReader>(std::size_t)>;
 
 // For the tests: from now on, std::thread fails (as at the system's limit) once `starts` more
 // threads of parallel runs have started; SIZE_MAX lifts the limit.
@@ -35,10 +32,9 @@ inline constexpr unsigned MaxWorkerThreads = 256;
 // BeforeFile is asked (for a progress count), and its answer is not heeded: the run cannot be
 // stopped. It is for orlenta-extract, not for the window.
 //
-// `openAt` is called once per source, and may be called on several threads at once: regular
-// files are opened ahead of their reading (as many as the free descriptors allow, down to one
-// at a time), the sources for which `opensAhead` says false only at their turn (all of them may
-// be opened ahead when it is empty).
+// Sources are opened ahead of their reading by `openAhead` (by `openAt` when it is empty), as
+// many as the free descriptors allow, down to one at a time; those it leaves by `openAt` at
+// their turn. Either may be called on several threads at once.
 //
 // Resources: threads that cannot be started mean fewer workers (the same calls); when not one
 // can start, the run is RunExtractionFrom on the calling thread. A failure on any thread (an
@@ -54,6 +50,6 @@ inline constexpr unsigned MaxWorkerThreads = 256;
 // holds the set and a few units per thread, whatever the sizes of the sources.
 RunResult RunExtractionInParallel(std::size_t count, const SourceOpener& openAt, RunSink& sink,
                                   unsigned threads, LoneLf loneLf = LoneLf::Ordinary,
-                                  const SourceOpensAhead& opensAhead = {});
+                                  const AheadOpener& openAhead = {});
 
 }  // namespace orlenta

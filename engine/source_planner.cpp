@@ -48,14 +48,14 @@ void ReadWhole(OpenBatch& batch, OpenedSource& source) {
 }  // namespace
 
 SourcePlanner::SourcePlanner(std::size_t count, const SourceOpener& openAt,
-                             const SourceOpensAhead& opensAhead, WorkBoard& board,
-                             DescriptorBudget& budget, std::size_t openAhead)
+                             const AheadOpener& openAhead, WorkBoard& board,
+                             DescriptorBudget& budget, std::size_t mostAhead)
     : count_(count),
       openAt_(openAt),
-      opensAhead_(opensAhead),
+      openAhead_(openAhead),
       board_(board),
       budget_(budget),
-      openAhead_(std::max<std::size_t>(openAhead, 1)) {}
+      mostAhead_(std::max<std::size_t>(mostAhead, 1)) {}
 
 void SourcePlanner::run() {
     for (std::size_t i = 0; i < count_; ++i) {
@@ -82,7 +82,7 @@ void SourcePlanner::run() {
 }
 
 void SourcePlanner::offerBatchesUpTo(std::size_t index) {
-    while (nextToOffer_ < count_ && nextToOffer_ <= index + openAhead_) {
+    while (nextToOffer_ < count_ && nextToOffer_ <= index + mostAhead_) {
         auto batch = std::make_shared<OpenBatch>();
         batch->first = nextToOffer_;
         batch->count = std::min(OpenBatchSources, count_ - nextToOffer_);
@@ -96,14 +96,16 @@ void SourcePlanner::open(OpenBatch& batch) const {
     for (std::size_t k = 0; k < batch.count; ++k) {
         const std::size_t index = batch.first + k;
         OpenedSource& source = batch.sources[k];
-        if (opensAhead_ && !opensAhead_(index)) {
-            continue;
-        }
         DescriptorBudget::Claim claim = budget_.tryClaimAhead();
         if (!claim) {
             continue;
         }
-        ChunkReader reader = openAt_(index);
+        std::optional<ChunkReader> opened =
+            openAhead_ ? openAhead_(index) : std::optional<ChunkReader>(openAt_(index));
+        if (!opened) {
+            continue;
+        }
+        ChunkReader& reader = *opened;
         if (OutOfDescriptors(reader)) {
             claim.release();
             budget_.outOfDescriptors(DescriptorBudget::FailedOpen::Ahead);

@@ -30,8 +30,8 @@ namespace orlenta {
 // Threads: run() on the planner thread, which alone owns the fields below; open() on any.
 class SourcePlanner final {
 public:
-    SourcePlanner(std::size_t count, const SourceOpener& openAt, const SourceOpensAhead& opensAhead,
-                  WorkBoard& board, DescriptorBudget& budget, std::size_t openAhead);
+    SourcePlanner(std::size_t count, const SourceOpener& openAt, const AheadOpener& openAhead,
+                  WorkBoard& board, DescriptorBudget& budget, std::size_t mostAhead);
 
     void run();
 
@@ -50,10 +50,10 @@ private:
 
     const std::size_t count_;
     const SourceOpener& openAt_;
-    const SourceOpensAhead& opensAhead_;
+    const AheadOpener& openAhead_;
     WorkBoard& board_;
     DescriptorBudget& budget_;
-    const std::size_t openAhead_;  // sources offered to be opened ahead of the planner at most
+    const std::size_t mostAhead_;  // sources offered to be opened ahead of the planner at most
 
     std::size_t nextToOffer_ = 0;    // the first source not offered to be opened
     std::unique_ptr<Unit> pending_;  // the unit being filled

@@ -239,8 +239,11 @@ void ParallelRunTest::sameCallsAsOneThread() {
         streams.push_back(::open(list[i].path.c_str(), O_RDONLY | O_CLOEXEC));
         return ChunkReader::FromStream(streams.back(), "(stream)");
     };
-    const SourceOpensAhead opensAhead = [&list](std::size_t i) {
-        return list[i].kind == Source::Kind::File;
+    const AheadOpener openAhead = [&list](std::size_t i) -> std::optional<ChunkReader> {
+        if (list[i].kind != Source::Kind::File) {
+            return std::nullopt;
+        }
+        return ChunkReader(list[i].path);
     };
     const auto run = [&](const auto& runOnce) {
         if (list.front().kind == Source::Kind::SharedStream) {
@@ -274,7 +277,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
     }
     EventSink parallel;
     const RunResult got = run([&] {
-        return RunExtractionInParallel(list.size(), openAt, parallel, threads, loneLf, opensAhead);
+        return RunExtractionInParallel(list.size(), openAt, parallel, threads, loneLf, openAhead);
     });
     LimitThreadStartsForTests(std::numeric_limits<std::size_t>::max());
     ::setrlimit(RLIMIT_NOFILE, &saved);
