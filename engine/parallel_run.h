@@ -23,7 +23,7 @@ using AheadOpener = std::function<std::optional<ChunkReader>(std::size_t)>;
 void LimitThreadStartsForTests(std::size_t starts);
 
 // Worker threads at most, whatever is asked: more only cost memory and descriptors.
-inline constexpr unsigned MaxWorkerThreads = 256;
+inline constexpr unsigned MaxWorkerThreads = 64;
 
 // RunExtractionFrom with reading, scanning and de-duplication spread over `threads` worker
 // threads (at most MaxWorkerThreads). The sink gets exactly the calls the one-thread run gives
