@@ -15,9 +15,10 @@ namespace orlenta {
 
 // Where the threads of the parallel run meet: the batches of sources handed out to be opened
 // ahead, the units in flight in text order with the stage each has reached, and whose turn it
-// is in each shard of the set. It owns the run's one mutex; every other piece works outside it
-// on what the board handed it (engine/work_unit.h says who owns what in each stage). Every wait
-// also ends when the run is stopping, after a failure on any thread.
+// is in each shard of the set. Its mutex orders every hand-over of work; every other piece
+// works outside it on what the board handed it (engine/work_unit.h says who owns what in each
+// stage), and only the count of descriptors has a lock of its own (engine/descriptor_budget.h).
+// Every wait also ends when the run is stopping, after a failure on any thread.
 //
 // Threads: the planner offers batches, takes them back in order once opened and submits units;
 // the workers take tasks (open a batch, scan a unit, take a unit into one shard) and report
