@@ -4,11 +4,12 @@
 
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
+TSAN_DIR  ?= build-tsan
 FUZZ_DIR  ?= build-fuzz
 FUZZ_SECONDS ?= 600
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build run test test-asan bench fuzz screenshot clean
+.PHONY: all deps build run test test-asan test-tsan bench fuzz screenshot clean
 
 all: build
 
@@ -31,6 +32,13 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DORLENTA_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_DIR) -j $(JOBS)
 	@cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The engine's and the command line's tests with ThreadSanitizer (clang), which also checks the
+# engine's lock annotations (-Wthread-safety). Only those targets are built.
+test-tsan: deps
+	@cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DORLENTA_TSAN=ON >/dev/null
+	@cmake --build $(TSAN_DIR) -j $(JOBS)
+	@cd $(TSAN_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	@bench/run.sh $(BUILD_DIR)
@@ -55,4 +63,4 @@ screenshot: build
 	@tests/xvfb/real_window.sh $(BUILD_DIR) samples/team.html docs/screenshot.png
 
 clean:
-	@rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
+	@rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

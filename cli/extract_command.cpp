@@ -116,11 +116,21 @@ int RunExtractCommand(const CommandLine& commandLine) {
                                            ? PathKinds::RegularFilesAndPipes
                                            : PathKinds::RegularFiles);
     };
+    // Regular files only: a FIFO is refused rather than waited for, and read at its turn, as
+    // its writer may wait for an earlier source; what fails here is tried again then.
+    const AheadOpener openAhead = [&inputs](std::size_t i) -> std::optional<ChunkReader> {
+        if (inputs[i].kind != Input::Kind::StandardInput) {
+            if (ChunkReader reader(inputs[i].path); reader.ok()) {
+                return reader;
+            }
+        }
+        return std::nullopt;
+    };
     RunResult result;
     try {
         result = threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
                               : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
-                                                        commandLine.loneLf);
+                                                        commandLine.loneLf, openAhead);
     } catch (const std::exception& error) {
         // Memory ran out, or the set of addresses reached a size it cannot pass: the output
         // would lack addresses, so an -o file is left as it was.

@@ -1,12 +1,14 @@
 // The parallel run held to the one-thread run: the same calls in the same order for every
 // thread count, over files around the work-unit sizes, unreadable sources, a stream, and more
-// threads than chunks.
+// threads than chunks; and under faults: FIFOs whose writers wait for one another, one stream
+// named twice, few descriptors free, threads that cannot start.
 #include "engine/chunk_reader.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
 #include "tests/engine/test_files.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QRandomGenerator>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -14,10 +16,13 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <limits>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace orlenta;
@@ -47,11 +52,39 @@ public:
     QStringList events;
 };
 
-// A source of the test: a path, or a file read as a stream (as standard input is).
+// A source of the test: a path; a file read as a stream (as standard input is), opened anew
+// for each source or one descriptor for all that share it ("- -"); or a FIFO, which a writer
+// fills with `bytes` once its turn comes.
 struct Source {
+    enum class Kind { File, Stream, SharedStream, Fifo };
     std::string path;
-    bool stream = false;
+    Kind kind = Kind::File;
+    QByteArray bytes = {};
 };
+
+// Writes each FIFO of `sources` in turn, as a shell's "(cat a > fA; cat b > fB) &" does: a
+// writer waits for its reader, and the next FIFO waits for the one before to be read.
+std::thread WriteFifosInTurn(const std::vector<Source>& sources) {
+    return std::thread([&sources] {
+        for (const Source& source : sources) {
+            if (source.kind == Source::Kind::Fifo) {
+                const int fd = ::open(source.path.c_str(), O_WRONLY | O_CLOEXEC);
+                if (fd >= 0) {
+                    (void)!::write(fd, source.bytes.constData(),
+                                   static_cast<std::size_t>(source.bytes.size()));
+                    ::close(fd);
+                }
+            }
+        }
+    });
+}
+
+std::size_t OpenDescriptors() {
+    return static_cast<std::size_t>(
+        QDir("/proc/self/fd")
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+            .size());
+}
 
 }  // namespace
 
@@ -67,6 +100,7 @@ private:
     std::string write(const QString& name, const QByteArray& bytes);
     std::vector<Source> mixedSources();
     std::vector<Source> tinyFiles();
+    std::vector<Source> faultSources(const QString& kind);
 
     QTemporaryDir dir_;
 };
@@ -96,7 +130,8 @@ std::vector<Source> ParallelRunTest::mixedSources() {
     sources.insert(sources.begin() + 3, {Local(MakeUnreadablePath(dir_.path(), "missing"))});
     sources.insert(sources.begin() + 6, {Local(MakeUnreadablePath(dir_.path(), "folder"))});
     sources.insert(sources.begin() + 8, {Local(MakeUnreadablePath(dir_.path(), "device"))});
-    sources.insert(sources.begin() + 9, {write("stream.txt", AddressText(random, 100000)), true});
+    sources.insert(sources.begin() + 9,
+                   {write("stream.txt", AddressText(random, 100000)), Source::Kind::Stream});
     sources.push_back(sources[7]);  // read again: nothing new
     return sources;
 }
@@ -117,23 +152,63 @@ std::vector<Source> ParallelRunTest::tinyFiles() {
     return sources;
 }
 
+std::vector<Source> ParallelRunTest::faultSources(const QString& kind) {
+    QRandomGenerator random(5);
+    std::vector<Source> sources;
+    if (kind == "fifos") {
+        for (const char* name : {"fA", "fB"}) {
+            const QString path = dir_.path() + "/" + name;
+            QFile::remove(path);
+            ::mkfifo(Local(path).c_str(), 0600);
+            sources.push_back({Local(path), Source::Kind::Fifo, {}});
+        }
+        // More than a pipe holds: each writer waits for its reader to read.
+        sources[0].bytes = AddressText(random, 200000);
+        sources[1].bytes = AddressText(random, 100000) + " x@y.example.com ";
+        sources.insert(sources.begin() + 1, {write("between.txt", AddressText(random, 5000))});
+    } else if (kind == "stream twice") {
+        const std::string path = write("shared.txt", AddressText(random, 100000));
+        sources = {{path, Source::Kind::SharedStream}, {path, Source::Kind::SharedStream}};
+    } else {  // 40 files larger than read whole at opening, each held open until read
+        for (int i = 0; i < 40; ++i) {
+            sources.push_back({write(QString("large%1.txt").arg(i), AddressText(random, 200000))});
+        }
+    }
+    return sources;
+}
+
 void ParallelRunTest::sameCallsAsOneThread_data() {
     QTest::addColumn<QString>("sources");
     QTest::addColumn<unsigned>("threads");
     QTest::addColumn<bool>("loneLfEnds");
+    QTest::addColumn<int>("freeDescriptors");  // above those open; 0: the usual limit
+    QTest::addColumn<int>("threadStarts");     // threads that may start; -1: all
 
     for (unsigned threads : {2u, 3u, 8u, 64u}) {
-        QTest::addRow("mixed, %u threads", threads) << "mixed" << threads << false;
-        QTest::addRow("tiny files, %u threads", threads) << "tiny" << threads << false;
+        QTest::addRow("mixed, %u threads", threads) << "mixed" << threads << false << 0 << -1;
+        QTest::addRow("tiny files, %u threads", threads) << "tiny" << threads << false << 0 << -1;
     }
-    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true;
-    QTest::newRow("one small file, more threads than chunks") << "one" << 8u << false;
+    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1;
+    QTest::newRow("one small file, more threads than chunks") << "one" << 8u << false << 0 << -1;
+    // Sources opened ahead of their turn: a FIFO's open waited for a writer that waited itself.
+    QTest::newRow("FIFOs written one after the other") << "fifos" << 2u << false << 0 << -1;
+    // The second name of one stream got its second chunk, read ahead.
+    QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1;
+    // Files were skipped as "Too many open files", differently on each run.
+    QTest::newRow("large files, 12 descriptors free") << "large" << 2u << false << 12 << -1;
+    QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1;
+    // std::thread's failure ended the run in std::terminate.
+    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0;
+    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1;
+    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7;
 }
 
 void ParallelRunTest::sameCallsAsOneThread() {
     QFETCH(QString, sources);
     QFETCH(unsigned, threads);
     QFETCH(bool, loneLfEnds);
+    QFETCH(int, freeDescriptors);
+    QFETCH(int, threadStarts);
     const LoneLf loneLf = loneLfEnds ? LoneLf::EndsToken : LoneLf::Ordinary;
 
     std::vector<Source> list;
@@ -141,37 +216,77 @@ void ParallelRunTest::sameCallsAsOneThread() {
         list = mixedSources();
     } else if (sources == "tiny") {
         list = tinyFiles();
-    } else {
+    } else if (sources == "one") {
         list = {{write("one.txt", "Ann@example.com ann@EXAMPLE.com bob@example.org\r\n")}};
+    } else {
+        list = faultSources(sources);
     }
     std::vector<int> streams;
+    int sharedStream = -1;    // opened anew for each run
     std::mutex streamsMutex;  // the parallel run opens sources on several threads
-    const SourceOpener openAt = [&list, &streams, &streamsMutex](std::size_t i) {
-        if (!list[i].stream) {
-            return ChunkReader(list[i].path);
+    const SourceOpener openAt = [&](std::size_t i) {
+        switch (list[i].kind) {
+            case Source::Kind::File:
+                return ChunkReader(list[i].path);
+            case Source::Kind::Fifo:
+                return ChunkReader(list[i].path, PathKinds::RegularFilesAndPipes);
+            case Source::Kind::SharedStream:
+                return ChunkReader::FromStream(sharedStream, "(stream)");
+            case Source::Kind::Stream:
+                break;
         }
         const std::lock_guard<std::mutex> lock(streamsMutex);
         streams.push_back(::open(list[i].path.c_str(), O_RDONLY | O_CLOEXEC));
         return ChunkReader::FromStream(streams.back(), "(stream)");
     };
+    const AheadOpener openAhead = [&list](std::size_t i) -> std::optional<ChunkReader> {
+        if (list[i].kind != Source::Kind::File) {
+            return std::nullopt;
+        }
+        return ChunkReader(list[i].path);
+    };
+    const auto run = [&](const auto& runOnce) {
+        if (list.front().kind == Source::Kind::SharedStream) {
+            sharedStream = ::open(list.front().path.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        std::thread writer = WriteFifosInTurn(list);
+        const RunResult result = runOnce();
+        writer.join();
+        if (sharedStream >= 0) {
+            ::close(sharedStream);
+        }
+        return result;
+    };
 
     EventSink oneThread;
-    const RunResult expected = RunExtractionFrom(list.size(), openAt, oneThread, loneLf);
+    const RunResult expected =
+        run([&] { return RunExtractionFrom(list.size(), openAt, oneThread, loneLf); });
 
-    // Guards against running out of descriptors with many small files in flight.
+    // Guards against running out of descriptors with many small files in flight, or leaves
+    // only a few free.
     rlimit saved{};
     ::getrlimit(RLIMIT_NOFILE, &saved);
     rlimit low = saved;
-    low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 200);
+    low.rlim_cur = freeDescriptors == 0
+                       ? std::min<rlim_t>(saved.rlim_cur, 200)
+                       : static_cast<rlim_t>(OpenDescriptors() + 2 +
+                                             freeDescriptors);  // + the writer's, the stream's
     ::setrlimit(RLIMIT_NOFILE, &low);
+    if (threadStarts >= 0) {
+        LimitThreadStartsForTests(static_cast<std::size_t>(threadStarts));
+    }
     EventSink parallel;
-    const RunResult got = RunExtractionInParallel(list.size(), openAt, parallel, threads, loneLf);
+    const RunResult got = run([&] {
+        return RunExtractionInParallel(list.size(), openAt, parallel, threads, loneLf, openAhead);
+    });
+    LimitThreadStartsForTests(std::numeric_limits<std::size_t>::max());
     ::setrlimit(RLIMIT_NOFILE, &saved);
     for (int fd : streams) {
         ::close(fd);
     }
 
     QVERIFY(expected.addressesFound > 50 || sources == "one");
+    QCOMPARE(expected.skipped.empty(), sources != "mixed" && sources != "tiny");
     QCOMPARE(parallel.events.size(), oneThread.events.size());
     for (qsizetype i = 0; i < oneThread.events.size(); ++i) {
         if (parallel.events[i] != oneThread.events[i]) {

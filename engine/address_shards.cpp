@@ -1,0 +1,86 @@
+#include "engine/address_shards.h"
+
+namespace orlenta {
+
+namespace {
+
+// Per address of the unit, in text order: the pieces whose addresses are not handed on.
+class DroppedPieces final {
+public:
+    explicit DroppedPieces(const Unit& unit) : unit_(unit) {}
+
+    // `index` grows from call to call.
+    bool dropped(std::size_t index) {
+        while (unit_.pieces[piece_].addressEnd <= index) {
+            ++piece_;
+            known_ = false;
+        }
+        if (!known_) {
+            dropped_ = unit_.pieces[piece_].dropped();
+            known_ = true;
+        }
+        return dropped_;
+    }
+
+private:
+    const Unit& unit_;
+    std::size_t piece_ = 0;
+    bool known_ = false;
+    bool dropped_ = false;
+};
+
+}  // namespace
+
+AddressShards::AddressShards(std::size_t shards) {
+    for (std::size_t i = 0; i < shards; ++i) {
+        shards_.push_back(std::make_unique<SeenEmails>());
+    }
+}
+
+void AddressShards::sortByShard(Unit& unit) const {
+    const std::size_t shards = shards_.size();
+    unit.shardStarts.assign(shards + 1, 0);
+    for (std::uint64_t hash : unit.hashes) {
+        ++unit.shardStarts[shardOf(hash) + 1];
+    }
+    for (std::size_t s = 0; s < shards; ++s) {
+        unit.shardStarts[s + 1] += unit.shardStarts[s];
+    }
+    unit.byShard.resize(unit.addresses.size());
+    std::vector<std::size_t> fill(unit.shardStarts.begin(), unit.shardStarts.end() - 1);
+    for (std::size_t i = 0; i < unit.addresses.size(); ++i) {
+        unit.byShard[fill[shardOf(unit.hashes[i])]++] = i;
+    }
+    unit.isNew.assign(unit.addresses.size(), 0);
+}
+
+void AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch) {
+    const std::size_t begin = unit.shardStarts[shard];
+    const std::size_t end = unit.shardStarts[shard + 1];
+    if (scratch.capacity < end - begin) {
+        scratch.capacity = end - begin;
+        scratch.isNew.reset(new bool[scratch.capacity]);
+    }
+    scratch.addresses.clear();
+    scratch.hashes.clear();
+    DroppedPieces pieces(unit);
+    for (std::size_t j = begin; j < end; ++j) {
+        const std::size_t i = unit.byShard[j];
+        if (!pieces.dropped(i)) {
+            scratch.addresses.push_back(unit.addresses[i]);
+            scratch.hashes.push_back(unit.hashes[i]);
+        }
+    }
+    shards_[shard]->InsertLowerCased(scratch.addresses.data(), scratch.addresses.size(),
+                                     scratch.isNew.get(), scratch.hashes.data());
+    std::size_t b = 0;
+    DroppedPieces again(unit);
+    for (std::size_t j = begin; j < end; ++j) {
+        const std::size_t i = unit.byShard[j];
+        if (!again.dropped(i)) {
+            unit.isNew[i] = scratch.isNew[b++] ? 1 : 0;
+        }
+    }
+}
+
+}  // namespace orlenta

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "engine/seen_emails.h"
+#include "engine/work_unit.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace orlenta {
+
+// The set of addresses met in a parallel run, cut into shards by hash: every spelling of one
+// address falls into one shard, so each shard can take the units strictly in text order on its
+// own, and the first spelling it meets is the first in the text. Several shards fill at once,
+// each on one worker at a time (the WorkBoard says whose turn it is).
+class AddressShards final {
+public:
+    explicit AddressShards(std::size_t shards);
+
+    std::size_t size() const { return shards_.size(); }
+
+    // The worker that scanned `unit`: sorts its addresses' indexes by shard (Unit::byShard).
+    void sortByShard(Unit& unit) const;
+
+    // The worker whose turn it is in shard `shard` for `unit`: files the unit's addresses of
+    // that shard into it, but those of dropped pieces, and writes their Unit::isNew.
+    // `scratch` is the worker's own, reused from call to call.
+    struct Scratch {
+        std::vector<std::string_view> addresses;
+        std::vector<std::uint64_t> hashes;
+        std::unique_ptr<bool[]> isNew;
+        std::size_t capacity = 0;
+    };
+    void take(Unit& unit, std::size_t shard, Scratch& scratch);
+
+private:
+    std::size_t shardOf(std::uint64_t hash) const {
+        // The low bits: the set itself files by the high ones.
+        return static_cast<std::size_t>(hash & 0xFFFF) % shards_.size();
+    }
+
+    std::vector<std::unique_ptr<SeenEmails>> shards_;
+};
+
+}  // namespace orlenta
