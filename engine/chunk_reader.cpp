@@ -54,6 +54,16 @@ long ReadFully(int fd, char* data, std::size_t size, NoDataYet noData = NoDataYe
     return static_cast<long>(got);
 }
 
+// Until a FIFO opened without blocking has had a writer, a read finds its end at once; so the
+// first read waits for one, as a blocking open would. poll() reports a hang-up only once a
+// writer has come and gone since this descriptor was opened, so one that wrote and left
+// before this call is not missed.
+void WaitForWriter(int fd) {
+    pollfd wait{fd, POLLIN, 0};
+    while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+    }
+}
+
 // Whether a regular file belongs to one of the kernel's pseudo file systems, whose files
 // are made as they are read: their length says nothing of their content (0 in /proc, 4096 in
 // /sys). They have no device of their own (major number 0, as tmpfs and network file systems
@@ -128,10 +138,11 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
         return;
     }
     if (S_ISFIFO(info.st_mode) && kinds == PathKinds::RegularFilesAndPipes) {
-        // Opened again, blocking, before this descriptor goes: a writer that our first open
-        // let through must always find a reader.
-        const UniqueFd probe = std::move(owned_);
-        openStream(path);
+        // Read through this very descriptor, as `cat` reads: opening it again, blocking, could
+        // wait forever for a writer that came, wrote and left in between.
+        stream_ = true;
+        WaitForWriter(fd_);
+        readAhead();
         return;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -162,21 +173,6 @@ bool ChunkReader::openAndStat(const std::string& path, int flags, struct stat& i
         return false;
     }
     return true;
-}
-
-void ChunkReader::openStream(const std::string& path) {
-    // Blocking, as `cat` opens it: a FIFO whose writer has not come yet is waited for rather
-    // than read as empty. The path is checked again once open, as it may have been replaced.
-    struct stat info {};
-    if (!openAndStat(path, O_RDONLY | O_CLOEXEC, info)) {
-        return;
-    }
-    if (!S_ISFIFO(info.st_mode)) {
-        error_ = "not a regular file";
-        return;
-    }
-    stream_ = true;
-    readAhead();
 }
 
 ChunkReader ChunkReader::FromStream(int fd, std::string name) {

@@ -94,7 +94,6 @@ private:
     bool nextFromStream(std::string_view& chunk);
     // Opens `path` as this reader's descriptor and reads its status; false with error_ set.
     bool openAndStat(const std::string& path, int flags, struct stat& info);
-    void openStream(const std::string& path);
     bool refill();
     void readAhead();
 

@@ -156,7 +156,7 @@ std::vector<Source> ParallelRunTest::faultSources(const QString& kind) {
     QRandomGenerator random(5);
     std::vector<Source> sources;
     if (kind == "fifos") {
-        for (const char* name : {"fA", "fB"}) {
+        for (const char* name : {"fA", "fB", "fC"}) {
             const QString path = dir_.path() + "/" + name;
             QFile::remove(path);
             ::mkfifo(Local(path).c_str(), 0600);
@@ -165,6 +165,8 @@ std::vector<Source> ParallelRunTest::faultSources(const QString& kind) {
         // More than a pipe holds: each writer waits for its reader to read.
         sources[0].bytes = AddressText(random, 200000);
         sources[1].bytes = AddressText(random, 100000) + " x@y.example.com ";
+        // Less than a pipe holds: the writer may come, write and leave before the reader looks.
+        sources[2].bytes = " z@w.example.com ";
         sources.insert(sources.begin() + 1, {write("between.txt", AddressText(random, 5000))});
     } else if (kind == "stream twice") {
         const std::string path = write("shared.txt", AddressText(random, 100000));
