@@ -8,6 +8,7 @@
 #include "results/address_writer.h"
 #include "results/output_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +18,11 @@
 namespace orlenta {
 
 namespace {
+
+bool IsRegularFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
 
 std::string Complaint(const std::string& name, const std::string& reason) {
     return "orlenta-extract: " + EscapedName(name) + ": " + reason;
@@ -116,13 +122,18 @@ int RunExtractCommand(const CommandLine& commandLine) {
                                            ? PathKinds::RegularFilesAndPipes
                                            : PathKinds::RegularFiles);
     };
-    // Regular files only: a FIFO is refused rather than waited for, and read at its turn, as
-    // its writer may wait for an earlier source; what fails here is tried again then.
+    // Regular files only, and never waiting; the rest is opened at its turn, as is whatever
+    // fails here. A FIFO must not even be opened to be refused: a writer waiting for a reader
+    // would take that open for its reader, and what it wrote would go when it closed. Folder
+    // entries were regular files when the walk listed them; a named path is looked at first.
     const AheadOpener openAhead = [&inputs](std::size_t i) -> std::optional<ChunkReader> {
-        if (inputs[i].kind != Input::Kind::StandardInput) {
-            if (ChunkReader reader(inputs[i].path); reader.ok()) {
-                return reader;
-            }
+        const Input& input = inputs[i];
+        if (input.kind == Input::Kind::StandardInput ||
+            (input.kind == Input::Kind::Path && !IsRegularFile(input.path))) {
+            return std::nullopt;
+        }
+        if (ChunkReader reader(input.path); reader.ok()) {
+            return reader;
         }
         return std::nullopt;
     };

@@ -89,6 +89,14 @@ void InputFaultsTest::faultIsAnsweredSoundly_data() {
            "timeout 20 $X -j 1 sync d; status=$?; : <>sync; wait; exit $status"
         << 1 << QByteArray("y@example.com\r\n")
         << QByteArray("orlenta-extract: d/b.txt: not a regular file\n");
+    // Guards against a FIFO opened ahead of its turn only to be refused: its waiting writer
+    // took that open for its reader, and what it wrote went with the close.
+    QTest::newRow("FIFO whose writer waits, after 300 files")
+        << "mkfifo f; (printf ' w@example.com ' > f) & sleep 0.2; "
+           "timeout 20 $X -j 2 $(printf 't.txt %.0s' $(seq 300)) f; status=$?; : <>f; wait; "
+           "exit $status"
+        << 0 << a + "w@example.com\r\n"
+        << QByteArray();
     // Guards against /proc files (length 0) read as empty and /sys files (length 4096)
     // reported as shortened: both are read to their end.
     for (const char* threads : {"1", "2"}) {
@@ -110,11 +118,16 @@ void InputFaultsTest::faultIsAnsweredSoundly_data() {
                       "\n");
     // Guards against running out of memory ending in std::terminate (a signal, the -o file's
     // temporary file left behind): a message, status 1, the old file as it was.
-    QTest::newRow("memory limit")
-        << "seq -f 'u%.0f@example.com\r' 2000000 > big.txt && echo old > out.txt && "
-           "(ulimit -v 100000; exec $X -j 1 -o out.txt big.txt); echo $?; ls -A; cat out.txt"
-        << 0 << QByteArray("1\nbig.txt\nout.txt\nt.txt\nold\n")
-        << QByteArray("orlenta-extract: out of memory\n");
+    for (const char* threads : {"1", "2"}) {
+        QTest::addRow("memory limit, -j %s", threads)
+            << QStringLiteral(
+                   "seq -f 'u%.0f@example.com\r' 2000000 > big.txt && echo old > out.txt && "
+                   "(ulimit -v 100000; exec $X -j %1 -o out.txt big.txt); echo $?; ls -A; "
+                   "cat out.txt")
+                   .arg(threads)
+            << 0 << QByteArray("1\nbig.txt\nout.txt\nt.txt\nold\n")
+            << QByteArray("orlenta-extract: out of memory\n");
+    }
 }
 
 void InputFaultsTest::faultIsAnsweredSoundly() {
