@@ -4,6 +4,7 @@
 #include "cli/standard_streams.h"
 #include "engine/temporary_files.h"
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -14,6 +15,9 @@ namespace {
 int Run(int argc, char* argv[]) {
     using namespace orlenta;
     RemoveTemporaryFilesOnSignals();
+    // An output that reaches the file size limit (ulimit -f) is a write that failed, "File too
+    // large", named and answered with status 1 like a full disk, not a death by SIGXFSZ.
+    std::signal(SIGXFSZ, SIG_IGN);
     const ParsedCommandLine parsed =
         ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {

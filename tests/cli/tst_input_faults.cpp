@@ -89,6 +89,12 @@ void InputFaultsTest::faultIsAnsweredSoundly_data() {
            "timeout 20 $X -j 1 sync d; status=$?; : <>sync; wait; exit $status"
         << 1 << QByteArray("y@example.com\r\n")
         << QByteArray("orlenta-extract: d/b.txt: not a regular file\n");
+    // Guards against the file size limit killing the run by SIGXFSZ instead of naming it.
+    QTest::newRow("file size limit")
+        << "seq -f 'u%.0f@example.com\r' 20000 > big.txt && echo old > out.txt && "
+           "(ulimit -f 100; exec $X -o out.txt big.txt); echo $?; ls -A; cat out.txt"
+        << 0 << QByteArray("1\nbig.txt\nout.txt\nt.txt\nold\n")
+        << QByteArray("orlenta-extract: out.txt: File too large\n");
     // Guards against a FIFO opened ahead of its turn only to be refused: its waiting writer
     // took that open for its reader, and what it wrote went with the close.
     QTest::newRow("FIFO whose writer waits, after 300 files")
