@@ -165,6 +165,7 @@ bool ChunkReader::openAndStat(const std::string& path, int flags, struct stat& i
     owned_.reset(::open(path.c_str(), flags));
     fd_ = owned_.get();
     if (!owned_) {
+        openError_ = errno;
         error_ = ErrnoText(errno);
         return false;
     }
@@ -200,7 +201,8 @@ ChunkReader::ChunkReader(ChunkReader&& other) noexcept
       filled_(other.filled_),
       buffer_(std::move(other.buffer_)),
       ahead_(std::move(other.ahead_)),
-      error_(std::move(other.error_)) {}
+      error_(std::move(other.error_)),
+      openError_(other.openError_) {}
 
 ChunkReader::~ChunkReader() = default;
 

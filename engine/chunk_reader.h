@@ -2,6 +2,7 @@
 
 #include "engine/unique_fd.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -70,6 +71,10 @@ public:
     bool ok() const { return error_.empty() && !handedOver_; }
     const std::string& error() const { return error_; }
 
+    // The path could not be opened for want of descriptors (the process's or the system's): a
+    // caller that holds some may close them and try again.
+    bool outOfDescriptors() const { return openError_ == EMFILE || openError_ == ENFILE; }
+
     // True when the next chunk is a full one (ChunkSize bytes), i.e. one that is preceded by
     // a yield; the shorter last chunk is not.
     bool nextIsFull() const;
@@ -113,6 +118,7 @@ private:
     std::string buffer_;         // streams: the current chunk
     std::string ahead_;          // streams: the next chunk, read ahead so its size is known
     std::string error_;
+    int openError_ = 0;  // errno of a failed open
 };
 
 // Reads `size` bytes at `offset` (pread), retrying after interruptions and short reads. The

@@ -31,6 +31,11 @@ constexpr std::size_t MostDescriptors = 1024;
 // over a folder of small files, whose bytes wait in memory for their turn.
 constexpr std::size_t MostOpenAhead = 2048;
 
+// Parts of the set: two per worker, 64 at most.
+std::size_t ShardsFor(unsigned threads) {
+    return std::min<std::size_t>(64, 2 * threads);
+}
+
 std::atomic<std::size_t> threadStartsLeft{std::numeric_limits<std::size_t>::max()};
 
 void CountThreadStart() {
@@ -57,9 +62,9 @@ public:
           budget_(MostDescriptors),
           // Enough for every worker to have one and the next ready, and not too much memory
           // for machines with many cores: 48 units are 46 MB.
-          board_(std::min<std::size_t>(64, 2 * threads_),
+          board_(ShardsFor(threads_),
                  std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48))),
-          shards_(std::min<std::size_t>(64, 2 * threads_)),
+          shards_(ShardsFor(threads_)),
           planner_(count, openAt, openAhead, board_, budget_,
                    std::min<std::size_t>(256 * threads_, MostOpenAhead)) {}
 

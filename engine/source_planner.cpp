@@ -21,12 +21,6 @@ constexpr std::size_t OpenBatchSources = 64;
 // read of the one-thread reader, and no descriptor held while it waits for its unit.
 constexpr std::size_t SmallFileBytes = 64 * 1024;
 
-// The open failed for want of descriptors (the process's, EMFILE, or the system's, ENFILE).
-bool OutOfDescriptors(const ChunkReader& reader) {
-    return !reader.ok() &&
-           (reader.error() == std::strerror(EMFILE) || reader.error() == std::strerror(ENFILE));
-}
-
 // As the one-thread reader, in one read: a read that comes up short gives no chunk.
 void ReadWhole(OpenBatch& batch, OpenedSource& source) {
     const auto length = static_cast<std::size_t>(source.file->length);
@@ -106,7 +100,7 @@ void SourcePlanner::open(OpenBatch& batch) const {
             continue;
         }
         ChunkReader& reader = *opened;
-        if (OutOfDescriptors(reader)) {
+        if (reader.outOfDescriptors()) {
             claim.release();
             budget_.outOfDescriptors(DescriptorBudget::FailedOpen::Ahead);
             continue;
@@ -160,7 +154,7 @@ ChunkReader SourcePlanner::openAtItsTurn(std::size_t index, DescriptorBudget::Cl
     for (;;) {
         claim = budget_.claim();
         ChunkReader reader = openAt_(index);
-        if (!OutOfDescriptors(reader)) {
+        if (!reader.outOfDescriptors()) {
             return reader;
         }
         claim.release();
@@ -221,10 +215,7 @@ void SourcePlanner::planStream(ChunkReader& reader) {
     while (reader.next(chunk)) {
         if (!pending_ || pendingBytes_ + chunk.size() > UnitBytes) {
             flush();
-            pending_ = board_.spareUnit();
-            if (!pending_) {
-                pending_ = std::make_unique<Unit>();
-            }
+            pending_ = freshUnit();
             pending_->pieces.push_back(Piece{nullptr, 0, 0, reader.name(), {}, false});
             pending_->pieces.back().startsSource = std::exchange(startingSource_, false);
         }
@@ -250,16 +241,18 @@ void SourcePlanner::addPiece(Piece piece) {
         flush();
     }
     if (!pending_) {
-        // One handed on before, when there is one: reusing units spares fresh allocations
-        // (and their page faults) per megabyte read.
-        pending_ = board_.spareUnit();
-        if (!pending_) {
-            pending_ = std::make_unique<Unit>();
-        }
+        pending_ = freshUnit();
     }
     piece.startsSource = std::exchange(startingSource_, false);
     pendingBytes_ += piece.size;
     pending_->pieces.push_back(std::move(piece));
+}
+
+std::unique_ptr<Unit> SourcePlanner::freshUnit() {
+    // One handed on before, when there is one: reusing units spares fresh allocations (and
+    // their page faults) per megabyte read.
+    std::unique_ptr<Unit> unit = board_.spareUnit();
+    return unit ? std::move(unit) : std::make_unique<Unit>();
 }
 
 void SourcePlanner::flush() {

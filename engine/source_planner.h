@@ -47,6 +47,8 @@ private:
     void planStream(ChunkReader& reader);
     void addPiece(Piece piece);
     void flush();
+    // A unit to fill: a spare one handed back, or a new one.
+    std::unique_ptr<Unit> freshUnit();
 
     const std::size_t count_;
     const SourceOpener& openAt_;

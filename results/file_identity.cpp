@@ -3,14 +3,13 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace orlenta {
-
-namespace {
 
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -19,6 +18,8 @@ std::string FolderOf(const std::string& path) {
     }
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+namespace {
 
 // Calls `get` (a listxattr or getxattr) with a buffer that grows until the answer fits. A file
 // system without extended attributes gives an empty answer.
@@ -78,10 +79,7 @@ bool CopyExtendedAttributes(const std::string& target, int fd) {
     }
     // What the new file got from its folder (a default ACL) and the old one did not have.
     for (const std::string& name : Names(newList)) {
-        bool kept = false;
-        for (const std::string& oldName : oldNames) {
-            kept = kept || oldName == name;
-        }
+        const bool kept = std::find(oldNames.begin(), oldNames.end(), name) != oldNames.end();
         if (!kept && ::fremovexattr(fd, name.c_str()) != 0) {
             return false;
         }

@@ -6,6 +6,9 @@
 
 namespace orlenta {
 
+// The folder that holds the name `path`: "." for a bare name, "/" for one at the root.
+std::string FolderOf(const std::string& path);
+
 // What must hold before a new file may be renamed over an old one, so that nobody can tell the
 // two apart but by their content (the rule vim's backupcopy=auto follows). `target` is the old
 // file's name, links resolved; `old` its status.

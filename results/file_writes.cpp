@@ -27,6 +27,26 @@ bool Retry(int fd) {
     return got >= 0;
 }
 
+// `offset` null: at the descriptor's own offset.
+bool WriteLoop(int fd, const char* data, std::size_t size, off_t* offset) {
+    while (size > 0) {
+        const ssize_t written =
+            offset == nullptr ? ::write(fd, data, size) : ::pwrite(fd, data, size, *offset);
+        if (written < 0) {
+            if (Retry(fd)) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        if (offset != nullptr) {
+            *offset += written;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int OpenRetrying(const std::string& path, int flags, mode_t mode) {
@@ -38,34 +58,11 @@ int OpenRetrying(const std::string& path, int flags, mode_t mode) {
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (Retry(fd)) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return WriteLoop(fd, data, size, nullptr);
 }
 
 bool WriteAllAt(int fd, const char* data, std::size_t size, off_t offset) {
-    while (size > 0) {
-        const ssize_t written = ::pwrite(fd, data, size, offset);
-        if (written < 0) {
-            if (Retry(fd)) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        offset += written;
-    }
-    return true;
+    return WriteLoop(fd, data, size, &offset);
 }
 
 }  // namespace orlenta

@@ -22,14 +22,6 @@ namespace {
 // Links are followed at most this often, as the kernel does (ELOOP after 40).
 constexpr int MaxLinkHops = 40;
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string Join(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + '/' + name;
 }
@@ -161,9 +153,12 @@ bool Reserve(int fd, off_t oldSize, const PendingBytes& pending) {
         return false;
     }
     struct stat before {};
-    int result = ::fstat(fd, &before);
+    if (::fstat(fd, &before) != 0) {
+        return false;
+    }
+    int result = 0;
     do {
-        result = result == 0 ? ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) : result;
+        result = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
     } while (result != 0 && errno == EINTR);
     if (result == 0) {
         return true;

@@ -1,10 +1,12 @@
 #include "results/pending_bytes.h"
 
+#include "engine/chunk_reader.h"
 #include "results/file_writes.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -72,20 +74,20 @@ bool PendingBytes::copyTo(int fd, off_t offset) const {
     }
     std::vector<char> block(CopyBlock);
     for (std::uint64_t done = 0; done < size_;) {
-        const ssize_t got = ::pread(spilled_.get(), block.data(), block.size(), off_t(done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            if (got == 0) {
-                errno = EIO;  // the holding file lost bytes: never write a shorter file
-            }
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size_ - done));
+        const long got = ReadFullyAt(spilled_.get(), block.data(), want, done);
+        if (got < 0) {
             return false;
         }
-        if (!WriteAllAt(fd, block.data(), std::size_t(got), offset + off_t(done))) {
+        if (static_cast<std::size_t>(got) < want) {
+            errno = EIO;  // the holding file lost bytes: never write a shorter file
             return false;
         }
-        done += std::uint64_t(got);
+        if (!WriteAllAt(fd, block.data(), want, offset + off_t(done))) {
+            return false;
+        }
+        done += want;
     }
     return true;
 }
