@@ -6,6 +6,9 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev libre2-dev
+    libarchive-dev libgmime-3.0-dev  # --unpack (archives, compressed files) and --mail (MIME)
+    python3-distributed        # orlenta-cluster's engine (Dask), also its tests' local cluster
+    libarchive-tools gzip xz-utils zstd bzip2 lz4 zip  # the unpack tests make their fixtures
     fonts-liberation           # Arial's metric-compatible substitute for the window's fonts
     xvfb xauth xdotool imagemagick  # the real-window check and screenshots
     clang libclang-rt-14-dev   # the fuzzer and the sanitizer build
