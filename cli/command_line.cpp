@@ -8,6 +8,42 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// "4096", "64K", "512M", "2G" (K, M and G are 1024, 1024^2 and 1024^3); 0 when it is not a
+// size or is too large.
+std::size_t ParseSize(const std::string& text) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        ++digits;
+    }
+    if (digits == 0 || digits > 15 || text.size() > digits + 1) {
+        return 0;
+    }
+    std::size_t value = std::stoull(text.substr(0, digits));
+    unsigned shift = 0;
+    if (text.size() == digits + 1) {
+        switch (text[digits]) {
+            case 'K':
+            case 'k':
+                shift = 10;
+                break;
+            case 'M':
+            case 'm':
+                shift = 20;
+                break;
+            case 'G':
+            case 'g':
+                shift = 30;
+                break;
+            default:
+                return 0;
+        }
+    }
+    if (value > (std::size_t{1} << 50) >> shift) {
+        return 0;
+    }
+    return value << shift;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -51,6 +87,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.threads = static_cast<unsigned>(value);
         }
     };
+    auto setMemory = [&parsed, &line](const std::string& size) {
+        // Less than a megabyte leaves nothing for the set once the buffers are counted.
+        const std::size_t bytes = ParseSize(size);
+        if (bytes < (std::size_t{1} << 20)) {
+            parsed.error = "--memory needs a size of 1M or more, such as 512M or 2G";
+        } else {
+            line.memory = bytes;
+        }
+    };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size() && parsed.error.empty(); ++i) {
         const std::string& argument = arguments[i];
@@ -78,6 +123,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             } else {
                 setThreads(arguments[++i]);
             }
+        } else if (argument == "--memory") {
+            if (i + 1 == arguments.size()) {
+                parsed.error = "--memory needs a size of 1M or more, such as 512M or 2G";
+            } else {
+                setMemory(arguments[++i]);
+            }
+        } else if (StartsWith(argument, "--memory=")) {
+            setMemory(argument.substr(9));
         } else if (StartsWith(argument, "--jobs=")) {
             setThreads(argument.substr(7));
         } else if (StartsWith(argument, "-j")) {
@@ -97,8 +150,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] "
-           "PATH...";
+    return "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE] "
+           "[-o FILE] PATH...";
 }
 
 std::string HelpText() {
@@ -127,6 +180,10 @@ std::string HelpText() {
            "               error is a terminal that the addresses do not go to\n"
            "  -j N         use N threads (default: one per processor available); the\n"
            "               output is the same for every N\n"
+           "  --memory SIZE  keep the set of addresses within SIZE bytes (suffixes K, M, G;\n"
+           "               default: half of the physical memory); past it the rest is\n"
+           "               sorted out in temporary files in $TMPDIR (default /tmp), and\n"
+           "               the output is the same\n"
            "  -o FILE      write to FILE instead of standard output (\"-\" is standard\n"
            "               output); a regular FILE gets the output only once it is\n"
            "               complete and keeps its owner, mode, links and attributes; a\n"

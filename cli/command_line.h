@@ -10,8 +10,8 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH...` was
-// asked to do.
+// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE]
+// [-o FILE] PATH...` was asked to do.
 struct CommandLine {
     enum class Action { Extract, ShowHelp, ShowVersion };
     // When the progress line is shown on standard error: by default only when it is a
@@ -26,6 +26,9 @@ struct CommandLine {
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
     Progress progress = Progress::WhenSlowOnTerminal;      // --progress: always shown
     unsigned threads = 0;  // -j N; 0: as many as the processors available, 1: one thread
+    // --memory SIZE in bytes: what the set of addresses may take before the rest goes through
+    // temporary files; 0: half of the physical memory.
+    std::size_t memory = 0;
 };
 
 // A parsed command line, or the reason it is not one (then `error` is not empty).
@@ -39,7 +42,8 @@ struct ParsedCommandLine {
 // "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH..."
+// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE]
+// [-o FILE] PATH..."
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

@@ -137,14 +137,18 @@ int RunExtractCommand(const CommandLine& commandLine) {
         }
         return std::nullopt;
     };
+    MemoryBudget budget;
+    budget.bytes = commandLine.memory != 0 ? commandLine.memory : HalfOfPhysicalMemory();
     RunResult result;
     try {
-        result = threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
-                              : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
-                                                        commandLine.loneLf, openAhead);
+        result = threads == 1
+                     ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf, budget)
+                     : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
+                                               commandLine.loneLf, openAhead, budget);
     } catch (const std::exception& error) {
-        // Memory ran out, or the set of addresses reached a size it cannot pass: the output
-        // would lack addresses, so an -o file is left as it was.
+        // Memory ran out, the set of addresses reached a size it cannot pass, or a temporary
+        // file could not be written: the output would lack addresses, so an -o file is left
+        // as it was.
         file.discard();
         progress.finish();
         std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());

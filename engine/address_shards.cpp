@@ -54,7 +54,11 @@ void AddressShards::sortByShard(Unit& unit) const {
     unit.isNew.assign(unit.addresses.size(), 0);
 }
 
-void AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch) {
+void AddressShards::release() {
+    shards_.clear();
+}
+
+std::size_t AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch, bool frozen) {
     const std::size_t begin = unit.shardStarts[shard];
     const std::size_t end = unit.shardStarts[shard + 1];
     if (scratch.capacity < end - begin) {
@@ -71,16 +75,28 @@ void AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch) {
             scratch.hashes.push_back(unit.hashes[i]);
         }
     }
-    shards_[shard]->InsertLowerCased(scratch.addresses.data(), scratch.addresses.size(),
-                                     scratch.isNew.get(), scratch.hashes.data());
+    SeenEmails& set = *shards_[shard];
+    if (frozen) {
+        set.ContainsLowerCased(scratch.addresses.data(), scratch.addresses.size(),
+                               scratch.isNew.get(), scratch.hashes.data());
+    } else {
+        set.InsertLowerCased(scratch.addresses.data(), scratch.addresses.size(),
+                             scratch.isNew.get(), scratch.hashes.data());
+    }
     std::size_t b = 0;
+    std::size_t bytes = 0;
     DroppedPieces again(unit);
     for (std::size_t j = begin; j < end; ++j) {
         const std::size_t i = unit.byShard[j];
         if (!again.dropped(i)) {
-            unit.isNew[i] = scratch.isNew[b++] ? 1 : 0;
+            const bool answer = scratch.isNew[b++];
+            unit.isNew[i] =
+                frozen ? (answer ? Unit::Seen : Unit::Spill) : (answer ? Unit::New : Unit::Seen);
+            bytes += unit.addresses[i].size();
         }
     }
+    // Shards take units at different paces, a few units apart: room for four more like this.
+    return frozen ? 0 : set.memoryPeakAfter(4 * (end - begin) + 16, 4 * bytes + 1024);
 }
 
 }  // namespace orlenta

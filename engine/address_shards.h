@@ -25,15 +25,20 @@ public:
     void sortByShard(Unit& unit) const;
 
     // The worker whose turn it is in shard `shard` for `unit`: files the unit's addresses of
-    // that shard into it, but those of dropped pieces, and writes their Unit::isNew.
-    // `scratch` is the worker's own, reused from call to call.
+    // that shard into it, but those of dropped pieces, and writes their Unit::isNew. When the
+    // set is `frozen`, the shard is only asked: an address it lacks is marked Unit::Spill.
+    // Returns what the shard may hold once it has taken a few more such units
+    // (SeenEmails::memoryPeakAfter). `scratch` is the worker's own, reused from call to call.
     struct Scratch {
         std::vector<std::string_view> addresses;
         std::vector<std::uint64_t> hashes;
         std::unique_ptr<bool[]> isNew;
         std::size_t capacity = 0;
     };
-    void take(Unit& unit, std::size_t shard, Scratch& scratch);
+    std::size_t take(Unit& unit, std::size_t shard, Scratch& scratch, bool frozen = false);
+
+    // Frees every shard's set: the run is over, or the spill needs the room.
+    void release();
 
 private:
     std::size_t shardOf(std::uint64_t hash) const {

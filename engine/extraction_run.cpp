@@ -1,7 +1,10 @@
 #include "engine/extraction_run.h"
 
+#include "engine/address_spill.h"
 #include "engine/chunk_scanner.h"
 #include "engine/seen_emails.h"
+
+#include <memory>
 
 namespace orlenta {
 
@@ -10,7 +13,8 @@ namespace {
 // One run: the set of addresses met lives exactly as long as this object.
 class Run final : public CandidateGate {
 public:
-    Run(RunSink& sink, LoneLf loneLf) : sink_(sink), loneLf_(loneLf) {}
+    Run(RunSink& sink, LoneLf loneLf, const MemoryBudget& budget)
+        : sink_(sink), loneLf_(loneLf), budget_(budget), forSet_(SetShare(budget)) {}
 
     // False when the sink asked to stop.
     bool read(ChunkReader reader) {
@@ -39,9 +43,66 @@ public:
 
     RunResult& result() { return result_; }
 
+    // The addresses held back by a frozen set, in text order.
+    void finish() {
+        if (!spill_) {
+            return;
+        }
+        seen_.reset();  // the frozen set makes room for the partitions' sets
+        spill_->finish([this](std::string_view address) {
+            sink_.addressFound(address);
+            ++result_.addressesFound;
+        });
+        spill_.reset();
+    }
+
 private:
+    static std::size_t SetShare(const MemoryBudget& budget) {
+        if (!budget.limited()) {
+            return MemoryBudget::None;
+        }
+        const std::size_t buffers = AddressSpill::BuffersFor(budget);
+        return budget.bytes > buffers ? budget.bytes - buffers : 0;
+    }
+
+    // A chunk holds one address per 5 bytes at most ("a@b.c" and a separator make 6).
+    void freezeWhenFull() {
+        if (!spill_ && forSet_ != MemoryBudget::None &&
+            seen_->memoryPeakAfter(chunk_.size() / 5 + 1, chunk_.size()) > forSet_) {
+            spill_ = std::make_unique<AddressSpill>(budget_);
+        }
+    }
+
+    // Past the freeze: the set is only asked, and what it lacks is spilled.
+    void spillChunk() {
+        found_.clear();
+        FindAddresses(chunk_, found_, loneLf_);
+        hashes_.clear();
+        for (std::string_view address : found_) {
+            hashes_.push_back(HashLowerCased(address));
+        }
+        if (knownCapacity_ < found_.size()) {
+            knownCapacity_ = found_.size();
+            known_.reset(new bool[knownCapacity_]);
+        }
+        // Looked up together, their memory fetches overlap.
+        seen_->ContainsLowerCased(found_.data(), found_.size(), known_.get(), hashes_.data());
+        for (std::size_t i = 0; i < found_.size(); ++i) {
+            if (!known_[i]) {
+                spill_->add(found_[i], hashes_[i]);
+            }
+        }
+        sink_.chunkScanned();
+        sink_.chunkDone();
+    }
+
     bool scanChunk() {
-        if (!ScanChunkForEmails(chunk_, seen_, found_, *this, loneLf_)) {
+        freezeWhenFull();
+        if (spill_) {
+            spillChunk();
+            return true;
+        }
+        if (!ScanChunkForEmails(chunk_, *seen_, found_, *this, loneLf_)) {
             return false;
         }
         sink_.chunkScanned();
@@ -58,22 +119,31 @@ private:
 
     RunSink& sink_;
     const LoneLf loneLf_;
-    SeenEmails seen_;
+    const MemoryBudget budget_;
+    const std::size_t forSet_;  // what the set may hold before it is frozen
+    std::unique_ptr<SeenEmails> seen_ = std::make_unique<SeenEmails>();
+    std::unique_ptr<AddressSpill> spill_;  // once the set is frozen
     std::string_view chunk_;
     std::vector<std::string_view> found_;
+    std::vector<std::uint64_t> hashes_;  // of found_, once frozen
+    std::unique_ptr<bool[]> known_;      // of found_: in the frozen set
+    std::size_t knownCapacity_ = 0;
     RunResult result_;
 };
 
 }  // namespace
 
 RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink,
-                            LoneLf loneLf) {
-    Run run(sink, loneLf);
+                            LoneLf loneLf, const MemoryBudget& budget) {
+    Run run(sink, loneLf, budget);
     for (std::size_t i = 0; i < count; ++i) {
         if (!sink.yield(YieldPoint::BeforeFile) || !run.read(openAt(i))) {
             run.result().stopped = true;
             break;
         }
+    }
+    if (!run.result().stopped) {
+        run.finish();
     }
     return std::move(run.result());
 }

@@ -2,6 +2,7 @@
 
 #include "engine/chunk_reader.h"
 #include "engine/chunk_scanner.h"
+#include "engine/memory_budget.h"
 
 #include <cstddef>
 #include <functional>
@@ -71,8 +72,14 @@ RunResult RunExtraction(const std::vector<std::string>& paths, RunSink& sink);
 // The same over sources that are not all paths (standard input, for one): `openAt(i)` gives
 // the reader of source i, just before it is read, and its name() is what fileSkipped reports.
 // `loneLf` says whether a lone LF ends a token (see LoneLf); the window keeps the default.
+//
+// With a `budget` (engine/memory_budget.h) the set stops growing at a chunk's edge once it
+// would pass it; the addresses found after that which the set lacks come at the end of the
+// run, after the last chunkDone() and fileSkipped(), in text order: the addressFound calls
+// (and the counts) are the same as without a budget. The yields before them are not asked.
+// A temporary file that cannot be written throws std::runtime_error. For orlenta-extract.
 using SourceOpener = std::function<ChunkReader(std::size_t)>;
 RunResult RunExtractionFrom(std::size_t count, const SourceOpener& openAt, RunSink& sink,
-                            LoneLf loneLf = LoneLf::Ordinary);
+                            LoneLf loneLf = LoneLf::Ordinary, const MemoryBudget& budget = {});
 
 }  // namespace orlenta

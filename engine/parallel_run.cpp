@@ -1,6 +1,7 @@
 #include "engine/parallel_run.h"
 
 #include "engine/address_shards.h"
+#include "engine/address_spill.h"
 #include "engine/descriptor_budget.h"
 #include "engine/source_planner.h"
 #include "engine/unit_scan.h"
@@ -55,15 +56,18 @@ void CountThreadStart() {
 class ParallelRun final {
 public:
     ParallelRun(std::size_t count, const SourceOpener& openAt, const AheadOpener& openAhead,
-                RunSink& sink, unsigned threads, LoneLf loneLf)
-        : threads_(std::clamp(threads, 1u, MaxWorkerThreads)),
+                RunSink& sink, unsigned threads, LoneLf loneLf, const MemoryBudget& budget)
+        : memoryBudget_(budget),
+          threads_(std::clamp(threads, 1u, MaxWorkerThreads)),
           loneLf_(loneLf),
           sink_(sink),
+
           budget_(MostDescriptors),
           // Enough for every worker to have one and the next ready, and not too much memory
           // for machines with many cores: 48 units are 46 MB.
           board_(ShardsFor(threads_),
-                 std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48))),
+                 std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48)),
+                 SetShare(budget)),
           shards_(ShardsFor(threads_)),
           planner_(count, openAt, openAhead, board_, budget_,
                    std::min<std::size_t>(256 * threads_, MostOpenAhead)) {}
@@ -100,11 +104,27 @@ public:
         if (const std::exception_ptr failure = board_.failure()) {
             std::rethrow_exception(failure);
         }
+        if (spill_) {
+            shards_.release();  // the frozen set makes room for the partitions' sets
+            spill_->finish([this](std::string_view address) {
+                sink_.addressFound(address);
+                ++result_.addressesFound;
+            });
+            spill_.reset();
+        }
         result = std::move(result_);
         return true;
     }
 
 private:
+    static std::size_t SetShare(const MemoryBudget& budget) {
+        if (!budget.limited()) {
+            return MemoryBudget::None;
+        }
+        const std::size_t buffers = AddressSpill::BuffersFor(budget);
+        return budget.bytes > buffers ? budget.bytes - buffers : 0;
+    }
+
     template <typename Body>
     static void startThreads(std::vector<std::thread>& threads, std::size_t count, Body body) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -156,8 +176,8 @@ private:
                         board_.scanned(*task.unit);
                         break;
                     case WorkBoard::Task::Kind::Shard:
-                        shards_.take(*task.unit, task.shard, scratch);
-                        board_.shardTook(task.shard);
+                        board_.shardTook(
+                            task.shard, shards_.take(*task.unit, task.shard, scratch, task.frozen));
                         break;
                     case WorkBoard::Task::Kind::Finished:
                         return;
@@ -190,9 +210,16 @@ private:
                 sink_.chunkScanned();
                 for (std::size_t i = c == 0 ? 0 : unit.chunkEnds[c - 1]; i < unit.chunkEnds[c];
                      ++i) {
-                    if (unit.isNew[i]) {
+                    if (unit.isNew[i] == Unit::New) {
                         sink_.addressFound(unit.addresses[i]);
                         ++result_.addressesFound;
+                    } else if (unit.isNew[i] == Unit::Spill) {
+                        // Every unit from the freeze on is all Seen or Spill: what the spill
+                        // hands on at the end comes after everything handed on before.
+                        if (!spill_) {
+                            spill_ = std::make_unique<AddressSpill>(memoryBudget_);
+                        }
+                        spill_->add(unit.addresses[i], unit.hashes[i]);
                     }
                 }
                 sink_.chunkDone();
@@ -206,6 +233,7 @@ private:
         }
     }
 
+    const MemoryBudget memoryBudget_;
     const unsigned threads_;
     const LoneLf loneLf_;
     RunSink& sink_;
@@ -214,7 +242,8 @@ private:
     WorkBoard board_;
     AddressShards shards_;
     SourcePlanner planner_;
-    RunResult result_;  // the calling thread's
+    RunResult result_;                     // the calling thread's
+    std::unique_ptr<AddressSpill> spill_;  // the calling thread's, once the set is frozen
 };
 
 }  // namespace
@@ -236,16 +265,17 @@ unsigned AvailableProcessors() {
 }
 
 RunResult RunExtractionInParallel(std::size_t count, const SourceOpener& openAt, RunSink& sink,
-                                  unsigned threads, LoneLf loneLf, const AheadOpener& openAhead) {
+                                  unsigned threads, LoneLf loneLf, const AheadOpener& openAhead,
+                                  const MemoryBudget& budget) {
     RunResult result;
     {
-        ParallelRun run(count, openAt, openAhead, sink, threads, loneLf);
+        ParallelRun run(count, openAt, openAhead, sink, threads, loneLf, budget);
         if (run.run(result)) {
             return result;
         }
     }
     // Not one thread could start: the same run on this one.
-    return RunExtractionFrom(count, openAt, sink, loneLf);
+    return RunExtractionFrom(count, openAt, sink, loneLf, budget);
 }
 
 }  // namespace orlenta

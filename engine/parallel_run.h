@@ -48,8 +48,14 @@ inline constexpr unsigned MaxWorkerThreads = 64;
 // by hash; each shard takes the units strictly in order, so the first spelling it meets is the
 // first in the text. The calling thread hands the units' new addresses on in order. Memory
 // holds the set and a few units per thread, whatever the sizes of the sources.
+//
+// With a `budget`, the set is frozen once its shards together would pass it, at the same unit
+// for every shard; the addresses it lacks from there on go to a spill on the calling thread,
+// in text order, and come at the end, as in RunExtractionFrom with a budget: the addressFound
+// calls are the same as without one, for every thread count.
 RunResult RunExtractionInParallel(std::size_t count, const SourceOpener& openAt, RunSink& sink,
                                   unsigned threads, LoneLf loneLf = LoneLf::Ordinary,
-                                  const AheadOpener& openAhead = {});
+                                  const AheadOpener& openAhead = {},
+                                  const MemoryBudget& budget = {});
 
 }  // namespace orlenta

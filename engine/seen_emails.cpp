@@ -179,6 +179,25 @@ public:
         return blocks_.empty() ? 0 : (blocks_.size() - 1) * BlockSize + capacity_;
     }
 
+    // What memoryUsed() may become once `bytes` more bytes of keys are stored.
+    std::size_t memoryAfter(std::size_t bytes) const {
+        if (blocks_.empty()) {
+            return std::max(FirstBlockSize, bytes) + (bytes > FirstBlockSize ? BlockSize : 0);
+        }
+        if (used_ + bytes <= capacity_) {
+            return memoryUsed();
+        }
+        if (used_ + bytes <= BlockSize) {
+            std::size_t capacity = capacity_;
+            while (capacity < used_ + bytes) {
+                capacity *= 2;
+            }
+            return memoryUsed() - capacity_ + std::min(capacity, BlockSize);
+        }
+        // New blocks: at least one, and one more for each further BlockSize.
+        return blocks_.size() * BlockSize + (bytes / BlockSize + 1) * BlockSize;
+    }
+
 private:
     static constexpr std::size_t FirstBlockSize = 16u << 10;
 
@@ -270,6 +289,16 @@ public:
         return used;
     }
 
+    // What memoryUsed() may become once `bytes` more bytes of keys are stored. Past the
+    // shared arena the keys spread over many: each may start a block.
+    std::size_t memoryAfter(std::size_t bytes) const {
+        const std::size_t shared = shared_.memoryAfter(bytes);
+        if (spread_.empty() && shared_.hasRoomFor(bytes)) {
+            return memoryUsed() - shared_.memoryUsed() + shared;
+        }
+        return memoryUsed() + bytes + 2 * KeyArena::BlockSize;
+    }
+
 private:
     const std::size_t blocksPerArena_;
     KeyArena shared_;
@@ -307,6 +336,32 @@ public:
                 return false;
             }
         }
+    }
+
+    bool contains(std::string_view address, std::uint64_t hash) const {
+        const std::uint32_t tag = TagOf(hash);
+        for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
+            const std::uint64_t slot = slots_[i];
+            if (slot == 0) {
+                return false;
+            }
+            if (static_cast<std::uint32_t>(slot >> 32) == tag &&
+                KeyArena::matches(keys_.at(tag, static_cast<std::uint32_t>(slot)), address)) {
+                return true;
+            }
+        }
+    }
+
+    std::size_t memoryPeakAfter(std::size_t addresses, std::size_t bytes) const {
+        std::size_t capacity = this->capacity();
+        while ((count_ + addresses) * 4 > capacity * 3) {
+            capacity *= 2;
+        }
+        // While the slots move, the last table but one is held too.
+        const std::size_t slots = capacity == this->capacity()
+                                      ? capacity * sizeof(std::uint64_t)
+                                      : (capacity + capacity / 2) * sizeof(std::uint64_t);
+        return slots + keys_.memoryAfter(bytes + 5 * addresses);
     }
 
     // Brings the slot where a look-up for `hash` starts into the cache.
@@ -401,6 +456,31 @@ void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t
 
 bool SeenEmails::InsertLowerCased(std::string_view address) {
     return table_->insert(address, HashLowerCased(address));
+}
+
+bool SeenEmails::ContainsLowerCased(std::string_view address, std::uint64_t hash) const {
+    return table_->contains(address, hash);
+}
+
+void SeenEmails::ContainsLowerCased(const std::string_view* addresses, std::size_t count,
+                                    bool* found, const std::uint64_t* hashes) const {
+    constexpr std::size_t Group = 16;
+    for (std::size_t first = 0; first < count; first += Group) {
+        const std::size_t size = std::min(Group, count - first);
+        for (std::size_t i = 0; i < size; ++i) {
+            table_->prefetchSlot(hashes[first + i]);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            table_->prefetchKey(hashes[first + i]);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            found[first + i] = table_->contains(addresses[first + i], hashes[first + i]);
+        }
+    }
+}
+
+std::size_t SeenEmails::memoryPeakAfter(std::size_t addresses, std::size_t bytes) const {
+    return table_->memoryPeakAfter(addresses, bytes);
 }
 
 std::size_t SeenEmails::size() const {

@@ -36,7 +36,21 @@ public:
     void InsertLowerCased(const std::string_view* addresses, std::size_t count, bool* isNew,
                           const std::uint64_t* hashes = nullptr);
 
+    // Whether `address` (any spelling) is in the set, without adding it: a frozen set's
+    // look-up. `hash` is HashLowerCased(address).
+    bool ContainsLowerCased(std::string_view address, std::uint64_t hash) const;
+
+    // The same for several addresses: found[i] tells whether addresses[i] is in the set.
+    void ContainsLowerCased(const std::string_view* addresses, std::size_t count, bool* found,
+                            const std::uint64_t* hashes) const;
+
     std::size_t size() const;
+
+    // The most memory the set may hold while it takes `addresses` more addresses of `bytes`
+    // bytes in all: what it holds now, the next arena blocks, and a table that grows (its old
+    // and new slots both held while the slots move). A memory budget is checked against it
+    // before the set takes more.
+    std::size_t memoryPeakAfter(std::size_t addresses, std::size_t bytes) const;
 
     // Bytes held by the set, for the benchmarks.
     std::size_t memoryUsed() const;

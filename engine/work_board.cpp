@@ -5,10 +5,11 @@
 
 namespace orlenta {
 
-WorkBoard::WorkBoard(std::size_t shards, std::size_t maxUnitsInFlight)
-    : maxUnitsInFlight_(maxUnitsInFlight) {
+WorkBoard::WorkBoard(std::size_t shards, std::size_t maxUnitsInFlight, std::size_t setBudget)
+    : maxUnitsInFlight_(maxUnitsInFlight), setBudget_(setBudget) {
     MutexLock lock(mutex_);
     shards_.resize(shards);
+    shardPeaks_.assign(shards, 0);
 }
 
 // --- the planner ------------------------------------------------------------------------
@@ -175,6 +176,7 @@ WorkBoard::Task WorkBoard::nextTask(std::size_t worker) {
         task.kind = Task::Kind::Shard;
         task.unit = slotOf(shards_[shard].nextUnit).unit.get();
         task.shard = shard;
+        task.frozen = shards_[shard].nextUnit >= frozenFrom_;
         return task;
     }
     if (const UnitSlot* slot = unitToScan()) {
@@ -199,12 +201,28 @@ void WorkBoard::scanned(const Unit& unit) {
     workReady_.notify_all();  // shards may take it
 }
 
-void WorkBoard::shardTook(std::size_t shard) {
+void WorkBoard::shardTook(std::size_t shard, std::size_t memoryPeak) {
     MutexLock lock(mutex_);
     ShardTurn& turn = shards_[shard];
     UnitSlot& slot = slotOf(turn.nextUnit);
     turn.busy = false;
     ++turn.nextUnit;
+    shardPeaks_[shard] = memoryPeak;
+    if (frozenFrom_ == static_cast<std::uint64_t>(-1) &&
+        setBudget_ != static_cast<std::size_t>(-1)) {
+        std::size_t sum = 0;
+        for (const std::size_t peak : shardPeaks_) {
+            sum += peak;
+        }
+        if (sum > setBudget_) {
+            // Past every unit a shard has begun: those are taken into the set everywhere.
+            std::uint64_t from = 0;
+            for (const ShardTurn& other : shards_) {
+                from = std::max(from, other.nextUnit + (other.busy ? 1 : 0));
+            }
+            frozenFrom_ = from;
+        }
+    }
     if (--slot.shardsLeft == 0 && slot.unit->sequence == firstInFlight_) {
         unitDone_.notify_all();
     }

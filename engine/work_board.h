@@ -28,7 +28,10 @@ class WorkBoard final {
 public:
     // `shards`: parts of the set of addresses; `maxUnitsInFlight`: units submitted and not yet
     // handed on, at most.
-    WorkBoard(std::size_t shards, std::size_t maxUnitsInFlight);
+    // `setBudget`: what the shards of the set may hold together before the set is frozen
+    // (SIZE_MAX: no limit).
+    WorkBoard(std::size_t shards, std::size_t maxUnitsInFlight,
+              std::size_t setBudget = static_cast<std::size_t>(-1));
 
     // --- the planner ----------------------------------------------------------------------
 
@@ -63,6 +66,7 @@ public:
         OpenBatch* batch = nullptr;  // OpenBatch
         Unit* unit = nullptr;        // Scan, Shard
         std::size_t shard = 0;       // Shard: file the unit's addresses into this shard
+        bool frozen = false;         // Shard: the set is frozen from this unit on
     };
 
     // The next task, waiting for one: opening comes first (the planner waits for it), then a
@@ -73,7 +77,11 @@ public:
 
     void batchOpened(const OpenBatch& batch) EXCLUDES(mutex_);
     void scanned(const Unit& unit) EXCLUDES(mutex_);
-    void shardTook(std::size_t shard) EXCLUDES(mutex_);
+    // `memoryPeak`: what the shard may hold once it has taken its next unit or so
+    // (SeenEmails::memoryPeakAfter). Once the shards' sum passes the set's budget, the set is
+    // frozen for every shard from the first unit that no shard has begun to take: a unit is
+    // either taken into every shard or only looked up in every one.
+    void shardTook(std::size_t shard, std::size_t memoryPeak) EXCLUDES(mutex_);
 
     // --- the calling thread -----------------------------------------------------------------
 
@@ -132,6 +140,9 @@ private:
     std::uint64_t firstInFlight_ GUARDED_BY(mutex_) = 0;  // the sequence of inFlight_.front()
     std::uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
     std::vector<ShardTurn> shards_ GUARDED_BY(mutex_);
+    const std::size_t setBudget_;
+    std::vector<std::size_t> shardPeaks_ GUARDED_BY(mutex_);  // the last memoryPeak of each
+    std::uint64_t frozenFrom_ GUARDED_BY(mutex_) = static_cast<std::uint64_t>(-1);
     std::vector<std::unique_ptr<Unit>> spareUnits_ GUARDED_BY(mutex_);
     bool planned_ GUARDED_BY(mutex_) = false;
     bool stopping_ GUARDED_BY(mutex_) = false;

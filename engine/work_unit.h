@@ -113,9 +113,11 @@ struct Unit {
     std::vector<std::size_t> byShard;
     std::vector<std::size_t> shardStarts;
 
-    // Per address: first met here. Written by the shards' turns at once, each at its own
+    // Per address: first met here (New), met before (Seen), or not in the frozen set (Spill:
+    // the spill decides at the end). Written by the shards' turns at once, each at its own
     // addresses: one byte per address, as std::vector<bool> would pack neighbours of
     // different shards into one word that two threads write.
+    enum : std::uint8_t { Seen = 0, New = 1, Spill = 2 };
     std::vector<std::uint8_t> isNew;
 
     // Empties it for another use, keeping its memory.

@@ -69,6 +69,8 @@ private slots:
     void foldersStandForTheirFiles();
     void foldersAmongOtherArguments();
     void usageAndHelpTexts();
+    void memorySizes_data();
+    void memorySizes();
 };
 
 void CommandLineTest::accepted_data() {
@@ -239,12 +241,44 @@ void CommandLineTest::foldersAmongOtherArguments() {
 void CommandLineTest::usageAndHelpTexts() {
     QCOMPARE(QString::fromStdString(UsageLine()),
              QStringLiteral("usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] "
-                            "[-o FILE] PATH..."));
+                            "[--memory SIZE] [-o FILE] PATH..."));
     const QString help = QString::fromStdString(HelpText());
     QVERIFY(help.startsWith(QString::fromStdString(UsageLine()) + "\n"));
-    for (const char* option :
-         {"--comma", "--all", "--lf", "--progress", "-j N", "-o FILE", "--help", "--version"}) {
+    for (const char* option : {"--comma", "--all", "--lf", "--progress", "-j N", "--memory SIZE",
+                               "-o FILE", "--help", "--version"}) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
+    }
+}
+
+void CommandLineTest::memorySizes_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<qulonglong>("bytes");  // 0: refused
+
+    QTest::newRow("unasked: the default") << QStringList{"a"} << qulonglong{0};
+    QTest::newRow("plain bytes") << QStringList{"--memory", "2000000", "a"} << qulonglong{2000000};
+    QTest::newRow("K") << QStringList{"--memory=4096K", "a"} << qulonglong{4096} * 1024;
+    QTest::newRow("M") << QStringList{"--memory", "64M", "a"} << (qulonglong{64} << 20);
+    QTest::newRow("G, lower case") << QStringList{"--memory", "2g", "a"} << (qulonglong{2} << 30);
+    QTest::newRow("below 1M: nothing left for the set")
+        << QStringList{"--memory", "100K", "a"} << qulonglong{0};
+    QTest::newRow("unknown suffix") << QStringList{"--memory", "5T", "a"} << qulonglong{0};
+    QTest::newRow("not a number") << QStringList{"--memory=lots", "a"} << qulonglong{0};
+    QTest::newRow("overflow refused, not wrapped")
+        << QStringList{"--memory", "99999999999999G", "a"} << qulonglong{0};
+    QTest::newRow("size missing") << QStringList{"a", "--memory"} << qulonglong{0};
+}
+
+void CommandLineTest::memorySizes() {
+    QFETCH(QStringList, arguments);
+    QFETCH(qulonglong, bytes);
+    const ParsedCommandLine parsed = ParseCommandLine(Arguments(arguments));
+    const bool unasked = arguments.size() == 1;
+    if (bytes == 0 && !unasked) {
+        QCOMPARE(QString::fromStdString(parsed.error),
+                 QStringLiteral("--memory needs a size of 1M or more, such as 512M or 2G"));
+    } else {
+        QVERIFY2(parsed.error.empty(), parsed.error.c_str());
+        QCOMPARE(qulonglong{parsed.commandLine.memory}, bytes);
     }
 }
 

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "engine/memory_budget.h"
+#include "engine/spill_file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace orlenta {
+
+// The addresses a run meets once its set is frozen (engine/memory_budget.h) and that the
+// frozen set does not hold: each occurrence, in text order, with its position. They go to
+// partitions by hash, in one temporary file (engine/spill_file.h). At the end, with the frozen
+// set freed, each partition is de-duplicated on its own in position order, so the earliest
+// spelling wins; when its set would pass the budget, that set is frozen in turn and the rest of
+// the partition is split again by other bits of the hash, as often as needed. The survivors of
+// each partition are written back as a run in position order, and the runs are merged by
+// position: the first spellings come out in text order.
+//
+//   AddressSpill spill(budget);
+//   for each address the frozen set lacks, in text order: spill.add(address, hash);
+//   ... free the frozen set ...
+//   spill.finish([](std::string_view firstSpelling) { ... });
+class AddressSpill final {
+public:
+    explicit AddressSpill(const MemoryBudget& budget);
+    ~AddressSpill();
+    AddressSpill(const AddressSpill&) = delete;
+    AddressSpill& operator=(const AddressSpill&) = delete;
+
+    // What the spill's buffers take of a budget: the set before it is frozen gets the rest.
+    static std::size_t BuffersFor(const MemoryBudget& budget);
+
+    // `hash` is HashLowerCased(address).
+    void add(std::string_view address, std::uint64_t hash);
+
+    // Every address added whose spelling is the first of its kind, in the order added. Called
+    // once.
+    void finish(const std::function<void(std::string_view)>& emit);
+
+private:
+    struct Pending {
+        Chain chain;
+        unsigned level = 0;
+    };
+
+    std::size_t partitionOf(std::uint64_t hash, unsigned level) const;
+    void deduplicate(const Pending& pending, std::vector<Pending>& stack, std::vector<Chain>& runs);
+    void merge(const std::vector<Chain>& runs, const std::function<void(std::string_view)>& emit);
+
+    const std::size_t bytes_;
+    const std::size_t blockSize_;
+    const std::size_t partitions_;
+    MemoryBudget::Report* const report_;
+    SpillFile file_;
+    std::vector<ChainWriter> writers_;
+    std::uint64_t position_ = 0;
+};
+
+}  // namespace orlenta

@@ -1,0 +1,214 @@
+#include "engine/spill_file.h"
+
+#include "engine/chunk_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace orlenta {
+
+namespace {
+
+[[noreturn]] void Fail(int error) {
+    throw std::runtime_error(std::string("temporary file: ") + std::strerror(error));
+}
+
+std::string TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
+// A file without a name where the file system allows it; otherwise a name removed at once.
+UniqueFd OpenUnlinked() {
+    const std::string folder = TemporaryFolder();
+#ifdef O_TMPFILE
+    UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600));
+    if (fd) {
+        return fd;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        Fail(errno);
+    }
+#endif
+    std::string name = folder + "/orlenta-spill.XXXXXX";
+    UniqueFd named(::mkostemp(name.data(), O_CLOEXEC));
+    if (!named) {
+        Fail(errno);
+    }
+    ::unlink(name.c_str());
+    return named;
+}
+
+}  // namespace
+
+SpillFile::SpillFile(std::size_t blockSize) : blockSize_(blockSize), fd_(OpenUnlinked()) {}
+
+std::uint64_t SpillFile::writeBlock(const char* bytes, std::size_t size) {
+    std::uint64_t offset = end_;
+    if (!free_.empty()) {
+        offset = free_.back();
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t wrote =
+            ::pwrite(fd_.get(), bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (wrote < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            Fail(errno);
+        }
+        if (wrote == 0) {
+            Fail(ENOSPC);
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (!free_.empty()) {
+        free_.pop_back();
+    } else {
+        end_ += blockSize_;
+    }
+    return offset;
+}
+
+void SpillFile::read(std::uint64_t offset, char* bytes, std::size_t size) const {
+    const long got = ReadFullyAt(fd_.get(), bytes, size, offset);
+    if (got < 0) {
+        Fail(errno);
+    }
+    if (static_cast<std::size_t>(got) != size) {
+        throw std::runtime_error("temporary file: shorter than written");
+    }
+}
+
+void SpillFile::release(const std::vector<std::uint64_t>& blocks) {
+    free_.insert(free_.end(), blocks.begin(), blocks.end());
+}
+
+ChainWriter::ChainWriter(SpillFile& file) : file_(file), buffer_(new char[file.blockSize()]) {}
+
+void ChainWriter::flush() {
+    if (used_ > 0) {
+        chain_.blocks.push_back(file_.writeBlock(buffer_.get(), used_));
+        chain_.bytes += used_;
+        used_ = 0;
+    }
+}
+
+void ChainWriter::append(const char* bytes, std::size_t size) {
+    const std::size_t block = file_.blockSize();
+    while (size > 0) {
+        const std::size_t part = std::min(size, block - used_);
+        std::memcpy(buffer_.get() + used_, bytes, part);
+        used_ += part;
+        bytes += part;
+        size -= part;
+        if (used_ == block) {
+            flush();
+        }
+    }
+}
+
+void ChainWriter::appendRecord(std::uint64_t position, const char* address, std::size_t size) {
+    char head[20];
+    std::size_t length = 0;
+    // Base-128 numbers, low digits first, the high bit saying another digit follows.
+    auto number = [&head, &length](std::uint64_t value) {
+        while (value >= 0x80) {
+            head[length++] = static_cast<char>((value & 0x7F) | 0x80);
+            value >>= 7;
+        }
+        head[length++] = static_cast<char>(value);
+    };
+    number(position - lastPosition_);
+    number(size);
+    lastPosition_ = position;
+    if (used_ + length + size <= file_.blockSize()) {  // the usual case, without a loop
+        std::memcpy(buffer_.get() + used_, head, length);
+        std::memcpy(buffer_.get() + used_ + length, address, size);
+        used_ += length + size;
+        if (used_ == file_.blockSize()) {
+            flush();
+        }
+        return;
+    }
+    append(head, length);
+    append(address, size);
+}
+
+Chain ChainWriter::close() {
+    flush();
+    buffer_.reset();
+    return std::move(chain_);
+}
+
+ChainReader::ChainReader(const SpillFile& file, const Chain& chain, std::size_t bufferSize)
+    : file_(file),
+      chain_(chain),
+      buffer_(new char[std::min(bufferSize, file.blockSize())]),
+      bufferSize_(std::min(bufferSize, file.blockSize())) {}
+
+bool ChainReader::fill() {
+    if (offset_ >= chain_.bytes) {
+        return false;
+    }
+    // Every block is full but the last, so a chain offset finds its block by division.
+    const std::size_t block = file_.blockSize();
+    const std::uint64_t inBlock = offset_ % block;
+    const std::size_t size = static_cast<std::size_t>(
+        std::min<std::uint64_t>({bufferSize_, block - inBlock, chain_.bytes - offset_}));
+    file_.read(chain_.blocks[offset_ / block] + inBlock, buffer_.get(), size);
+    offset_ += size;
+    at_ = 0;
+    end_ = size;
+    return true;
+}
+
+unsigned char ChainReader::nextByte() {
+    if (at_ == end_ && !fill()) {
+        throw std::runtime_error("temporary file: a record cut short");
+    }
+    return static_cast<unsigned char>(buffer_[at_++]);
+}
+
+std::uint64_t ChainReader::nextNumber() {
+    std::uint64_t value = 0;
+    for (unsigned shift = 0;; shift += 7) {
+        const unsigned char digit = nextByte();
+        value |= std::uint64_t{digit & 0x7Fu} << shift;
+        if ((digit & 0x80) == 0) {
+            return value;
+        }
+    }
+}
+
+bool ChainReader::nextRecord(std::uint64_t& position, std::string& address) {
+    if (at_ == end_ && !fill()) {
+        return false;
+    }
+    lastPosition_ += nextNumber();
+    position = lastPosition_;
+    std::size_t size = static_cast<std::size_t>(nextNumber());
+    address.resize(size);
+    char* to = address.data();
+    while (size > 0) {
+        if (at_ == end_ && !fill()) {
+            throw std::runtime_error("temporary file: a record cut short");
+        }
+        const std::size_t part = std::min(size, end_ - at_);
+        std::memcpy(to, buffer_.get() + at_, part);
+        at_ += part;
+        to += part;
+        size -= part;
+    }
+    return true;
+}
+
+}  // namespace orlenta

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "engine/unique_fd.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orlenta {
+
+// One temporary file that holds many streams of bytes at once (chains), each written in
+// blocks of a fixed size wherever a block is free and read back with pread: one descriptor
+// however many streams, so a low limit on descriptors does not matter. The file is made in
+// $TMPDIR (/tmp when unset) and unlinked at once (O_TMPFILE where the file system allows it):
+// nothing is left behind, whatever ends the process. Every failure, a full disk first of all,
+// throws std::runtime_error("temporary file: " + reason).
+//
+//   SpillFile file(64 << 10);
+//   ChainWriter out(file);           // one block of memory
+//   out.append("bytes", 5); ...
+//   Chain chain = out.close();
+//   ChainReader in(file, chain, 4096);
+//   in.read(buffer, 5);
+//   file.release(chain);             // its blocks are reused by later chains
+class SpillFile final {
+public:
+    explicit SpillFile(std::size_t blockSize);
+
+    std::size_t blockSize() const { return blockSize_; }
+
+    // Writes `size` bytes (at most a block) into a free block; returns its offset.
+    std::uint64_t writeBlock(const char* bytes, std::size_t size);
+
+    // Reads `size` bytes at `offset`, all of them.
+    void read(std::uint64_t offset, char* bytes, std::size_t size) const;
+
+    // The blocks are free for later chains.
+    void release(const std::vector<std::uint64_t>& blocks);
+
+private:
+    const std::size_t blockSize_;
+    UniqueFd fd_;
+    std::uint64_t end_ = 0;            // where the next new block goes
+    std::vector<std::uint64_t> free_;  // blocks released, reused first
+};
+
+// A stream written to a SpillFile: its blocks in order, and its length.
+struct Chain {
+    std::vector<std::uint64_t> blocks;
+    std::uint64_t bytes = 0;
+};
+
+// Appends to one chain through a buffer of one block.
+class ChainWriter final {
+public:
+    explicit ChainWriter(SpillFile& file);
+
+    void append(const char* bytes, std::size_t size);
+
+    // A record of the spill: its position (as the difference from the chain's last one, which
+    // keeps it short) and an address.
+    void appendRecord(std::uint64_t position, const char* address, std::size_t size);
+
+    // Writes what is left and gives the chain; the buffer is freed.
+    Chain close();
+
+private:
+    void flush();
+
+    SpillFile& file_;
+    Chain chain_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    std::uint64_t lastPosition_ = 0;
+};
+
+// Reads one chain back through a buffer of `bufferSize` bytes (at most a block).
+class ChainReader final {
+public:
+    ChainReader(const SpillFile& file, const Chain& chain, std::size_t bufferSize);
+
+    // The next record written by appendRecord; false at the end of the chain.
+    bool nextRecord(std::uint64_t& position, std::string& address);
+
+private:
+    bool fill();
+    unsigned char nextByte();
+    std::uint64_t nextNumber();
+
+    const SpillFile& file_;
+    const Chain& chain_;
+    std::unique_ptr<char[]> buffer_;
+    const std::size_t bufferSize_;
+    std::uint64_t offset_ = 0;  // in the chain, of the byte after the buffer's
+    std::size_t at_ = 0;        // the buffer's next byte
+    std::size_t end_ = 0;       // the buffer's bytes
+    std::uint64_t lastPosition_ = 0;
+};
+
+}  // namespace orlenta
