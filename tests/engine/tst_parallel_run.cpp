@@ -1,7 +1,8 @@
 // The parallel run held to the one-thread run: the same calls in the same order for every
 // thread count, over files around the work-unit sizes, unreadable sources, a stream, and more
 // threads than chunks; and under faults: FIFOs whose writers wait for one another, one stream
-// named twice, few descriptors free, threads that cannot start.
+// named twice, few descriptors free, threads that cannot start. With a memory budget too small
+// for the set, the one-thread and the parallel runs hand on the same addresses as without.
 #include "engine/chunk_reader.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
@@ -10,6 +11,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +45,7 @@ public:
     void chunkScanned() override { events.append("scanned"); }
     void addressFound(std::string_view address) override {
         events.append(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size())));
+        addresses.append(events.back());
     }
     void chunkDone() override { events.append("done"); }
     void fileSkipped(const std::string& path, const std::string& reason) override {
@@ -50,6 +53,19 @@ public:
     }
 
     QStringList events;
+    QStringList addresses;
+
+    // The calls but the addresses: a run with a budget hands some on at the end.
+    QStringList withoutAddresses() const {
+        const QSet<QString> found(addresses.begin(), addresses.end());
+        QStringList rest;
+        for (const QString& event : events) {
+            if (!found.contains(event)) {
+                rest.append(event);
+            }
+        }
+        return rest;
+    }
 };
 
 // A source of the test: a path; a file read as a stream (as standard input is), opened anew
@@ -101,6 +117,7 @@ private:
     std::vector<Source> mixedSources();
     std::vector<Source> tinyFiles();
     std::vector<Source> faultSources(const QString& kind);
+    std::vector<Source> manyAddresses();
 
     QTemporaryDir dir_;
 };
@@ -179,30 +196,64 @@ std::vector<Source> ParallelRunTest::faultSources(const QString& kind) {
     return sources;
 }
 
+std::vector<Source> ParallelRunTest::manyAddresses() {
+    // 40,000 distinct addresses, each met up to four times in random case, scattered over
+    // files: repeats fall on both sides of the freeze and in every partition.
+    QRandomGenerator random(11);
+    std::vector<Source> sources;
+    for (int file = 0; file < 6; ++file) {
+        QByteArray text;
+        for (int i = 0; i < 30000; ++i) {
+            QByteArray address = "Someone." + QByteArray::number(random.bounded(40000)) + "@d" +
+                                 QByteArray::number(random.bounded(7)) + ".example.com";
+            for (char& c : address) {
+                if (random.bounded(4) == 0) {
+                    c = static_cast<char>(QChar::toUpper(c));
+                }
+            }
+            text += address + (random.bounded(3) == 0 ? "\r\n" : " ");
+        }
+        sources.push_back({write(QString("many%1.txt").arg(file), text)});
+    }
+    return sources;
+}
+
 void ParallelRunTest::sameCallsAsOneThread_data() {
     QTest::addColumn<QString>("sources");
     QTest::addColumn<unsigned>("threads");
     QTest::addColumn<bool>("loneLfEnds");
     QTest::addColumn<int>("freeDescriptors");  // above those open; 0: the usual limit
     QTest::addColumn<int>("threadStarts");     // threads that may start; -1: all
+    QTest::addColumn<int>("budgetKiB");        // the memory budget; 0: none
 
     for (unsigned threads : {2u, 3u, 8u, 64u}) {
-        QTest::addRow("mixed, %u threads", threads) << "mixed" << threads << false << 0 << -1;
-        QTest::addRow("tiny files, %u threads", threads) << "tiny" << threads << false << 0 << -1;
+        QTest::addRow("mixed, %u threads", threads) << "mixed" << threads << false << 0 << -1 << 0;
+        QTest::addRow("tiny files, %u threads", threads)
+            << "tiny" << threads << false << 0 << -1 << 0;
     }
-    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1;
-    QTest::newRow("one small file, more threads than chunks") << "one" << 8u << false << 0 << -1;
+    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1 << 0;
+    QTest::newRow("one small file, more threads than chunks")
+        << "one" << 8u << false << 0 << -1 << 0;
     // Sources opened ahead of their turn: a FIFO's open waited for a writer that waited itself.
-    QTest::newRow("FIFOs written one after the other") << "fifos" << 2u << false << 0 << -1;
+    QTest::newRow("FIFOs written one after the other") << "fifos" << 2u << false << 0 << -1 << 0;
     // The second name of one stream got its second chunk, read ahead.
-    QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1;
+    QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1 << 0;
     // Files were skipped as "Too many open files", differently on each run.
-    QTest::newRow("large files, 12 descriptors free") << "large" << 2u << false << 12 << -1;
-    QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1;
+    QTest::newRow("large files, 12 descriptors free") << "large" << 2u << false << 12 << -1 << 0;
+    QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1 << 0;
     // std::thread's failure ended the run in std::terminate.
-    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0;
-    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1;
-    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7;
+    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0 << 0;
+    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1 << 0;
+    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7 << 0;
+    // Past the budget: addresses were lost, doubled or handed on out of order. 1 thread is the
+    // one-thread run with the budget.
+    for (unsigned threads : {1u, 2u, 8u}) {
+        QTest::addRow("budget passed, %u threads", threads)
+            << "many" << threads << false << 0 << -1 << 200;
+    }
+    // A partition's set passes the budget in turn: it is split again by other bits.
+    QTest::newRow("partitions split again") << "many" << 2u << false << 0 << -1 << 90;
+    QTest::newRow("budget passed, mixed sources") << "mixed" << 3u << false << 0 << -1 << 120;
 }
 
 void ParallelRunTest::sameCallsAsOneThread() {
@@ -211,6 +262,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
     QFETCH(bool, loneLfEnds);
     QFETCH(int, freeDescriptors);
     QFETCH(int, threadStarts);
+    QFETCH(int, budgetKiB);
     const LoneLf loneLf = loneLfEnds ? LoneLf::EndsToken : LoneLf::Ordinary;
 
     std::vector<Source> list;
@@ -218,6 +270,8 @@ void ParallelRunTest::sameCallsAsOneThread() {
         list = mixedSources();
     } else if (sources == "tiny") {
         list = tinyFiles();
+    } else if (sources == "many") {
+        list = manyAddresses();
     } else if (sources == "one") {
         list = {{write("one.txt", "Ann@example.com ann@EXAMPLE.com bob@example.org\r\n")}};
     } else {
@@ -277,9 +331,21 @@ void ParallelRunTest::sameCallsAsOneThread() {
     if (threadStarts >= 0) {
         LimitThreadStartsForTests(static_cast<std::size_t>(threadStarts));
     }
+    // Small blocks and few partitions: records cut across blocks, partitions large enough to
+    // be split again.
+    MemoryBudget budget;
+    MemoryBudget::Report report;
+    if (budgetKiB > 0) {
+        budget.bytes = static_cast<std::size_t>(budgetKiB) << 10;
+        budget.blockSize = 512;
+        budget.partitions = 3;
+        budget.report = &report;
+    }
     EventSink parallel;
     const RunResult got = run([&] {
-        return RunExtractionInParallel(list.size(), openAt, parallel, threads, loneLf, openAhead);
+        return threads == 1 ? RunExtractionFrom(list.size(), openAt, parallel, loneLf, budget)
+                            : RunExtractionInParallel(list.size(), openAt, parallel, threads,
+                                                      loneLf, openAhead, budget);
     });
     LimitThreadStartsForTests(std::numeric_limits<std::size_t>::max());
     ::setrlimit(RLIMIT_NOFILE, &saved);
@@ -289,6 +355,13 @@ void ParallelRunTest::sameCallsAsOneThread() {
 
     QVERIFY(expected.addressesFound > 50 || sources == "one");
     QCOMPARE(expected.skipped.empty(), sources != "mixed" && sources != "tiny");
+    if (budgetKiB > 0) {
+        QVERIFY(report.frozen && report.spilled > 100);
+        QVERIFY(budgetKiB != 90 || report.deepestLevel >= 2);
+        QCOMPARE(parallel.addresses, oneThread.addresses);
+        parallel.events = parallel.withoutAddresses();
+        oneThread.events = oneThread.withoutAddresses();
+    }
     QCOMPARE(parallel.events.size(), oneThread.events.size());
     for (qsizetype i = 0; i < oneThread.events.size(); ++i) {
         if (parallel.events[i] != oneThread.events[i]) {
