@@ -1,6 +1,7 @@
 // orlenta-extract -o at the output's seam, one fault a row: whatever happens, the old file keeps
 // every byte or gets the whole output, keeps what it is (owner, links, attributes), and no
-// temporary file is left. Rows that need root (mounts, another user) skip without it.
+// temporary file is left, in the output's folder nor in $TMPDIR, where a run past its memory
+// budget spills. Rows that need root (mounts, another user) skip without it.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -38,6 +39,8 @@ enum class Fault {
     ClosedDescriptor,
     NonBlockingStdout,
     Signal,
+    SpillFull,
+    SignalMidSpill,
 };
 
 constexpr uid_t Nobody = 65534;
@@ -104,6 +107,24 @@ Child Finish(pid_t pid, const QByteArray& folder) {
     return child;
 }
 
+// Waits until process `pid` holds a file of `folder` open that has no name any more: the
+// spill's temporary file.
+bool AwaitUnlinkedFile(pid_t pid, const QByteArray& folder) {
+    const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd/";
+    for (int i = 0; i < 3000; ++i) {
+        for (int fd = 3; fd < 64; ++fd) {
+            char target[4096];
+            const ssize_t size = ::readlink(fds + QByteArray::number(fd), target, sizeof target);
+            const QByteArray name(target, size > 0 ? int(size) : 0);
+            if (name.startsWith(folder + "/") && name.endsWith(" (deleted)")) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 // Waits until `folder` holds a name starting with `prefix` (the run's temporary file).
 bool AwaitEntry(const QString& folder, const QString& prefix) {
     for (int i = 0; i < 3000; ++i) {
@@ -158,6 +179,12 @@ void OutputFaultsTest::faults_data() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         QTest::addRow("signal %d", signal) << Fault::Signal << signal << 0 << false;
     }
+    // Past --memory, $TMPDIR fills up: the run ends with status 1 and the old file stays.
+    QTest::newRow("temporary space full") << Fault::SpillFull << 0 << 1 << false;
+    // Killed while spilling: the spill's file goes with the process; $TMPDIR stays empty, even
+    // on SIGKILL, as its file never had a name.
+    QTest::newRow("SIGTERM mid-spill") << Fault::SignalMidSpill << SIGTERM << 0 << false;
+    QTest::newRow("SIGKILL mid-spill") << Fault::SignalMidSpill << SIGKILL << 0 << false;
 }
 
 void OutputFaultsTest::faults() {
@@ -168,7 +195,7 @@ void OutputFaultsTest::faults() {
     const bool root = ::geteuid() == 0;
     const bool asNobody = fault == Fault::DiskFullInPlace || fault == Fault::FolderReadOnly ||
                           fault == Fault::ForeignOwner || fault == Fault::StickyFolder;
-    if ((asNobody || fault == Fault::DiskFull) && !root) {
+    if ((asNobody || fault == Fault::DiskFull || fault == Fault::SpillFull) && !root) {
         QSKIP("needs root: a mount, or another user");
     }
     QTemporaryDir scratch;
@@ -180,7 +207,8 @@ void OutputFaultsTest::faults() {
     const QByteArray target = folder + "/out.txt";
     const QByteArray old = "old content\r\n";
     const bool full = fault == Fault::DiskFull || fault == Fault::DiskFullInPlace;
-    const QByteArray input = Addresses(full                                ? 200000
+    const bool spills = fault == Fault::SpillFull || fault == Fault::SignalMidSpill;
+    const QByteArray input = Addresses(full || spills                      ? 200000
                                        : fault == Fault::NonBlockingStdout ? 10000
                                                                            : 3);
     QVERIFY(Put(base + "/in.txt", input));
@@ -190,6 +218,25 @@ void OutputFaultsTest::faults() {
     const auto unmount = qScopeGuard([&] {
         if (full) {
             ::umount2(folder, MNT_DETACH);
+        }
+    });
+    // The spill's folder: a small file system to fill, or one to find empty after the run.
+    const QByteArray temporary = base + "/tmp";
+    QCOMPARE(::mkdir(temporary, 0777), 0);
+    if (fault == Fault::SpillFull &&
+        ::mount("orlenta-test", temporary, "tmpfs", 0, "size=256k,mode=0777") != 0) {
+        QSKIP("a small file system cannot be mounted here");
+    }
+    const auto unmountTemporary = qScopeGuard([&] {
+        ::umount2(temporary, MNT_DETACH);  // fails, harmlessly, when not mounted
+    });
+    const QByteArray savedTemporary = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temporary);
+    const auto restoreTemporary = qScopeGuard([&] {
+        if (savedTemporary.isEmpty()) {
+            qunsetenv("TMPDIR");
+        } else {
+            qputenv("TMPDIR", savedTemporary);
         }
     });
     QVERIFY(Put(target, full ? QByteArray(300000, 'o') : old));
@@ -243,6 +290,14 @@ void OutputFaultsTest::faults() {
             QCOMPARE(::mkfifo(base + "/in.fifo", 0644), 0);
             arguments[2] = "../in.fifo";
             break;
+        case Fault::SpillFull:
+            arguments += {"--memory", "1M"};
+            break;
+        case Fault::SignalMidSpill:
+            // The file spills; then the run waits for a FIFO's writer that never comes.
+            QCOMPARE(::mkfifo(base + "/in.fifo", 0644), 0);
+            arguments += {"../in.fifo", "--memory", "1M"};
+            break;
         case Fault::DiskFull:
             break;
     }
@@ -285,6 +340,11 @@ void OutputFaultsTest::faults() {
         ::close(writer);
         QVERIFY(started);
     }
+    if (fault == Fault::SignalMidSpill) {
+        const bool spilling = AwaitUnlinkedFile(pid, temporary);
+        ::kill(pid, signal);
+        QVERIFY(spilling);
+    }
     const Child child = Finish(pid, folder);
 
     if (signal != 0) {
@@ -304,8 +364,17 @@ void OutputFaultsTest::faults() {
     if (fault == Fault::ClosedDescriptor) {
         QVERIFY2(child.err.contains("Bad file descriptor"), child.err.constData());
     }
+    if (fault == Fault::SpillFull) {
+        QCOMPARE(child.err,
+                 QByteArray("orlenta-extract: temporary file: No space left on device\n"));
+    }
+    QCOMPARE(QDir(QFile::decodeName(temporary))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList());
     ::chmod(folder, 0777);
-    QCOMPARE(QDir(QFile::decodeName(folder)).entryList(QDir::Files | QDir::Hidden), before);
+    if (signal != SIGKILL) {  // no process can remove a named file on SIGKILL
+        QCOMPARE(QDir(QFile::decodeName(folder)).entryList(QDir::Files | QDir::Hidden), before);
+    }
     struct stat now {};
     QCOMPARE(::stat(target, &now), 0);
     QCOMPARE(now.st_uid, was.st_uid);
