@@ -20,6 +20,13 @@ namespace {
     throw std::runtime_error(std::string("temporary file: ") + std::strerror(error));
 }
 
+// When the file cannot even be made, $TMPDIR may be wrong: the message points there (without
+// the folder's name, whose bytes would need escaping on a terminal).
+[[noreturn]] void FailToMake(int error) {
+    throw std::runtime_error(std::string("temporary file in $TMPDIR (or /tmp): ") +
+                             std::strerror(error));
+}
+
 std::string TemporaryFolder() {
     const char* folder = std::getenv("TMPDIR");
     return folder != nullptr && *folder != '\0' ? folder : "/tmp";
@@ -34,13 +41,13 @@ UniqueFd OpenUnlinked() {
         return fd;
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        Fail(errno);
+        FailToMake(errno);
     }
 #endif
     std::string name = folder + "/orlenta-spill.XXXXXX";
     UniqueFd named(::mkostemp(name.data(), O_CLOEXEC));
     if (!named) {
-        Fail(errno);
+        FailToMake(errno);
     }
     ::unlink(name.c_str());
     return named;
