@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::size_t DefaultPartitions = 64;
 constexpr std::size_t SmallestBlock = 4u << 10;
-constexpr std::size_t LargestBlock = 1u << 20;
+constexpr std::size_t LargestBlock = 256u << 10;
 
 std::size_t BlockSizeFor(const MemoryBudget& budget) {
     if (budget.blockSize != 0) {
@@ -105,16 +105,31 @@ void AddressSpill::deduplicate(const Pending& pending, std::vector<Pending>& sta
     SeenEmails seen;
     ChainWriter run(file_);
     std::vector<ChainWriter> next;
+    // Records are taken a batch at a time, so the set's memory fetches for a batch overlap.
+    constexpr std::size_t Batch = 64;
+    std::uint64_t positions[Batch];
+    std::uint64_t hashes[Batch];
+    std::string_view views[Batch];
+    bool answers[Batch];
+    std::string addresses[Batch];
     {
         ChainReader reader(file_, pending.chain, blockSize_);
-        std::uint64_t position = 0;
-        std::string address;
         bool frozen = false;
-        while (reader.nextRecord(position, address)) {
-            const std::uint64_t hash = HashLowerCased(address);
-            // The set takes at least one address: each level then settles some, and the
-            // splitting ends.
-            if (!frozen && seen.size() > 0 && seen.memoryPeakAfter(1, address.size()) > forSet) {
+        for (;;) {
+            std::size_t count = 0;
+            std::size_t bytes = 0;
+            while (count < Batch && reader.nextRecord(positions[count], addresses[count])) {
+                views[count] = addresses[count];
+                hashes[count] = HashLowerCased(views[count]);
+                bytes += views[count].size();
+                ++count;
+            }
+            if (count == 0) {
+                break;
+            }
+            // The set takes at least one batch: each level then settles some addresses, and
+            // the splitting ends.
+            if (!frozen && seen.size() > 0 && seen.memoryPeakAfter(count, bytes) > forSet) {
                 frozen = true;
                 next.reserve(partitions_);
                 for (std::size_t i = 0; i < partitions_; ++i) {
@@ -122,12 +137,20 @@ void AddressSpill::deduplicate(const Pending& pending, std::vector<Pending>& sta
                 }
             }
             if (!frozen) {
-                if (seen.InsertLowerCased(address)) {
-                    run.appendRecord(position, address.data(), address.size());
+                seen.InsertLowerCased(views, count, answers, hashes);
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (answers[i]) {
+                        run.appendRecord(positions[i], views[i].data(), views[i].size());
+                    }
                 }
-            } else if (!seen.ContainsLowerCased(address, hash)) {
-                next[partitionOf(hash, pending.level)].appendRecord(position, address.data(),
-                                                                    address.size());
+            } else {
+                seen.ContainsLowerCased(views, count, answers, hashes);
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (!answers[i]) {
+                        next[partitionOf(hashes[i], pending.level)].appendRecord(
+                            positions[i], views[i].data(), views[i].size());
+                    }
+                }
             }
         }
     }
