@@ -1,6 +1,7 @@
 #include "engine/spill_file.h"
 
 #include "engine/chunk_reader.h"
+#include "engine/temporary_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,6 +45,8 @@ UniqueFd OpenUnlinked() {
         FailToMake(errno);
     }
 #endif
+    // No signal may end the process between the file's making and its unlinking.
+    const TerminatingSignalsBlocked blocked;
     std::string name = folder + "/orlenta-spill.XXXXXX";
     UniqueFd named(::mkostemp(name.data(), O_CLOEXEC));
     if (!named) {
