@@ -115,7 +115,7 @@ bool PartialReader::fill() {
     end_ -= begin_;
     begin_ = 0;
     if (end_ == capacity_) {  // one record longer than the buffer
-        auto larger = std::make_unique<char[]>(capacity_ * 2);
+        std::unique_ptr<char[]> larger(new char[capacity_ * 2]);  // not zeroed
         std::memcpy(larger.get(), buffer_.get(), end_);
         buffer_ = std::move(larger);
         capacity_ *= 2;
@@ -145,7 +145,7 @@ bool PartialReader::next(std::vector<std::string_view>& addresses) {
     }
     if (!buffer_) {
         capacity_ = static_cast<std::size_t>(std::min<std::uint64_t>(ReadBytes, unread_ + 16));
-        buffer_ = std::make_unique<char[]>(capacity_);
+        buffer_.reset(new char[capacity_]);  // not zeroed: every byte is read before use
     }
     for (;;) {
         const char* at = buffer_.get() + begin_;
