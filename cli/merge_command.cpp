@@ -2,11 +2,13 @@
 
 #include "cli/escaped_name.h"
 #include "cli/extract_command.h"
-#include "engine/seen_emails.h"
 #include "results/address_writer.h"
 #include "results/output_file.h"
 #include "results/partial_reader.h"
 
+#include <queue>
+
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -24,21 +26,6 @@ void Complain(const std::string& name, const std::string& reason) {
 std::string SliceName(const PartialHeader& header) {
     return std::to_string(header.sliceIndex) + "/" + std::to_string(header.sliceCount);
 }
-
-// The addresses of the earlier slices, compared without regard to case. The one place that
-// says which set the merge keeps.
-class EarlierSlices final {
-public:
-    // isNew[i]: addresses[i] is in no earlier slice (each slice's own are distinct already).
-    void markNew(const std::vector<std::string_view>& addresses, std::vector<char>& isNew) {
-        isNew.resize(addresses.size());
-        seen_.InsertLowerCased(addresses.data(), addresses.size(),
-                               reinterpret_cast<bool*>(isNew.data()));
-    }
-
-private:
-    SeenEmails seen_;
-};
 
 // Checks the partials' headers and trailers against one another; the counts of the whole run,
 // or nullopt once a partial is named with what is wrong with it.
@@ -94,12 +81,83 @@ std::optional<PartialCounts> CheckPartials(const std::vector<std::string>& paths
     return total;
 }
 
+// For each slice, which of its records an earlier slice holds too: the slices' indexes, each
+// sorted by (hash, lower-cased address), merged in that order, so that equal addresses meet
+// one after another, the earliest slice's first. Memory: a bit per record and a buffer per
+// slice, however many addresses. Checks every index's checksum; false once a partial is
+// named as failing.
+bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<bool>>& repeated) {
+    struct Cursor {
+        PartialReader reader;
+        std::vector<PartialIndexEntry> batch;
+        std::size_t at = 0;
+        const PartialIndexEntry& entry() const { return batch[at]; }
+    };
+    // Buffers of 1 MB, smaller when there are many slices: 64 MB in all at most.
+    const std::size_t bufferBytes =
+        std::max<std::size_t>(64 * 1024, std::min<std::size_t>(1 << 20, (64 << 20) / paths.size()));
+    std::vector<std::unique_ptr<Cursor>> cursors;
+    repeated.assign(paths.size(), {});
+    const auto failed = [&paths](std::size_t slice, const PartialReader& reader) {
+        Complain(paths[slice], reader.error());
+        return false;
+    };
+    const auto later = [&cursors](std::size_t a, std::size_t b) {
+        const PartialIndexEntry& x = cursors[a]->entry();
+        const PartialIndexEntry& y = cursors[b]->entry();
+        if (x.hash != y.hash || x.lowered != y.lowered) {
+            return IndexBefore(y.hash, y.lowered, x.hash, x.lowered);
+        }
+        return a > b;  // the same address: the earlier slice first
+    };
+    std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> heads(later);
+    for (std::size_t slice = 0; slice < paths.size(); ++slice) {
+        auto cursor = std::make_unique<Cursor>();
+        if (!cursor->reader.open(paths[slice]) ||
+            !cursor->reader.start(PartialReader::Section::Index, bufferBytes)) {
+            return failed(slice, cursor->reader);
+        }
+        repeated[slice].resize(static_cast<std::size_t>(cursor->reader.counts().records));
+        const bool any = cursor->reader.next(cursor->batch);
+        if (cursor->reader.failed()) {
+            return failed(slice, cursor->reader);
+        }
+        cursors.push_back(std::move(cursor));
+        if (any) {
+            heads.push(slice);
+        }
+    }
+    std::uint64_t lastHash = 0;
+    std::string last;  // lower-cased; empty before the first
+    while (!heads.empty()) {
+        const std::size_t slice = heads.top();
+        heads.pop();
+        Cursor& cursor = *cursors[slice];
+        const PartialIndexEntry& entry = cursor.entry();
+        if (!last.empty() && entry.hash == lastHash && entry.lowered == last) {
+            repeated[slice][static_cast<std::size_t>(entry.record)] = true;
+        } else {
+            lastHash = entry.hash;
+            last.assign(entry.lowered);
+        }
+        if (++cursor.at < cursor.batch.size()) {
+            heads.push(slice);
+        } else if (cursor.reader.next(cursor.batch)) {
+            cursor.at = 0;
+            heads.push(slice);
+        } else if (cursor.reader.failed()) {
+            return failed(slice, cursor.reader);
+        }
+    }
+    return true;
+}
+
 // Reads every record of every partial for its checksum, writing nothing.
-bool VerifyPartials(const std::vector<std::string>& paths) {
+bool VerifyRecords(const std::vector<std::string>& paths) {
     std::vector<std::string_view> batch;
     for (const std::string& path : paths) {
         PartialReader partial;
-        if (!partial.open(path)) {
+        if (!partial.open(path) || !partial.start(PartialReader::Section::Records)) {
             Complain(path, partial.error());
             return false;
         }
@@ -113,28 +171,28 @@ bool VerifyPartials(const std::vector<std::string>& paths) {
     return true;
 }
 
-// The addresses of the partials in order, each but its first spelling dropped; false once a
+// The records of the partials in slice order, but those an earlier slice holds; false once a
 // partial is named as failing.
-bool MergeInto(const std::vector<std::string>& paths, AddressWriter& output) {
-    EarlierSlices earlier;
+bool WriteFirstSpellings(const std::vector<std::string>& paths,
+                         const std::vector<std::vector<bool>>& repeated, AddressWriter& output) {
     std::vector<std::string_view> batch;
-    std::vector<char> isNew;
-    for (const std::string& path : paths) {
+    for (std::size_t slice = 0; slice < paths.size(); ++slice) {
         PartialReader partial;
-        if (!partial.open(path)) {
-            Complain(path, partial.error());
+        if (!partial.open(paths[slice]) || !partial.start(PartialReader::Section::Records)) {
+            Complain(paths[slice], partial.error());
             return false;
         }
+        const std::vector<bool>& repeats = repeated[slice];
+        std::size_t record = 0;
         while (partial.next(batch)) {
-            earlier.markNew(batch, isNew);
-            for (std::size_t i = 0; i < batch.size(); ++i) {
-                if (isNew[i]) {
-                    output.add(batch[i]);
+            for (std::string_view address : batch) {
+                if (!repeats[record++]) {
+                    output.add(address);
                 }
             }
         }
         if (partial.failed()) {
-            Complain(path, partial.error());
+            Complain(paths[slice], partial.error());
             return false;
         }
     }
@@ -159,15 +217,15 @@ int RunMergeCommand(const CommandLine& commandLine) {
         Complain(outputName, file.error());
         return ExitSomeFailed;
     }
-    // What goes through cannot be taken back: every checksum first. A file held until commit
-    // is checked as it is read, and dropped if a partial fails.
-    if (file.way() == OutputFile::Way::Through && !VerifyPartials(paths)) {
-        file.discard();
-        return ExitSomeFailed;
-    }
     AddressWriter output(commandLine.format, file);
     try {
-        if (!MergeInto(paths, output)) {
+        // The indexes are read whole before anything is written. What goes through cannot be
+        // taken back: there the records' checksums are checked first too; a file held until
+        // commit is checked as it is read, and dropped if a partial fails.
+        std::vector<std::vector<bool>> repeated;
+        if (!MarkRepeats(paths, repeated) ||
+            (file.way() == OutputFile::Way::Through && !VerifyRecords(paths)) ||
+            !WriteFirstSpellings(paths, repeated, output)) {
             file.discard();
             return ExitSomeFailed;
         }

@@ -1,5 +1,8 @@
 #include "results/partial_format.h"
 
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 #include <cstring>
 
 namespace orlenta {
@@ -9,12 +12,6 @@ namespace {
 void AppendU16(std::string& out, std::uint16_t value) {
     out += static_cast<char>(value & 0xFF);
     out += static_cast<char>(value >> 8);
-}
-
-void AppendU64(std::string& out, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
 }
 
 // Reads the header's fields one after another, each checked against the end.
@@ -57,6 +54,12 @@ private:
 };
 
 }  // namespace
+
+void AppendU64(std::string& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
 
 void AppendU32(std::string& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
@@ -125,8 +128,9 @@ bool DecodePartialHeaderFields(std::string_view bytes, PartialHeader& header) {
 
 std::string EncodePartialCounts(const PartialCounts& counts) {
     std::string out;
-    for (std::uint64_t value : {counts.sources, counts.sourcesRead, counts.skipped,
-                                counts.foldersUnreadable, counts.records, counts.recordBytes}) {
+    for (std::uint64_t value :
+         {counts.sources, counts.sourcesRead, counts.skipped, counts.foldersUnreadable,
+          counts.records, counts.recordBytes, counts.indexBytes}) {
         AppendU64(out, value);
     }
     return out;
@@ -140,7 +144,26 @@ PartialCounts DecodePartialCounts(const char* bytes) {
     counts.foldersUnreadable = ReadU64(bytes + 24);
     counts.records = ReadU64(bytes + 32);
     counts.recordBytes = ReadU64(bytes + 40);
+    counts.indexBytes = ReadU64(bytes + 48);
     return counts;
+}
+
+struct PartialChecksum::State {
+    XXH3_state_t xxh;
+};
+
+PartialChecksum::PartialChecksum() : state_(std::make_unique<State>()) {
+    XXH3_64bits_reset(&state_->xxh);
+}
+
+PartialChecksum::~PartialChecksum() = default;
+
+void PartialChecksum::add(const char* data, std::size_t size) {
+    XXH3_64bits_update(&state_->xxh, data, size);
+}
+
+std::uint64_t PartialChecksum::value() const {
+    return XXH3_64bits_digest(&state_->xxh);
 }
 
 void AppendVarint(std::string& out, std::uint64_t value) {

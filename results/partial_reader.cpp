@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,17 +14,10 @@ namespace orlenta {
 
 namespace {
 
-// Records are read in pieces this large: few system calls, and the set's batches stay long.
-constexpr std::size_t ReadBytes = 4 * 1024 * 1024;
-
-// Addresses handed out per batch at most.
-constexpr std::size_t BatchRecords = 16384;
+// Entries handed out per batch at most.
+constexpr std::size_t BatchEntries = 16384;
 
 constexpr std::size_t FixedHeaderSize = 24;  // magic, version, header length
-
-std::uint32_t Crc(std::uint32_t crc, const char* data, std::size_t size) {
-    return static_cast<std::uint32_t>(::crc32_z(crc, reinterpret_cast<const Bytef*>(data), size));
-}
 
 }  // namespace
 
@@ -60,7 +52,7 @@ bool PartialReader::open(const std::string& path) {
     }
     const std::size_t magicSeen =
         std::min<std::size_t>(static_cast<std::size_t>(got), PartialMagic.size());
-    if (std::string_view(fixed, magicSeen) != PartialMagic.substr(0, magicSeen) || magicSeen == 0) {
+    if (magicSeen == 0 || std::string_view(fixed, magicSeen) != PartialMagic.substr(0, magicSeen)) {
         return fail("not a partial result of orlenta-extract");
     }
     if (static_cast<std::size_t>(got) < FixedHeaderSize) {
@@ -76,11 +68,13 @@ bool PartialReader::open(const std::string& path) {
     if (size < FixedHeaderSize + headerSize + PartialTrailerSize) {
         return fail("truncated: shorter than its header and trailer");
     }
-    std::string header(headerSize, '\0');
-    if (ReadFullyAt(fd_.get(), header.data(), headerSize, FixedHeaderSize) != long(headerSize)) {
-        return fail(errno != 0 ? std::strerror(errno) : "truncated");
+    head_.assign(fixed, sizeof fixed);
+    head_.resize(FixedHeaderSize + headerSize);
+    if (ReadFullyAt(fd_.get(), head_.data() + FixedHeaderSize, headerSize, FixedHeaderSize) !=
+        long(headerSize)) {
+        return fail("truncated: the header is cut short");
     }
-    if (!DecodePartialHeaderFields(header, header_)) {
+    if (!DecodePartialHeaderFields(std::string_view(head_).substr(FixedHeaderSize), header_)) {
         return fail("corrupt: its header does not hold together");
     }
     char trailer[PartialTrailerSize];
@@ -92,20 +86,38 @@ bool PartialReader::open(const std::string& path) {
         return fail("truncated: it lacks its end (the slice may not have finished writing it)");
     }
     counts_ = DecodePartialCounts(trailer);
-    countBytes_.assign(trailer, 48);
-    expectedCrc_ = ReadU32(trailer + 48);
-    const std::uint64_t recordBytes = size - FixedHeaderSize - headerSize - PartialTrailerSize;
-    if (counts_.recordBytes != recordBytes) {
-        return fail("truncated or corrupt: " + std::to_string(recordBytes) +
+    countBytes_.assign(trailer, PartialCountsSize);
+    recordsChecksum_ = ReadU64(trailer + PartialCountsSize);
+    indexChecksum_ = ReadU64(trailer + PartialCountsSize + 8);
+    const std::uint64_t body = size - head_.size() - PartialTrailerSize;
+    if (counts_.recordBytes > body || counts_.indexBytes != body - counts_.recordBytes) {
+        return fail("truncated or corrupt: " + std::to_string(body) +
                     " bytes of addresses where its trailer counts " +
-                    std::to_string(counts_.recordBytes));
+                    std::to_string(counts_.recordBytes + counts_.indexBytes));
     }
-    crc_ = Crc(Crc(static_cast<std::uint32_t>(::crc32_z(0, nullptr, 0)), fixed, sizeof fixed),
-               header.data(), header.size());
-    if (::lseek(fd_.get(), static_cast<off_t>(FixedHeaderSize + headerSize), SEEK_SET) < 0) {
+    return true;
+}
+
+bool PartialReader::start(Section section, std::size_t bufferBytes) {
+    if (!fd_ || started_) {
+        return fail("cannot be read again");
+    }
+    started_ = true;
+    section_ = section;
+    checksum_ = std::make_unique<PartialChecksum>();
+    std::uint64_t offset = head_.size();
+    if (section == Section::Records) {
+        checksum_->add(head_);
+        unread_ = counts_.recordBytes;
+    } else {
+        offset += counts_.recordBytes;
+        unread_ = counts_.indexBytes;
+    }
+    if (::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
         return fail(std::strerror(errno));
     }
-    unread_ = recordBytes;
+    capacity_ = static_cast<std::size_t>(std::min<std::uint64_t>(bufferBytes, unread_ + 16));
+    buffer_.reset(new char[capacity_]);  // not zeroed: every byte is read before use
     return true;
 }
 
@@ -114,8 +126,8 @@ bool PartialReader::fill() {
     std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
-    if (end_ == capacity_) {  // one record longer than the buffer
-        std::unique_ptr<char[]> larger(new char[capacity_ * 2]);  // not zeroed
+    if (end_ == capacity_) {  // one entry longer than the buffer
+        std::unique_ptr<char[]> larger(new char[capacity_ * 2]);
         std::memcpy(larger.get(), buffer_.get(), end_);
         buffer_ = std::move(larger);
         capacity_ *= 2;
@@ -132,75 +144,118 @@ bool PartialReader::fill() {
             return fail(std::strerror(errno));
         }
     }
-    crc_ = Crc(crc_, buffer_.get() + end_, got);
+    checksum_->add(buffer_.get() + end_, got);
     end_ += got;
     unread_ -= got;
     return true;
 }
 
-bool PartialReader::next(std::vector<std::string_view>& addresses) {
-    addresses.clear();
-    if (done_ || !fd_) {
-        return false;
+bool PartialReader::finishSection() {
+    done_ = true;
+    if (begin_ != end_) {
+        return fail("corrupt: its last entry is cut short");
     }
-    if (!buffer_) {
-        capacity_ = static_cast<std::size_t>(std::min<std::uint64_t>(ReadBytes, unread_ + 16));
-        buffer_.reset(new char[capacity_]);  // not zeroed: every byte is read before use
+    if (section_ == Section::Index) {
+        checksum_->add(countBytes_);
+    }
+    const std::uint64_t expected = section_ == Section::Records ? recordsChecksum_ : indexChecksum_;
+    if (checksum_->value() != expected) {
+        return fail("corrupt: its checksum does not match its content");
+    }
+    if (seen_ != counts_.records) {
+        return fail("corrupt: " + std::to_string(seen_) + " addresses where its trailer counts " +
+                    std::to_string(counts_.records));
+    }
+    return false;
+}
+
+template <typename Item, typename Parse>
+bool PartialReader::nextItems(std::vector<Item>& items, Parse parse) {
+    items.clear();
+    if (done_ || !started_) {
+        return false;
     }
     for (;;) {
         const char* at = buffer_.get() + begin_;
         const char* const end = buffer_.get() + end_;
-        while (addresses.size() < BatchRecords && at < end) {
-            const char* record = at;
-            std::uint64_t length = 0;
-            bool whole = ReadVarint(at, end, length);
-            if (whole && length > counts_.recordBytes) {
-                return fail("corrupt: an address longer than the file");
+        while (items.size() < BatchEntries && at < end) {
+            const char* const entry = at;
+            Item item{};
+            const Parsed parsed = parse(at, end, item);
+            if (parsed == Parsed::Bad) {
+                return fail("corrupt: an entry does not hold together");
             }
-            whole = whole && length <= std::uint64_t(end - at);
-            if (whole) {
-                const std::string_view address(at, static_cast<std::size_t>(length));
-                at += length;
-                std::uint64_t column = 0;
-                for (std::size_t c = 0; whole && c < header_.columns.size(); ++c) {
-                    whole = ReadVarint(at, end, column);
-                }
-                if (whole) {
-                    if (length == 0) {
-                        return fail("corrupt: an empty address");
-                    }
-                    addresses.push_back(address);
-                    continue;
-                }
+            if (parsed == Parsed::NeedMore) {
+                at = entry;  // cut by the end of the buffer: the next fill completes it
+                break;
             }
-            at = record;  // cut by the end of the buffer: the next fill completes it
-            break;
+            items.push_back(item);
         }
         begin_ = static_cast<std::size_t>(at - buffer_.get());
-        recordsSeen_ += addresses.size();
-        if (!addresses.empty()) {
+        seen_ += items.size();
+        if (!items.empty()) {
             return true;
         }
         if (unread_ == 0) {
-            break;
+            return finishSection();
         }
         if (!fill()) {
             return false;
         }
     }
-    done_ = true;
-    crc_ = Crc(crc_, countBytes_.data(), countBytes_.size());
-    if (begin_ != end_) {
-        return fail("corrupt: its last address is cut short");
-    }
-    if (crc_ != expectedCrc_) {
-        return fail("corrupt: its checksum does not match its content");
-    }
-    if (recordsSeen_ != counts_.records) {
-        return fail("corrupt: " + std::to_string(recordsSeen_) +
-                    " addresses where its trailer counts " + std::to_string(counts_.records));
-    }
-    return false;
+}
+
+bool PartialReader::next(std::vector<std::string_view>& addresses) {
+    const std::uint64_t limit = counts_.recordBytes;
+    const std::size_t columns = header_.columns.size();
+    return nextItems(addresses,
+                     [limit, columns](const char*& at, const char* end, std::string_view& address) {
+                         std::uint64_t length = 0;
+                         if (!ReadVarint(at, end, length)) {
+                             return at < end ? Parsed::Bad : Parsed::NeedMore;  // too long, or cut
+                         }
+                         if (length == 0 || length > limit) {
+                             return Parsed::Bad;
+                         }
+                         if (length > std::uint64_t(end - at)) {
+                             return Parsed::NeedMore;
+                         }
+                         address = std::string_view(at, static_cast<std::size_t>(length));
+                         at += length;
+                         std::uint64_t column = 0;
+                         for (std::size_t c = 0; c < columns; ++c) {
+                             if (!ReadVarint(at, end, column)) {
+                                 return Parsed::NeedMore;
+                             }
+                         }
+                         return Parsed::Item;
+                     });
+}
+
+bool PartialReader::next(std::vector<PartialIndexEntry>& entries) {
+    const std::uint64_t records = counts_.records;
+    const std::uint64_t limit = counts_.indexBytes;
+    return nextItems(entries,
+                     [records, limit](const char*& at, const char* end, PartialIndexEntry& entry) {
+                         if (end - at < 8) {
+                             return Parsed::NeedMore;
+                         }
+                         entry.hash = ReadU64(at);
+                         at += 8;
+                         std::uint64_t length = 0;
+                         if (!ReadVarint(at, end, entry.record) || !ReadVarint(at, end, length)) {
+                             return at < end ? Parsed::Bad : Parsed::NeedMore;  // too long, or cut
+                         }
+                         if (entry.record >= records || length == 0 || length > limit) {
+                             return Parsed::Bad;
+                         }
+                         if (length > std::uint64_t(end - at)) {
+                             return Parsed::NeedMore;
+                         }
+                         entry.lowered = std::string_view(at, static_cast<std::size_t>(length));
+                         at += length;
+                         return Parsed::Item;
+                     });
 }
 
 }  // namespace orlenta

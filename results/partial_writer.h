@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orlenta {
 
-// Writes a partial result (results/partial_format.h) to an open OutputFile as the addresses
-// come, in blocks of about 1 MB, keeping the CRC and the counts of what it wrote.
+// Writes a partial result (results/partial_format.h) to an open OutputFile: the records as the
+// addresses come, in blocks of about 1 MB; the index, sorted, at the end. Keeps the checksums
+// and the counts of what it wrote. Holds each address lower-cased until finish() (about 40
+// bytes an address besides its length).
 //
 //   PartialWriter partial(header, file);       // file already open
 //   partial.add("Ann@example.com");
@@ -23,17 +26,25 @@ public:
 
     void add(std::string_view address);
 
-    // Writes the trailer with `counts` (its record fields are the writer's own) and commits.
+    // Writes the index and the trailer with `counts` (its record and index fields are the
+    // writer's own), then commits.
     bool finish(PartialCounts counts);
 
 private:
-    void write();
+    struct Entry {
+        std::uint64_t hash;
+        std::uint64_t record;
+        std::size_t offset;  // of the lower-cased bytes in lowered_
+        std::size_t size;
+    };
+    void write(PartialChecksum& checksum);
 
     OutputFile& output_;
     std::string block_;
-    std::uint32_t crc_ = 0;
-    std::uint64_t records_ = 0;
+    PartialChecksum recordsChecksum_;
     std::uint64_t recordBytes_ = 0;
+    std::vector<Entry> entries_;
+    std::string lowered_;
     bool failed_ = false;
 };
 
