@@ -93,9 +93,10 @@ bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<
         std::size_t at = 0;
         const PartialIndexEntry& entry() const { return batch[at]; }
     };
-    // Buffers of 1 MB, smaller when there are many slices: 64 MB in all at most.
-    const std::size_t bufferBytes =
-        std::max<std::size_t>(64 * 1024, std::min<std::size_t>(1 << 20, (64 << 20) / paths.size()));
+    // Buffers of 256 KB (reads that large cost no more than larger ones, and stay in the
+    // cache), smaller when there are many slices: 64 MB in all at most.
+    const std::size_t bufferBytes = std::max<std::size_t>(
+        64 * 1024, std::min<std::size_t>(256 * 1024, (64 << 20) / paths.size()));
     std::vector<std::unique_ptr<Cursor>> cursors;
     repeated.assign(paths.size(), {});
     const auto failed = [&paths](std::size_t slice, const PartialReader& reader) {
@@ -127,22 +128,33 @@ bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<
             heads.push(slice);
         }
     }
+    // The last address taken: a view into its slice's batch, copied only before that batch is
+    // refilled.
+    bool any = false;
     std::uint64_t lastHash = 0;
-    std::string last;  // lower-cased; empty before the first
+    std::string_view last;
+    std::string lastCopy;
     while (!heads.empty()) {
         const std::size_t slice = heads.top();
         heads.pop();
         Cursor& cursor = *cursors[slice];
         const PartialIndexEntry& entry = cursor.entry();
-        if (!last.empty() && entry.hash == lastHash && entry.lowered == last) {
+        if (any && entry.hash == lastHash && entry.lowered == last) {
             repeated[slice][static_cast<std::size_t>(entry.record)] = true;
         } else {
+            any = true;
             lastHash = entry.hash;
-            last.assign(entry.lowered);
+            last = entry.lowered;
         }
         if (++cursor.at < cursor.batch.size()) {
             heads.push(slice);
-        } else if (cursor.reader.next(cursor.batch)) {
+            continue;
+        }
+        if (last.data() == entry.lowered.data()) {
+            lastCopy.assign(last);
+            last = lastCopy;
+        }
+        if (cursor.reader.next(cursor.batch)) {
             cursor.at = 0;
             heads.push(slice);
         } else if (cursor.reader.failed()) {

@@ -40,7 +40,7 @@ public:
     const PartialCounts& counts() const { return counts_; }
 
     // Goes to the start of `section`, to be read with reads of `bufferBytes` (once per reader).
-    bool start(Section section, std::size_t bufferBytes = 4 * 1024 * 1024);
+    bool start(Section section, std::size_t bufferBytes = 256 * 1024);
 
     // The next records (addresses, first spellings in order) or index entries; the views stay
     // valid until the next call. False at the end, and when an entry or the checksum is found
