@@ -46,16 +46,21 @@ std::optional<PartialCounts> CheckPartials(const std::vector<std::string>& paths
         if (header.sliceIndex == 0 || header.sliceIndex > header.sliceCount) {
             wrong = "corrupt: slice " + SliceName(header);
         } else if (header.programVersion != first.programVersion) {
-            wrong = "written by orlenta-extract " + header.programVersion + ", " + paths[0] +
-                    " by " + first.programVersion + ": slices of one run come from one version";
+            wrong = "written by orlenta-extract " + header.programVersion + ", " +
+                    EscapedName(paths[0]) + " by " + first.programVersion +
+                    ": slices of one run come from one version";
         } else if (header.sliceCount != first.sliceCount) {
             wrong = "slice " + SliceName(header) + " of a run cut in " +
                     std::to_string(header.sliceCount) + ", not " +
-                    std::to_string(first.sliceCount) + " as " + paths[0];
+                    std::to_string(first.sliceCount) + " as " + EscapedName(paths[0]);
         } else if (header.options != first.options) {
-            wrong = "made with other options (--lf, --all) than " + paths[0];
+            wrong = "made with other options (--lf, --all) than " + EscapedName(paths[0]);
         } else if (header.inputFingerprint != first.inputFingerprint) {
-            wrong = "made from another input list (names, sizes or folders) than " + paths[0];
+            wrong = "made from another input list (names, sizes or folders) than " +
+                    EscapedName(paths[0]);
+        } else if (i >= header.sliceCount) {
+            wrong = "one partial too many: the run was cut in " +
+                    std::to_string(header.sliceCount) + " slices";
         } else if (header.sliceIndex != i + 1) {
             wrong = "holds slice " + SliceName(header) + " where slice " + std::to_string(i + 1) +
                     "/" + std::to_string(header.sliceCount) +
