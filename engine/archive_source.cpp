@@ -431,9 +431,11 @@ bool ArchiveSource::nextMember() {
         }
         const char* path = archive_entry_pathname(top.entry);
         top.entryName = path != nullptr ? path : "?";
-        if (archive_entry_filetype(top.entry) != AE_IFREG ||
-            archive_entry_hardlink(top.entry) != nullptr) {
-            continue;  // folders, links, devices: no bytes of their own
+        // Folders, links, devices have no bytes of their own; an entry of no type is a file
+        // (ar archives made by Debian's ar give none).
+        const auto type = archive_entry_filetype(top.entry);
+        if ((type != 0 && type != AE_IFREG) || archive_entry_hardlink(top.entry) != nullptr) {
+            continue;
         }
         if (archive_entry_is_data_encrypted(top.entry)) {
             return setMemberError("encrypted, not read");
