@@ -44,8 +44,9 @@ void SupportPackings(archive* a) {
     archive_read_support_format_ar(a);
     archive_read_support_format_rar(a);
     archive_read_support_format_rar5(a);
-    // Anything else: one entry of plain (or only compressed) bytes.
+    // Anything else: one entry of plain (or only compressed) bytes; none for no bytes at all.
     archive_read_support_format_raw(a);
+    archive_read_support_format_empty(a);
 }
 
 std::string ErrorOf(archive* a, const char* fallback) {
@@ -203,6 +204,7 @@ int OpenOnce(Layer& layer, bool rawOnly) {
     if (rawOnly) {
         SupportCompressions(layer.a);
         archive_read_support_format_raw(layer.a);
+        archive_read_support_format_empty(layer.a);
     } else {
         SupportPackings(layer.a);
     }

@@ -112,6 +112,11 @@ void UnpackTest::findsWhatThePlainFilesGive_data() {
     QTest::newRow("standard input, a tar.gz")
         << "bsdtar czf in " + files << QStringList{"--unpack", "-"} << "in" << Files << QByteArray()
         << 0 << QStringList();
+    // Raw refuses nothing at all: "Unrecognized archive format".
+    QTest::newRow("empty standard input and empty member")
+        << "printf '' > e && zip -q in.zip e plain/a.txt && mv in.zip in && : > empty"
+        << QStringList{"--unpack", "-", "in"} << "empty" << QStringList{"plain/a.txt"}
+        << QByteArray() << 0 << QStringList();
     QTest::newRow("standard input, a zip")
         << "zip -q in.zip " + files + " && mv in.zip in" << QStringList{"--unpack", "-"} << "in"
         << Files << QByteArray() << 0 << QStringList();
