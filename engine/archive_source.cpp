@@ -67,6 +67,10 @@ int PackedLevels(archive* a, int headerResult) {
     return archive_filter_count(a) - 1 + (IsArchive(a, headerResult) ? 1 : 0);
 }
 
+// libarchive reads a 7z archive's index at its end, by seeking.
+constexpr char SevenZipUnseekable[] =
+    "a 7z archive is read only as a file of its own, not from a pipe or inside another archive";
+
 std::string TooDeep() {
     return "packed more than " + std::to_string(MostPackedLevels) + " levels deep, not unpacked";
 }
@@ -256,14 +260,12 @@ bool LooksPacked(const char* data, std::size_t size) {
         throw std::bad_alloc();
     }
     SupportPackings(a);
-    bool packed = false;
-    if (archive_read_open_memory(a, data, size) >= ARCHIVE_WARN) {
-        if (archive_filter_count(a) > 1) {
-            packed = true;
-        } else {
-            archive_entry* entry = nullptr;
-            packed = PackedLevels(a, archive_read_next_header(a, &entry)) > 0;
-        }
+    // Plain bytes never fail the open: a failure is a compression recognised and damaged, for
+    // the unpacking reader to report.
+    bool packed = true;
+    if (archive_read_open_memory(a, data, size) >= ARCHIVE_WARN && archive_filter_count(a) == 1) {
+        archive_entry* entry = nullptr;
+        packed = PackedLevels(a, archive_read_next_header(a, &entry)) > 0;
     }
     archive_read_free(a);
     return packed;
@@ -334,7 +336,9 @@ bool ArchiveSource::openRoot() {
         return false;  // empty, or an archive without members
     }
     if (result < ARCHIVE_WARN) {
-        error_ = ErrorOf(root->a, "not readable");
+        error_ = archive_format(root->a) == ARCHIVE_FORMAT_7ZIP && !input_->seekable
+                     ? SevenZipUnseekable
+                     : ErrorOf(root->a, "not readable");
         return false;
     }
     root->level = PackedLevels(root->a, result);
@@ -371,6 +375,7 @@ bool ArchiveSource::reopenAfterDamage() {
     root->level = 1;
     root->isArchive = true;
     layers_.push_back(std::move(root));
+    reopened_ = true;
     return true;
 }
 
@@ -422,7 +427,9 @@ bool ArchiveSource::nextMember() {
             if (result == ARCHIVE_FATAL) {
                 pop();
                 if (layers_.empty()) {
-                    error_ = reason;  // the file itself: said once, under its name
+                    // The file itself, said once under its name; after a reopen past a damaged
+                    // member, that member has said it.
+                    error_ = std::exchange(reopened_, false) ? std::string() : reason;
                     return false;
                 }
             }
@@ -430,6 +437,7 @@ bool ArchiveSource::nextMember() {
         }
         if (layers_.size() == 1) {
             ++rootEntries_;
+            reopened_ = false;
         }
         const char* path = archive_entry_pathname(top.entry);
         top.entryName = path != nullptr ? path : "?";
@@ -458,7 +466,9 @@ bool ArchiveSource::pushEntry() {
         return setMemberError(ErrorOf(parent.a, "damaged archive"));
     }
     if (result < ARCHIVE_WARN) {
-        return setMemberError("damaged: " + ErrorOf(child->a, "not readable"));
+        return setMemberError(archive_format(child->a) == ARCHIVE_FORMAT_7ZIP
+                                  ? SevenZipUnseekable
+                                  : "damaged: " + ErrorOf(child->a, "not readable"));
     }
     child->level = parent.level + (result == ARCHIVE_EOF ? 0 : PackedLevels(child->a, result));
     if (child->level > MostPackedLevels) {

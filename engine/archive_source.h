@@ -91,6 +91,7 @@ private:
     bool gaveUp_ = false;     // the file gave more than MostUnpackRatio allows
     std::uint64_t given_ = 0;
     std::size_t rootEntries_ = 0;  // entries of the outermost archive met so far
+    bool reopened_ = false;        // opened again past a damaged member, no entry read since
     std::string memberError_;
     std::string error_;
 };

@@ -141,6 +141,11 @@ void UnpackTest::findsWhatThePlainFilesGive_data() {
         << in << QString() << QStringList{"-"}
         << QByteArray("carl@example.net\r\nbob@example.org\r\n") << 1
         << QStringList{"orlenta-extract: in:big.txt: "};
+    // Taken for plain bytes, it was read undecompressed, silently.
+    QTest::newRow("damaged gzip file")
+        << "{ printf '\\037\\213\\010\\000\\000\\000\\000\\000\\000\\003'; cat plain/a.txt; } > in"
+        << in << QString() << QStringList{"-"} << QByteArray() << 1
+        << QStringList{"orlenta-extract: in: gzip decompression failed"};
     QTest::newRow("encrypted member")
         << "zip -q -P secret in.zip plain/a.txt && zip -q in.zip plain/sub/b.csv && mv in.zip in"
         << in << QString() << QStringList{"-"}
