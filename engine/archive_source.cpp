@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <utility>
 
 namespace orlenta {
@@ -86,7 +88,7 @@ struct ArchiveSource::Input {
     std::unique_ptr<char[]> buffer{new char[LayerBufferSize]};
     std::uint64_t position = 0;
     std::uint64_t highWater = 0;
-    std::string error;
+    std::exception_ptr failure;  // thrown inside a read callback
 };
 
 struct ArchiveSource::Layer {
@@ -156,8 +158,7 @@ la_ssize_t ReadFresh(archive* a, Layer& layer, const void** buffer) {
 
 // While a layer is recognised, what it reads is kept, so that it can be read again from the
 // start as plain bytes (see OpenLayer).
-la_ssize_t ReadLayer(archive* a, void* data, const void** buffer) {
-    Layer& layer = *static_cast<Layer*>(data);
+la_ssize_t ReadLayerOrThrow(archive* a, Layer& layer, const void** buffer) {
     if (layer.replayed < layer.recorded.size()) {
         *buffer = layer.recorded.data() + layer.replayed;
         const std::size_t n = layer.recorded.size() - layer.replayed;
@@ -174,6 +175,19 @@ la_ssize_t ReadLayer(archive* a, void* data, const void** buffer) {
         }
     }
     return n;
+}
+
+// libarchive is C: an exception (out of memory, or one a stream's read throws) must not pass
+// through it. It is kept and thrown again once libarchive has returned (ArchiveSource).
+la_ssize_t ReadLayer(archive* a, void* data, const void** buffer) {
+    Layer& layer = *static_cast<Layer*>(data);
+    try {
+        return ReadLayerOrThrow(a, layer, buffer);
+    } catch (...) {
+        layer.input->failure = std::current_exception();
+        archive_set_error(a, ENOMEM, "failed");
+        return ARCHIVE_FATAL;
+    }
 }
 
 la_int64_t SeekInput(archive*, void* data, la_int64_t offset, int whence) {
@@ -379,7 +393,25 @@ bool ArchiveSource::reopenAfterDamage() {
     return true;
 }
 
+void ArchiveSource::throwFailure() {
+    if (input_->failure) {
+        std::rethrow_exception(std::exchange(input_->failure, nullptr));
+    }
+}
+
 bool ArchiveSource::nextMember() {
+    const bool found = findNextMember();
+    throwFailure();
+    return found;
+}
+
+long ArchiveSource::read(char* data, std::size_t size) {
+    const long got = readMember(data, size);
+    throwFailure();
+    return got;
+}
+
+bool ArchiveSource::findNextMember() {
     error_.clear();
     memberError_.clear();
     leafEnded_ = false;
@@ -461,6 +493,7 @@ bool ArchiveSource::pushEntry() {
     Layer& parent = *layers_.back();
     auto child = std::make_unique<Layer>();
     child->parent = &parent;
+    child->input = parent.input;
     const int result = OpenLayer(*child);
     if (parent.broken) {
         return setMemberError(ErrorOf(parent.a, "damaged archive"));
@@ -496,7 +529,7 @@ std::string ArchiveSource::memberName() const {
     return name;
 }
 
-long ArchiveSource::read(char* data, std::size_t size) {
+long ArchiveSource::readMember(char* data, std::size_t size) {
     if (!memberError_.empty()) {
         error_ = memberError_;
         return -1;

@@ -74,6 +74,10 @@ public:
     struct Input;
 
 private:
+    bool findNextMember();
+    long readMember(char* data, std::size_t size);
+    // Throws what a read callback caught (std::bad_alloc), once libarchive has returned.
+    void throwFailure();
     bool openRoot();
     // Opens the data of the current entry of the top layer as a layer of its own: true when
     // that makes a member to read (or one that failed), false for an archive to go into.
