@@ -146,6 +146,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.folderFiles = FolderFiles::All;
         } else if (argument == "--lf") {
             line.loneLf = LoneLf::EndsToken;
+        } else if (argument == "--unpack") {
+            line.unpack = true;
         } else if (argument == "--progress") {
             line.progress = CommandLine::Progress::Always;
             progressGiven = true;
@@ -228,7 +230,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE] "
+    return "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--progress] [-j N] "
            "[-o FILE] PATH...";
 }
 
@@ -261,6 +263,13 @@ std::string HelpText() {
            "  --comma      write all addresses on one line, joined by commas, then CR LF\n"
            "  --all        read every file of a folder, whatever its name\n"
            "  --lf         let a lone LF end a token too, for text with Unix line ends\n"
+           "  --unpack     read compressed files (gzip, bzip2, xz, zstd, lz4) unpacked and\n"
+           "               archives (zip, tar, 7z, cpio, ar, rar) member by member, also\n"
+           "               inside one another; each is recognised by its content, and a\n"
+           "               member is named ARCHIVE:MEMBER in messages. A folder then also\n"
+           "               gives the compressed files and archives it holds, whatever\n"
+           "               their names. Encrypted or damaged members are named and the\n"
+           "               rest still read\n"
            "  --progress   show files done, bytes read, addresses found and the rate on\n"
            "               standard error; unasked, shown after a second when standard\n"
            "               error is a terminal that the addresses do not go to\n"

@@ -30,7 +30,8 @@ struct CommandLine {
     std::optional<std::string> partialPath;  // --partial FILE: the slice's mergeable result
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
-    Progress progress = Progress::WhenSlowOnTerminal;      // --progress: always shown
+    bool unpack = false;  // --unpack: compressed files and archives read unpacked
+    Progress progress = Progress::WhenSlowOnTerminal;  // --progress: always shown
     unsigned threads = 0;  // -j N; 0: as many as the processors available, 1: one thread
     // --memory SIZE in bytes: what the set of addresses may take before the rest goes through
     // temporary files; 0: half of the physical memory.

@@ -3,6 +3,7 @@
 #include "cli/escaped_name.h"
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
+#include "engine/archive_source.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
 #include "results/address_writer.h"
@@ -153,7 +154,11 @@ std::string FailureReason(const std::exception& error) {
 
 int RunExtractCommand(const CommandLine& commandLine) {
     const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
-    const InputList expanded = ExpandInputs(commandLine.inputs, commandLine.folderFiles, threads);
+    const FolderFiles folderFiles =
+        commandLine.unpack && commandLine.folderFiles == FolderFiles::ExpectedKinds
+            ? FolderFiles::ExpectedKindsAndPacked
+            : commandLine.folderFiles;
+    const InputList expanded = ExpandInputs(commandLine.inputs, folderFiles, threads);
     for (const UnreadableInput& folder : expanded.unreadable) {
         Complain(folder.path, folder.reason);
     }
@@ -204,21 +209,36 @@ int RunExtractCommand(const CommandLine& commandLine) {
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
     StreamingSink sink(writesList ? &output : nullptr, partial ? &*partial : nullptr, progress);
 
-    const SourceOpener openAt = [&inputs](std::size_t i) { return OpenInput(inputs[i]); };
+    const SourceOpener openPlain = [&inputs](std::size_t i) { return OpenInput(inputs[i]); };
+    // --unpack: each source looked at by its content once open; a plain file is read as above.
+    const SourceOpener openUnpacking = [&openPlain](std::size_t i) {
+        return Unpacking(openPlain(i));
+    };
+    const SourceOpener& openAt = commandLine.unpack ? openUnpacking : openPlain;
     // Regular files only, and never waiting; the rest is opened at its turn, as is whatever
     // fails here. A FIFO must not even be opened to be refused: a writer waiting for a reader
     // would take that open for its reader, and what it wrote would go when it closed. Folder
     // entries were regular files when the walk listed them; a named path is looked at first.
-    const AheadOpener openAhead = [&inputs](std::size_t i) -> std::optional<ChunkReader> {
+    const bool unpack = commandLine.unpack;
+    const AheadOpener openAhead = [&inputs, unpack](std::size_t i) -> std::optional<ChunkReader> {
         const Input& input = inputs[i];
         if (input.kind == Input::Kind::StandardInput ||
             (input.kind == Input::Kind::Path && !IsRegularFile(input.path))) {
             return std::nullopt;
         }
-        if (ChunkReader reader(input.path, PathKinds::RegularFiles, input.range); reader.ok()) {
+        ChunkReader reader(input.path, PathKinds::RegularFiles, input.range);
+        if (!reader.ok()) {
+            return std::nullopt;
+        }
+        if (!unpack) {
             return reader;
         }
-        return std::nullopt;
+        // A packed file is left to the planner, which reads it at its turn as a stream.
+        ChunkReader unpacked = Unpacking(std::move(reader));
+        if (unpacked.madeOfMembers() || !unpacked.ok()) {
+            return std::nullopt;
+        }
+        return unpacked;
     };
     MemoryBudget budget;
     budget.bytes = commandLine.memory != 0 ? commandLine.memory : HalfOfPhysicalMemory();

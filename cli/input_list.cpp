@@ -1,6 +1,9 @@
 #include "cli/input_list.h"
 
+#include "engine/archive_source.h"
 #include "sources/folder_scan.h"
+
+#include <QFile>
 
 #include <sys/stat.h>
 
@@ -23,6 +26,16 @@ QByteArray WithoutTrailingSeparators(QByteArray folder) {
 bool IsFolder(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// With --unpack, the files the question would have been asked about are those that are
+// compressed files or archives by their content; hidden ones are not looked at.
+bool IsExpectedOrPacked(const QByteArray& path) {
+    const QByteArray name = path.mid(path.lastIndexOf(PathSeparator) + 1);
+    if (!NeedsLoadQuestion(QFile::decodeName(name))) {
+        return true;
+    }
+    return !name.startsWith('.') && LooksPackedFile(path.toStdString());
 }
 
 // The files of the chosen folder, listed on a thread of their own while the walk looks for its
@@ -63,10 +76,13 @@ void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhe
     }
     // The window asks about the names of other kinds; here the option has answered.
     hooks.ask = [folderFiles](const QString&) {
-        return folderFiles == FolderFiles::All ? LoadAnswer::Yes : LoadAnswer::No;
+        return folderFiles == FolderFiles::ExpectedKinds ? LoadAnswer::No : LoadAnswer::Yes;
     };
-    hooks.append = [&list](const QList<QByteArray>& paths) {
+    hooks.append = [&list, folderFiles](const QList<QByteArray>& paths) {
         for (const QByteArray& path : paths) {
+            if (folderFiles == FolderFiles::ExpectedKindsAndPacked && !IsExpectedOrPacked(path)) {
+                continue;
+            }
             list.inputs.push_back({Input::Kind::FolderEntry, path.toStdString()});
         }
     };
