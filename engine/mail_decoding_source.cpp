@@ -1,0 +1,415 @@
+#include "engine/mail_decoding_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orlenta {
+
+namespace {
+
+// Input is taken a line at a time from a buffer of this size; a longer line is taken in
+// pieces of this size (no mail line is that long, and memory stays bounded).
+constexpr std::size_t InputCapacity = 256 * 1024;
+// How much of a member is looked at to tell a mail from other text.
+constexpr std::size_t PeekSize = 8 * 1024;
+// A header field longer than this, folded line after folded line, is given out in pieces.
+constexpr std::size_t MaxFieldSize = 64 * 1024;
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trimmed(std::string_view text) {
+    const std::size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+std::string Lowered(std::string_view text) {
+    std::string lowered(text);
+    for (char& c : lowered) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lowered;
+}
+
+// The length of the field name that begins `line` (printable ASCII but ":", then ":" maybe
+// after blanks), or 0 when the line is no header field.
+std::size_t FieldNameLength(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && line[i] > ' ' && line[i] < 127 && line[i] != ':') {
+        ++i;
+    }
+    std::size_t name = i;
+    while (i < line.size() && IsBlank(line[i])) {
+        ++i;
+    }
+    return name > 0 && i < line.size() && line[i] == ':' ? name : 0;
+}
+
+// True when `text` (the start of a member) opens with header fields, one of them a field every
+// mail has or most mails have, up to their blank line or the end of what was looked at.
+bool StartsWithHeaderFields(std::string_view text) {
+    static const char* const known[] = {
+        "from",         "to",          "cc",         "subject",         "date",
+        "received",     "return-path", "message-id", "mime-version",    "delivered-to",
+        "content-type", "reply-to",    "sender",     "x-mozilla-status"};
+    bool sawKnown = false;
+    bool first = true;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t newline = text.find('\n', pos);
+        if (newline == std::string_view::npos) {
+            break;  // a line cut by the end of the look: not judged
+        }
+        std::string_view line = text.substr(pos, newline - pos);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        pos = newline + 1;
+        if (line.empty()) {
+            return !first && sawKnown;
+        }
+        if (IsBlank(line[0]) && !first) {
+            continue;
+        }
+        const std::size_t name = FieldNameLength(line);
+        if (name == 0) {
+            return false;
+        }
+        const std::string lowered = Lowered(line.substr(0, name));
+        for (const char* field : known) {
+            sawKnown = sawKnown || lowered == field;
+        }
+        first = false;
+    }
+    return !first && sawKnown && pos > 0;
+}
+
+// The boundary parameter of a Content-Type value, unquoted; empty when it has none.
+std::string BoundaryOf(std::string_view value) {
+    std::size_t pos = value.find(';');
+    while (pos != std::string_view::npos) {
+        std::size_t next = pos + 1;
+        std::string_view rest = value.substr(next);
+        const std::size_t equals = rest.find('=');
+        if (equals == std::string_view::npos) {
+            return {};
+        }
+        const std::string name = Lowered(Trimmed(rest.substr(0, equals)));
+        std::string_view after = rest.substr(equals + 1);
+        while (!after.empty() && IsBlank(after.front())) {
+            after.remove_prefix(1);
+        }
+        std::string parameter;
+        std::size_t used = 0;
+        if (!after.empty() && after.front() == '"') {
+            const std::size_t close = after.find('"', 1);
+            parameter = std::string(after.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+            used = close == std::string_view::npos ? after.size() : close + 1;
+        } else {
+            const std::size_t end = after.find_first_of("; \t\r\n");
+            parameter = std::string(after.substr(0, end));
+            used = end == std::string_view::npos ? after.size() : end;
+        }
+        if (name == "boundary") {
+            return parameter;
+        }
+        const std::size_t consumed = (value.size() - after.size()) + used;
+        pos = value.find(';', consumed);
+    }
+    return {};
+}
+
+}  // namespace
+
+MailDecodingSource::MailDecodingSource(std::unique_ptr<ByteSource> inner)
+    : inner_(std::move(inner)), in_(new char[InputCapacity]) {}
+
+bool MailDecodingSource::nextMember() {
+    if (!inner_->nextMember()) {
+        return false;
+    }
+    kind_ = Kind::Undecided;
+    error_.clear();
+    inPos_ = inEnd_ = 0;
+    inputEnded_ = inputFailed_ = finished_ = false;
+    out_.clear();
+    outPos_ = 0;
+    atLineStart_ = true;
+    boundaries_.clear();
+    startEntity(false);
+    return true;
+}
+
+bool MailDecodingSource::fillInput() {
+    if (inPos_ > 0) {
+        std::memmove(in_.get(), in_.get() + inPos_, inEnd_ - inPos_);
+        inEnd_ -= inPos_;
+        inPos_ = 0;
+    }
+    const long count = inner_->read(in_.get() + inEnd_, InputCapacity - inEnd_);
+    if (count < 0) {
+        inputFailed_ = true;
+        error_ = inner_->error();
+        return false;
+    }
+    if (count == 0) {
+        inputEnded_ = true;
+    }
+    inEnd_ += static_cast<std::size_t>(count);
+    return count > 0;
+}
+
+void MailDecodingSource::decide() {
+    while (inEnd_ < PeekSize && !inputEnded_ && !inputFailed_) {
+        fillInput();
+    }
+    const std::string_view start(in_.get(), inEnd_);
+    if (StartsWith(start, "From ")) {
+        kind_ = Kind::Mbox;
+    } else if (StartsWithHeaderFields(start)) {
+        kind_ = Kind::Mail;
+    } else {
+        kind_ = Kind::Other;
+    }
+}
+
+long MailDecodingSource::read(char* data, std::size_t size) {
+    if (kind_ == Kind::Undecided) {
+        decide();
+    }
+    for (;;) {
+        if (outPos_ < out_.size()) {
+            const std::size_t count = std::min(size, out_.size() - outPos_);
+            std::memcpy(data, out_.data() + outPos_, count);
+            outPos_ += count;
+            if (outPos_ == out_.size()) {
+                out_.clear();
+                outPos_ = 0;
+            }
+            return static_cast<long>(count);
+        }
+        if (kind_ == Kind::Other) {
+            if (inPos_ < inEnd_) {
+                const std::size_t count = std::min(size, inEnd_ - inPos_);
+                std::memcpy(data, in_.get() + inPos_, count);
+                inPos_ += count;
+                return static_cast<long>(count);
+            }
+            if (inputFailed_) {
+                return -1;
+            }
+            if (inputEnded_) {
+                return 0;
+            }
+            const long count = inner_->read(data, size);
+            if (count < 0) {
+                error_ = inner_->error();
+            }
+            return count;
+        }
+        if (inputFailed_) {
+            return -1;
+        }
+        if (finished_) {
+            return 0;
+        }
+        decodeSome(size);
+    }
+}
+
+void MailDecodingSource::decodeSome(std::size_t wanted) {
+    while (out_.size() - outPos_ < wanted) {
+        const char* begin = in_.get() + inPos_;
+        const std::size_t available = inEnd_ - inPos_;
+        const void* newline = std::memchr(begin, '\n', available);
+        if (newline != nullptr) {
+            const std::size_t length = static_cast<const char*>(newline) - begin;
+            const bool crLf = length > 0 && begin[length - 1] == '\r';
+            takeLine(std::string_view(begin, crLf ? length - 1 : length),
+                     crLf ? std::string_view("\r\n") : std::string_view("\n"), true);
+            inPos_ += length + 1;
+            continue;
+        }
+        if (!inputEnded_ && available < InputCapacity) {
+            if (!fillInput() && inputFailed_) {
+                return;
+            }
+            continue;
+        }
+        if (available > 0) {
+            // A line longer than the buffer, or the last one, without a line end.
+            takeLine(std::string_view(begin, available), {}, false);
+            inPos_ = inEnd_;
+            continue;
+        }
+        finishBody();
+        finished_ = true;
+        return;
+    }
+}
+
+void MailDecodingSource::takeLine(std::string_view content, std::string_view ending,
+                                  bool complete) {
+    const bool lineStart = atLineStart_;
+    atLineStart_ = complete;
+    if (lineStart) {
+        if (kind_ == Kind::Mbox && StartsWith(content, "From ")) {
+            finishBody();
+            boundaries_.clear();
+            startEntity(false);
+            return;
+        }
+        if (!boundaries_.empty() && StartsWith(content, "--") && boundaryLine(content)) {
+            return;
+        }
+    }
+    if (inHeaders_) {
+        headerLine(content, ending, lineStart);
+    } else {
+        bodyLine(content, ending);
+    }
+}
+
+void MailDecodingSource::headerLine(std::string_view content, std::string_view ending,
+                                    bool lineStart) {
+    if (lineStart && content.empty()) {
+        endField();
+        out_.append(ending);
+        startBody();
+        return;
+    }
+    if (lineStart && !IsBlank(content[0])) {
+        endField();
+    }
+    // A folded line joins its field without its line end (RFC 5322 unfolding).
+    field_.append(content);
+    if (field_.size() > MaxFieldSize) {
+        endField();
+    }
+}
+
+void MailDecodingSource::endField() {
+    if (field_.empty()) {
+        return;
+    }
+    const std::size_t colon = field_.find(':');
+    if (colon == std::string::npos) {
+        out_.append(field_);
+    } else {
+        const std::string_view field(field_);
+        const std::string_view value = field.substr(colon + 1);
+        out_.append(field.substr(0, colon + 1));
+        AppendDecodedHeaderValue(value, out_);
+        const std::string name = Lowered(Trimmed(field.substr(0, colon)));
+        if (name == "content-type") {
+            const std::string_view trimmed = Trimmed(value);
+            type_ = Lowered(Trimmed(trimmed.substr(0, trimmed.find(';'))));
+            boundary_ = BoundaryOf(trimmed);
+        } else if (name == "content-transfer-encoding") {
+            encoding_ = Lowered(Trimmed(value));
+        }
+    }
+    out_.push_back('\n');
+    field_.clear();
+}
+
+void MailDecodingSource::startBody() {
+    inHeaders_ = false;
+    body_ = Body::Raw;
+    const bool identity =
+        encoding_.empty() || encoding_ == "7bit" || encoding_ == "8bit" || encoding_ == "binary";
+    if (StartsWith(type_, "multipart/") && !boundary_.empty()) {
+        boundaries_.push_back({boundary_, type_ == "multipart/digest"});
+    } else if ((type_ == "message/rfc822" || type_ == "message/global" ||
+                type_ == "message/news") &&
+               identity) {
+        startEntity(false);  // the mail it holds, headers first
+    } else if (StartsWith(type_, "text/") || StartsWith(type_, "message/")) {
+        if (encoding_ == "quoted-printable") {
+            body_ = Body::QuotedPrintable;
+        } else if (encoding_ == "base64") {
+            body_ = Body::Base64;
+        }
+    }
+}
+
+void MailDecodingSource::bodyLine(std::string_view content, std::string_view ending) {
+    switch (body_) {
+        case Body::Raw:
+            out_.append(content);
+            out_.append(ending);
+            break;
+        case Body::QuotedPrintable:
+            if (!AppendQuotedPrintableLine(content, out_)) {
+                out_.append(ending);
+            }
+            break;
+        case Body::Base64:
+            base64_.append(content, out_);
+            break;
+    }
+}
+
+bool MailDecodingSource::boundaryLine(std::string_view content) {
+    const std::string_view rest = content.substr(2);
+    for (std::size_t k = boundaries_.size(); k-- > 0;) {
+        const std::string& boundary = boundaries_[k].text;
+        if (!StartsWith(rest, boundary)) {
+            continue;
+        }
+        std::string_view tail = rest.substr(boundary.size());
+        const bool closing = StartsWith(tail, "--");
+        if (closing) {
+            tail.remove_prefix(2);
+        }
+        if (!Trimmed(tail).empty()) {
+            continue;
+        }
+        finishBody();
+        if (closing) {
+            // What follows is the epilogue of that multipart, given as it is.
+            boundaries_.resize(k);
+            inHeaders_ = false;
+            body_ = Body::Raw;
+        } else {
+            const bool digest = boundaries_[k].digest;
+            boundaries_.resize(k + 1);
+            startEntity(digest);
+        }
+        return true;
+    }
+    return false;
+}
+
+void MailDecodingSource::startEntity(bool digest) {
+    inHeaders_ = true;
+    field_.clear();
+    type_ = digest ? "message/rfc822" : "text/plain";
+    boundary_.clear();
+    encoding_.clear();
+    body_ = Body::Raw;
+    base64_ = Base64Decoder();
+}
+
+void MailDecodingSource::finishBody() {
+    if (inHeaders_) {
+        endField();
+    } else if (body_ == Body::Base64) {
+        base64_.finish(out_);
+    }
+    // The text of one part never runs into the next part's.
+    out_.push_back('\n');
+}
+
+}  // namespace orlenta
