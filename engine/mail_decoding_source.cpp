@@ -14,6 +14,11 @@ constexpr std::size_t InputCapacity = 256 * 1024;
 constexpr std::size_t PeekSize = 8 * 1024;
 // A header field longer than this, folded line after folded line, is given out in pieces.
 constexpr std::size_t MaxFieldSize = 64 * 1024;
+// Room for what one line can add to the output: decoding never makes text longer, and a
+// header field is given out whole when it ends (up to MaxFieldSize plus the line that made it
+// longer), with a few bytes of line end.
+constexpr std::size_t MaxLineOutput = InputCapacity + MaxFieldSize + 64;
+constexpr std::size_t OutputCapacity = 2 * MaxLineOutput;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -133,7 +138,7 @@ std::string BoundaryOf(std::string_view value) {
 }  // namespace
 
 MailDecodingSource::MailDecodingSource(std::unique_ptr<ByteSource> inner)
-    : inner_(std::move(inner)), in_(new char[InputCapacity]) {}
+    : inner_(std::move(inner)), in_(new char[InputCapacity]), out_(new char[OutputCapacity]) {}
 
 bool MailDecodingSource::nextMember() {
     if (!inner_->nextMember()) {
@@ -143,8 +148,7 @@ bool MailDecodingSource::nextMember() {
     error_.clear();
     inPos_ = inEnd_ = 0;
     inputEnded_ = inputFailed_ = finished_ = false;
-    out_.clear();
-    outPos_ = 0;
+    outPos_ = outEnd_ = 0;
     atLineStart_ = true;
     boundaries_.clear();
     startEntity(false);
@@ -189,16 +193,13 @@ long MailDecodingSource::read(char* data, std::size_t size) {
         decide();
     }
     for (;;) {
-        if (outPos_ < out_.size()) {
-            const std::size_t count = std::min(size, out_.size() - outPos_);
-            std::memcpy(data, out_.data() + outPos_, count);
+        if (outPos_ < outEnd_) {
+            const std::size_t count = std::min(size, outEnd_ - outPos_);
+            std::memcpy(data, out_.get() + outPos_, count);
             outPos_ += count;
-            if (outPos_ == out_.size()) {
-                out_.clear();
-                outPos_ = 0;
-            }
             return static_cast<long>(count);
         }
+        outPos_ = outEnd_ = 0;
         if (kind_ == Kind::Other) {
             if (inPos_ < inEnd_) {
                 const std::size_t count = std::min(size, inEnd_ - inPos_);
@@ -229,7 +230,7 @@ long MailDecodingSource::read(char* data, std::size_t size) {
 }
 
 void MailDecodingSource::decodeSome(std::size_t wanted) {
-    while (out_.size() - outPos_ < wanted) {
+    while (outEnd_ < wanted && outEnd_ + MaxLineOutput <= OutputCapacity) {
         const char* begin = in_.get() + inPos_;
         const std::size_t available = inEnd_ - inPos_;
         const void* newline = std::memchr(begin, '\n', available);
@@ -263,14 +264,14 @@ void MailDecodingSource::takeLine(std::string_view content, std::string_view end
                                   bool complete) {
     const bool lineStart = atLineStart_;
     atLineStart_ = complete;
-    if (lineStart) {
+    if (lineStart && content.size() >= 2 && (content[0] == 'F' || content[0] == '-')) {
         if (kind_ == Kind::Mbox && StartsWith(content, "From ")) {
             finishBody();
             boundaries_.clear();
             startEntity(false);
             return;
         }
-        if (!boundaries_.empty() && StartsWith(content, "--") && boundaryLine(content)) {
+        if (!boundaries_.empty() && content[1] == '-' && boundaryLine(content)) {
             return;
         }
     }
@@ -285,7 +286,7 @@ void MailDecodingSource::headerLine(std::string_view content, std::string_view e
                                     bool lineStart) {
     if (lineStart && content.empty()) {
         endField();
-        out_.append(ending);
+        put(ending);
         startBody();
         return;
     }
@@ -305,12 +306,14 @@ void MailDecodingSource::endField() {
     }
     const std::size_t colon = field_.find(':');
     if (colon == std::string::npos) {
-        out_.append(field_);
+        put(field_);
     } else {
         const std::string_view field(field_);
         const std::string_view value = field.substr(colon + 1);
-        out_.append(field.substr(0, colon + 1));
-        AppendDecodedHeaderValue(value, out_);
+        put(field.substr(0, colon + 1));
+        value_.clear();
+        AppendDecodedHeaderValue(value, value_);
+        put(value_);
         const std::string name = Lowered(Trimmed(field.substr(0, colon)));
         if (name == "content-type") {
             const std::string_view trimmed = Trimmed(value);
@@ -320,7 +323,7 @@ void MailDecodingSource::endField() {
             encoding_ = Lowered(Trimmed(value));
         }
     }
-    out_.push_back('\n');
+    put("\n");
     field_.clear();
 }
 
@@ -347,16 +350,19 @@ void MailDecodingSource::startBody() {
 void MailDecodingSource::bodyLine(std::string_view content, std::string_view ending) {
     switch (body_) {
         case Body::Raw:
-            out_.append(content);
-            out_.append(ending);
+            put(content);
+            put(ending);
             break;
-        case Body::QuotedPrintable:
-            if (!AppendQuotedPrintableLine(content, out_)) {
-                out_.append(ending);
+        case Body::QuotedPrintable: {
+            bool softBreak = false;
+            outEnd_ += DecodeQuotedPrintableLine(content, out_.get() + outEnd_, softBreak);
+            if (!softBreak) {
+                put(ending);
             }
             break;
+        }
         case Body::Base64:
-            base64_.append(content, out_);
+            outEnd_ += base64_.decode(content, out_.get() + outEnd_);
             break;
     }
 }
@@ -406,10 +412,15 @@ void MailDecodingSource::finishBody() {
     if (inHeaders_) {
         endField();
     } else if (body_ == Body::Base64) {
-        base64_.finish(out_);
+        outEnd_ += base64_.finish(out_.get() + outEnd_);
     }
     // The text of one part never runs into the next part's.
-    out_.push_back('\n');
+    put("\n");
+}
+
+void MailDecodingSource::put(std::string_view bytes) {
+    std::memcpy(out_.get() + outEnd_, bytes.data(), bytes.size());
+    outEnd_ += bytes.size();
 }
 
 }  // namespace orlenta

@@ -53,6 +53,7 @@ private:
     bool boundaryLine(std::string_view content);
     void startEntity(bool digest);
     void finishBody();
+    void put(std::string_view bytes);
 
     std::unique_ptr<ByteSource> inner_;
     Kind kind_ = Kind::Undecided;
@@ -63,13 +64,15 @@ private:
     std::size_t inEnd_ = 0;
     bool inputEnded_ = false;
     bool inputFailed_ = false;
-    bool finished_ = false;  // the member is read and its last body closed
-    std::string out_;        // decoded bytes, from outPos_ on not yet handed out
+    bool finished_ = false;        // the member is read and its last body closed
+    std::unique_ptr<char[]> out_;  // decoded bytes; [outPos_, outEnd_) not yet handed out
     std::size_t outPos_ = 0;
+    std::size_t outEnd_ = 0;
 
     bool atLineStart_ = true;  // the next piece of input begins a line
     bool inHeaders_ = true;
     std::string field_;  // the header field being unfolded
+    std::string value_;  // its value decoded
     std::string type_;   // the entity's content type, lower case ("text/plain")
     std::string boundary_;
     std::string encoding_;  // its Content-Transfer-Encoding, lower case

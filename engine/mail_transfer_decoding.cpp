@@ -86,8 +86,11 @@ std::size_t DecodeEncodedWord(std::string_view value, std::size_t start, std::st
         AppendQEncoded(text, out);
     } else if (encoding == 'B' || encoding == 'b') {
         Base64Decoder decoder;
-        decoder.append(text, out);
-        decoder.finish(out);
+        const std::size_t at = out.size();
+        out.resize(at + text.size() + 2);
+        std::size_t count = decoder.decode(text, &out[at]);
+        count += decoder.finish(&out[at + count]);
+        out.resize(at + count);
     } else {
         return 0;
     }
@@ -96,22 +99,25 @@ std::size_t DecodeEncodedWord(std::string_view value, std::size_t start, std::st
 
 }  // namespace
 
-bool AppendQuotedPrintableLine(std::string_view line, std::string& out) {
+std::size_t DecodeQuotedPrintableLine(std::string_view line, char* out, bool& softBreak) {
     const char* data = line.data();
     const std::size_t size = line.size();
+    char* const begin = out;
+    softBreak = false;
     std::size_t i = 0;
     while (i < size) {
         // Plain runs are copied whole: most of a line has no "=".
         const void* equals = std::memchr(data + i, '=', size - i);
         const std::size_t at = equals ? static_cast<const char*>(equals) - data : size;
-        out.append(data + i, at - i);
+        std::memcpy(out, data + i, at - i);
+        out += at - i;
         if (at == size) {
             break;
         }
         if (at + 2 < size && HexValue[Byte(data[at + 1])] >= 0 &&
             HexValue[Byte(data[at + 2])] >= 0) {
-            out.push_back(static_cast<char>(HexValue[Byte(data[at + 1])] * 16 +
-                                            HexValue[Byte(data[at + 2])]));
+            *out++ =
+                static_cast<char>(HexValue[Byte(data[at + 1])] * 16 + HexValue[Byte(data[at + 2])]);
             i = at + 3;
             continue;
         }
@@ -120,49 +126,77 @@ bool AppendQuotedPrintableLine(std::string_view line, std::string& out) {
             ++after;
         }
         if (after == size) {
-            return true;  // "=" and blanks to the line end: a soft line break
+            softBreak = true;  // "=" and blanks to the line end
+            break;
         }
-        out.push_back('=');
+        *out++ = '=';
         i = at + 1;
     }
-    return false;
+    return static_cast<std::size_t>(out - begin);
 }
 
-void Base64Decoder::append(std::string_view text, std::string& out) {
+std::size_t Base64Decoder::decode(std::string_view text, char* out) {
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = in + text.size();
+    char* const begin = out;
     unsigned bits = bits_;
     int count = count_;
-    for (const char c : text) {
-        const int value = Base64Value[Byte(c)];
+    while (in < end) {
+        // Whole groups of four alphabet characters, the bulk of every line, in one step.
+        if (count == 0) {
+            while (end - in >= 4) {
+                const int a = Base64Value[in[0]], b = Base64Value[in[1]], c = Base64Value[in[2]],
+                          d = Base64Value[in[3]];
+                if ((a | b | c | d) < 0) {
+                    break;
+                }
+                const unsigned group =
+                    (unsigned(a) << 18) | (unsigned(b) << 12) | (unsigned(c) << 6) | unsigned(d);
+                out[0] = static_cast<char>(group >> 16);
+                out[1] = static_cast<char>(group >> 8);
+                out[2] = static_cast<char>(group);
+                out += 3;
+                in += 4;
+            }
+            if (in == end) {
+                break;
+            }
+        }
+        const int value = Base64Value[*in++];
         if (value >= 0) {
             bits = (bits << 6) | static_cast<unsigned>(value);
             if (++count == 4) {
-                const char bytes[3] = {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8),
-                                       static_cast<char>(bits)};
-                out.append(bytes, 3);
+                out[0] = static_cast<char>(bits >> 16);
+                out[1] = static_cast<char>(bits >> 8);
+                out[2] = static_cast<char>(bits);
+                out += 3;
                 bits = 0;
                 count = 0;
             }
         } else if (value == -2 && count != 0) {
             bits_ = bits;
             count_ = count;
-            finish(out);
+            out += finish(out);
             bits = 0;
             count = 0;
         }
     }
     bits_ = bits;
     count_ = count;
+    return static_cast<std::size_t>(out - begin);
 }
 
-void Base64Decoder::finish(std::string& out) {
+std::size_t Base64Decoder::finish(char* out) {
+    std::size_t count = 0;
     if (count_ == 2) {
-        out.push_back(static_cast<char>(bits_ >> 4));
+        out[count++] = static_cast<char>(bits_ >> 4);
     } else if (count_ == 3) {
-        out.push_back(static_cast<char>(bits_ >> 10));
-        out.push_back(static_cast<char>(bits_ >> 2));
+        out[count++] = static_cast<char>(bits_ >> 10);
+        out[count++] = static_cast<char>(bits_ >> 2);
     }
     bits_ = 0;
     count_ = 0;
+    return count;
 }
 
 void AppendDecodedHeaderValue(std::string_view value, std::string& out) {

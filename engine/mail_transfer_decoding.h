@@ -8,19 +8,22 @@ namespace orlenta {
 // The standard encodings of mail text, decoded to bytes (no charset conversion: the addresses
 // sought are ASCII). Used by MailDecodingSource, one line or one header value at a time.
 
-// Appends the quoted-printable `line` (without its line end) decoded to `out`: "=3D" gives
-// "=", a "=" not followed by two hex digits stays as it is. True when the line ends in a soft
-// line break ("=" then only blanks), whose line end is then no part of the text:
-// "bob.long@exam=" + "ple.com" gives "bob.long@example.com".
-bool AppendQuotedPrintableLine(std::string_view line, std::string& out);
+// Writes the quoted-printable `line` (without its line end) decoded to `out`, which has room
+// for line.size() bytes, and returns the count written: "=3D" gives "=", a "=" not followed by
+// two hex digits stays as it is. `softBreak` tells whether the line ends in a soft line break
+// ("=" then only blanks), whose line end is then no part of the text: "bob.long@exam=" then
+// "ple.com" gives "bob.long@example.com".
+std::size_t DecodeQuotedPrintableLine(std::string_view line, char* out, bool& softBreak);
 
 // Base64 fed in pieces (lines); characters outside the alphabet are skipped, "=" ends a
 // group, so concatenated encodings decode too.
 class Base64Decoder {
 public:
-    void append(std::string_view text, std::string& out);
-    // Appends the bytes of an unfinished group (2 or 3 characters) and starts afresh.
-    void finish(std::string& out);
+    // Writes the bytes of `text` to `out`, which has room for text.size() bytes; the count.
+    std::size_t decode(std::string_view text, char* out);
+    // Writes the bytes of an unfinished group (2 or 3 characters, so at most 2 bytes), starts
+    // afresh and returns the count.
+    std::size_t finish(char* out);
 
 private:
     unsigned bits_ = 0;
