@@ -16,7 +16,9 @@ class ByteSource {
 public:
     virtual ~ByteSource() = default;
 
-    // Moves to the next member (the first, on the first call). False when none is left.
+    // Moves to the next member (the first, on the first call). False when none is left; a
+    // non-empty error() then says why the members ended early (a damaged archive), and is
+    // reported once, under the source's own name.
     virtual bool nextMember() = 0;
 
     // The current member's name inside the source ("dump/users.csv" of "dump.zip"); empty for

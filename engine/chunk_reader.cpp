@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -50,6 +51,22 @@ long ReadFully(int fd, char* data, std::size_t size, NoDataYet noData = NoDataYe
             continue;
         }
         return -1;
+    }
+    return static_cast<long>(got);
+}
+
+// The same from a member of a ByteSource: -1 when it fails (its error() says why).
+long ReadFullyFrom(ByteSource& source, char* data, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const long n = source.read(data + got, size - got);
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
     }
     return static_cast<long>(got);
 }
@@ -185,6 +202,73 @@ ChunkReader ChunkReader::FromStream(int fd, std::string name) {
     return reader;
 }
 
+ChunkReader ChunkReader::FromSource(std::unique_ptr<ByteSource> source, std::string name) {
+    ChunkReader reader;
+    reader.name_ = name;
+    reader.sourceName_ = std::move(name);
+    reader.source_ = std::move(source);
+    reader.stream_ = true;
+    reader.startMember();
+    return reader;
+}
+
+bool ChunkReader::startMember() {
+    error_.clear();
+    ahead_.clear();
+    buffer_.clear();
+    chunksRead_ = 0;
+    if (source_->nextMember()) {
+        const std::string member = source_->memberName();
+        name_ = member.empty() ? sourceName_ : sourceName_ + ":" + member;
+        memberOpen_ = true;
+        readAhead();
+        return true;
+    }
+    // No member left: the end, or one more source that is only the reason the rest is lost.
+    memberOpen_ = false;
+    name_ = sourceName_;
+    error_ = source_->error();
+    return !error_.empty();
+}
+
+bool ChunkReader::nextSource() {
+    if (!source_ || !memberOpen_) {
+        return false;
+    }
+    return startMember();
+}
+
+std::unique_ptr<ByteSource> ChunkReader::takeStream() {
+    if (!stream_ || source_ || pseudoFile_ || chunksRead_ != 0 || !ok()) {
+        return nullptr;
+    }
+    handedOver_ = true;
+    auto source = std::make_unique<DescriptorSource>(std::move(owned_), fd_, std::move(ahead_));
+    fd_ = -1;
+    return source;
+}
+
+DescriptorSource::DescriptorSource(UniqueFd owned, int fd, std::string first)
+    : owned_(std::move(owned)), fd_(fd), first_(std::move(first)) {}
+
+bool DescriptorSource::nextMember() {
+    return !std::exchange(started_, true);
+}
+
+long DescriptorSource::read(char* data, std::size_t size) {
+    if (firstGiven_ < first_.size()) {
+        const std::size_t n = std::min(size, first_.size() - firstGiven_);
+        std::memcpy(data, first_.data() + firstGiven_, n);
+        firstGiven_ += n;
+        return static_cast<long>(n);
+    }
+    const long got = ReadFully(fd_, data, size);
+    if (got < 0) {
+        error_ = ErrnoText(errno);
+    }
+    return got;
+}
+
 ChunkReader::ChunkReader(ChunkReader&& other) noexcept
     : name_(std::move(other.name_)),
       owned_(std::move(other.owned_)),
@@ -202,7 +286,10 @@ ChunkReader::ChunkReader(ChunkReader&& other) noexcept
       buffer_(std::move(other.buffer_)),
       ahead_(std::move(other.ahead_)),
       error_(std::move(other.error_)),
-      openError_(other.openError_) {}
+      openError_(other.openError_),
+      source_(std::move(other.source_)),
+      sourceName_(std::move(other.sourceName_)),
+      memberOpen_(other.memberOpen_) {}
 
 ChunkReader::~ChunkReader() = default;
 
@@ -297,10 +384,14 @@ bool ChunkReader::nextFromStream(std::string_view& chunk) {
 
 void ChunkReader::readAhead() {
     ahead_.resize(ChunkSize);
-    const long got =
-        ReadFully(fd_, ahead_.data(), ChunkSize, pseudoFile_ ? NoDataYet::End : NoDataYet::Wait);
+    const long got = source_ ? ReadFullyFrom(*source_, ahead_.data(), ChunkSize)
+                             : ReadFully(fd_, ahead_.data(), ChunkSize,
+                                         pseudoFile_ ? NoDataYet::End : NoDataYet::Wait);
     if (got < 0) {
-        error_ = ErrnoText(errno);
+        error_ = source_ ? source_->error() : ErrnoText(errno);
+        if (error_.empty()) {
+            error_ = "read error";
+        }
         ahead_.clear();
         return;
     }

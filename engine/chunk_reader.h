@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/byte_source.h"
 #include "engine/unique_fd.h"
 
 #include <cerrno>
@@ -61,6 +62,15 @@ public:
     // messages, e.g. "(standard input)".
     static ChunkReader FromStream(int fd, std::string name);
 
+    // Reads the members of `source` one after another, each as a source of its own: its chunks
+    // start fresh (its last one may be short), it is named "NAME:MEMBER" (NAME alone for a
+    // member without a name), and a member that fails is reported and the next one still read.
+    // A source with no member is one empty source; one whose members end early for a reason
+    // (nextMember() false with an error) gives one more source, NAME with that error.
+    //   ChunkReader reader = ChunkReader::FromSource(std::move(archive), "dump.zip");
+    //   do { while (reader.next(chunk)) { ... } report(reader); } while (reader.nextSource());
+    static ChunkReader FromSource(std::unique_ptr<ByteSource> source, std::string name);
+
     ~ChunkReader();
     ChunkReader(ChunkReader&& other) noexcept;
     ChunkReader(const ChunkReader&) = delete;
@@ -93,6 +103,19 @@ public:
     // opened.
     std::optional<OpenRegularFile> takeFile();
 
+    // Moves to the next source of a reader made by FromSource, once the current one is read to
+    // its end or failed: true when there is one (its name(), ok(), error() and chunks are then
+    // the reader's). False for any other reader, and at the end.
+    bool nextSource();
+
+    // Made by FromSource: it may give further sources after this one.
+    bool madeOfMembers() const { return source_ != nullptr; }
+
+    // For a stream not read yet (a pipe named as a path): hands over what was read ahead and
+    // the rest of the stream as one ByteSource, so that it can be read through another one (a
+    // decompressor). The reader then only gives its name. Null for anything else.
+    std::unique_ptr<ByteSource> takeStream();
+
 private:
     ChunkReader() = default;
     bool nextFromFile(std::string_view& chunk);
@@ -101,6 +124,8 @@ private:
     bool openAndStat(const std::string& path, int flags, struct stat& info);
     bool refill();
     void readAhead();
+    // Makes the next member of source_ current; false when there is none to report.
+    bool startMember();
 
     std::string name_;
     UniqueFd owned_;  // the descriptor opened here; FromStream's is the caller's
@@ -118,7 +143,29 @@ private:
     std::string buffer_;         // streams: the current chunk
     std::string ahead_;          // streams: the next chunk, read ahead so its size is known
     std::string error_;
-    int openError_ = 0;  // errno of a failed open
+    int openError_ = 0;                   // errno of a failed open
+    std::unique_ptr<ByteSource> source_;  // FromSource: what the streams' bytes come from
+    std::string sourceName_;              // FromSource: the name its members are joined to
+    bool memberOpen_ = false;             // FromSource: the current source is one of its members
+};
+
+// A ByteSource of one member: the bytes of a descriptor, read to its end (waiting for a pipe's
+// writer as a reader of standard input does). `owned` is closed with it; a negative one leaves
+// `fd` to the caller. `first` is given before anything read from `fd`.
+class DescriptorSource final : public ByteSource {
+public:
+    DescriptorSource(UniqueFd owned, int fd, std::string first = {});
+    bool nextMember() override;
+    long read(char* data, std::size_t size) override;
+    std::string error() const override { return error_; }
+
+private:
+    UniqueFd owned_;
+    int fd_;
+    std::string first_;
+    std::size_t firstGiven_ = 0;
+    bool started_ = false;
+    std::string error_;
 };
 
 // Reads `size` bytes at `offset` (pread), retrying after interruptions and short reads. The

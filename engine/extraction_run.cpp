@@ -13,25 +13,28 @@ public:
     Run(RunSink& sink, LoneLf loneLf) : sink_(sink), loneLf_(loneLf) {}
 
     // False when the sink asked to stop.
+    // A source made of members (an archive's) is read member by member, each as a source.
     bool read(ChunkReader reader) {
-        while (reader.ok()) {
-            if (reader.nextIsFull() && !sink_.yield(YieldPoint::BeforeFullChunk)) {
-                return false;
+        do {
+            while (reader.ok()) {
+                if (reader.nextIsFull() && !sink_.yield(YieldPoint::BeforeFullChunk)) {
+                    return false;
+                }
+                if (!reader.next(chunk_)) {
+                    break;
+                }
+                sink_.chunkRead(chunk_.size());
+                if (!scanChunk()) {
+                    return false;
+                }
             }
-            if (!reader.next(chunk_)) {
-                break;
+            if (!reader.ok()) {
+                result_.skipped.push_back({reader.name(), reader.error()});
+                sink_.fileSkipped(reader.name(), reader.error());
+            } else {
+                ++result_.filesRead;
             }
-            sink_.chunkRead(chunk_.size());
-            if (!scanChunk()) {
-                return false;
-            }
-        }
-        if (!reader.ok()) {
-            result_.skipped.push_back({reader.name(), reader.error()});
-            sink_.fileSkipped(reader.name(), reader.error());
-        } else {
-            ++result_.filesRead;
-        }
+        } while (reader.nextSource());
         return true;
     }
 

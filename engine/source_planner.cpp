@@ -142,10 +142,10 @@ void SourcePlanner::planSource(const std::shared_ptr<OpenBatch>& batch, std::siz
     if (source.file) {
         planFile(std::move(*source.file), std::move(claim), reader.name());
         source.file.reset();
-    } else if (!reader.ok()) {
-        addPiece(Piece{nullptr, 0, 0, reader.name(), reader.error(), true});
-    } else {
+    } else if (reader.ok() || reader.madeOfMembers()) {
         planStream(reader);
+    } else {
+        addPiece(Piece{nullptr, 0, 0, reader.name(), reader.error(), true});
     }
     source.reader.reset();
 }
@@ -211,28 +211,48 @@ void SourcePlanner::planFile(OpenRegularFile file, DescriptorBudget::Claim claim
 
 void SourcePlanner::planStream(ChunkReader& reader) {
     flush();
+    do {
+        planMember(reader);
+    } while (reader.nextSource());
+    flush();
+}
+
+void SourcePlanner::planMember(ChunkReader& reader) {
+    // Members of one source share units: each piece views its own bytes in the unit's buffer,
+    // so that an archive of many small members does not cost a unit each.
+    Piece* piece = nullptr;
     std::string_view chunk;
-    while (reader.next(chunk)) {
-        if (!pending_ || pendingBytes_ + chunk.size() > UnitBytes) {
+    while (reader.ok() && reader.next(chunk)) {
+        if (pending_ && pendingBytes_ + chunk.size() > UnitBytes) {
             flush();
+            piece = nullptr;
+        }
+        if (piece == nullptr && pending_ && pending_->pieces.size() == UnitFiles) {
+            flush();
+        }
+        if (!pending_) {
             pending_ = freshUnit();
-            pending_->pieces.push_back(Piece{nullptr, 0, 0, reader.name(), {}, false});
-            pending_->pieces.back().startsSource = std::exchange(startingSource_, false);
         }
         if (!pending_->buffer) {
             pending_->buffer.reset(new char[UnitBytes]);
         }
-        std::memcpy(pending_->buffer.get() + pendingBytes_, chunk.data(), chunk.size());
-        pending_->pieces.back().size += chunk.size();
+        if (piece == nullptr) {
+            pending_->pieces.push_back(Piece{nullptr, 0, 0, reader.name(), {}, false});
+            piece = &pending_->pieces.back();
+            piece->bytes = pending_->buffer.get() + bufferUsed_;
+            piece->startsSource = std::exchange(startingSource_, false);
+        }
+        std::memcpy(pending_->buffer.get() + bufferUsed_, chunk.data(), chunk.size());
+        piece->size += chunk.size();
+        bufferUsed_ += chunk.size();
         pendingBytes_ += chunk.size();
     }
-    if (pending_) {
-        pending_->pieces.back().error = reader.error();
-        pending_->pieces.back().endsSource = true;
+    if (piece != nullptr) {
+        piece->error = reader.error();
+        piece->endsSource = true;
     } else {
         addPiece(Piece{nullptr, 0, 0, reader.name(), reader.error(), true});
     }
-    flush();
 }
 
 void SourcePlanner::addPiece(Piece piece) {
@@ -260,6 +280,7 @@ void SourcePlanner::flush() {
         return;
     }
     pendingBytes_ = 0;
+    bufferUsed_ = 0;
     board_.submit(std::move(pending_));
 }
 

@@ -45,6 +45,7 @@ private:
     void closeOpenedAhead(std::size_t index);
     void planFile(OpenRegularFile file, DescriptorBudget::Claim claim, const std::string& name);
     void planStream(ChunkReader& reader);
+    void planMember(ChunkReader& reader);
     void addPiece(Piece piece);
     void flush();
     // A unit to fill: a spare one handed back, or a new one.
@@ -60,6 +61,7 @@ private:
     std::size_t nextToOffer_ = 0;    // the first source not offered to be opened
     std::unique_ptr<Unit> pending_;  // the unit being filled
     std::size_t pendingBytes_ = 0;
+    std::size_t bufferUsed_ = 0;   // bytes of the pending unit's buffer filled
     bool startingSource_ = false;  // the next piece is its source's first
 };
 

@@ -75,9 +75,9 @@ private:
 };
 
 // Consecutive bytes of one source inside a unit: a part of a file still to be read, a small
-// file read when it was opened, bytes of a stream already read (a unit of a stream holds only
-// that stream, from the start of its buffer), or nothing but the reason a source could not be
-// read. The planner fills the first fields; the worker that scans the unit fills the rest.
+// file read when it was opened, bytes of a stream (or of a member of one) already read into
+// the unit's buffer, or nothing but the reason a source could not be read. The planner fills the
+// first fields; the worker that scans the unit fills the rest.
 struct Piece {
     std::shared_ptr<SharedFile> file;  // null when the bytes are in memory already
     std::uint64_t fileOffset = 0;
@@ -86,7 +86,7 @@ struct Piece {
     std::string error;            // the source could not be read (after this piece's chunks)
     bool endsSource = false;      // the source's last piece
     bool startsSource = false;    // the source's first piece
-    const char* bytes = nullptr;  // a small file read when opened: its bytes,
+    const char* bytes = nullptr;  // a small file read when opened, a stream: its bytes,
     std::shared_ptr<const void> holder{};  //   kept by this
     // Filled by the scan:
     std::size_t firstChunk = 0;  // in Unit::chunkEnds

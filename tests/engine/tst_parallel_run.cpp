@@ -1,7 +1,8 @@
 // The parallel run held to the one-thread run: the same calls in the same order for every
 // thread count, over files around the work-unit sizes, unreadable sources, a stream, and more
 // threads than chunks; and under faults: FIFOs whose writers wait for one another, one stream
-// named twice, few descriptors free, threads that cannot start.
+// named twice, few descriptors free, threads that cannot start; and sources made of members
+// (an archive's), some failing.
 #include "engine/chunk_reader.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
@@ -19,7 +20,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,7 +59,7 @@ public:
 // for each source or one descriptor for all that share it ("- -"); or a FIFO, which a writer
 // fills with `bytes` once its turn comes.
 struct Source {
-    enum class Kind { File, Stream, SharedStream, Fifo };
+    enum class Kind { File, Stream, SharedStream, Fifo, Members };
     std::string path;
     Kind kind = Kind::File;
     QByteArray bytes = {};
@@ -77,6 +80,52 @@ std::thread WriteFifosInTurn(const std::vector<Source>& sources) {
             }
         }
     });
+}
+
+// Members of a made-up archive: texts around the chunk and unit sizes, an empty one, one that
+// fails at once, one that fails after 70000 bytes, and then an end for a reason.
+class ScriptedMembers final : public ByteSource {
+public:
+    explicit ScriptedMembers(std::vector<QByteArray> texts) : texts_(std::move(texts)) {}
+    bool nextMember() override {
+        at_ = 0;
+        error_.clear();
+        if (++member_ >= texts_.size()) {
+            error_ = "the archive ends early";
+            return false;
+        }
+        return true;
+    }
+    std::string memberName() const override { return "m" + std::to_string(member_); }
+    long read(char* data, std::size_t size) override {
+        const QByteArray& text = texts_[member_];
+        const bool fails = text == "FAIL" || (member_ % 5 == 4 && at_ >= 70000);
+        if (fails) {
+            error_ = "damaged";
+            return -1;
+        }
+        const std::size_t n = std::min(size, static_cast<std::size_t>(text.size()) - at_);
+        std::memcpy(data, text.constData() + at_, n);
+        at_ += n;
+        return static_cast<long>(n);
+    }
+    std::string error() const override { return error_; }
+
+private:
+    std::vector<QByteArray> texts_;
+    std::size_t member_ = static_cast<std::size_t>(-1);
+    std::size_t at_ = 0;
+    std::string error_;
+};
+
+std::vector<QByteArray> MemberTexts() {
+    QRandomGenerator random(11);
+    std::vector<QByteArray> texts;
+    for (qsizetype length : {0, 1, 29999, 30000, 140000, 45000, 960001, 10, 2000000, 3}) {
+        texts.push_back(AddressText(random, length));
+    }
+    texts[2] = "FAIL";
+    return texts;
 }
 
 std::size_t OpenDescriptors() {
@@ -168,6 +217,11 @@ std::vector<Source> ParallelRunTest::faultSources(const QString& kind) {
         // Less than a pipe holds: the writer may come, write and leave before the reader looks.
         sources[2].bytes = " z@w.example.com ";
         sources.insert(sources.begin() + 1, {write("between.txt", AddressText(random, 5000))});
+    } else if (kind == "members") {
+        for (int i = 0; i < 3; ++i) {
+            sources.push_back({write(QString("beside%1.txt").arg(i), AddressText(random, 5000))});
+            sources.push_back({"archive" + std::to_string(i), Source::Kind::Members});
+        }
     } else if (kind == "stream twice") {
         const std::string path = write("shared.txt", AddressText(random, 100000));
         sources = {{path, Source::Kind::SharedStream}, {path, Source::Kind::SharedStream}};
@@ -196,6 +250,9 @@ void ParallelRunTest::sameCallsAsOneThread_data() {
     QTest::newRow("FIFOs written one after the other") << "fifos" << 2u << false << 0 << -1;
     // The second name of one stream got its second chunk, read ahead.
     QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1;
+    // Members of a source: each starts fresh chunks, is named, fails alone.
+    QTest::newRow("sources made of members") << "members" << 2u << false << 0 << -1;
+    QTest::newRow("sources made of members, 8 threads") << "members" << 8u << false << 0 << -1;
     // Files were skipped as "Too many open files", differently on each run.
     QTest::newRow("large files, 12 descriptors free") << "large" << 2u << false << 12 << -1;
     QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1;
@@ -234,6 +291,9 @@ void ParallelRunTest::sameCallsAsOneThread() {
                 return ChunkReader(list[i].path, PathKinds::RegularFilesAndPipes);
             case Source::Kind::SharedStream:
                 return ChunkReader::FromStream(sharedStream, "(stream)");
+            case Source::Kind::Members:
+                return ChunkReader::FromSource(std::make_unique<ScriptedMembers>(MemberTexts()),
+                                               list[i].path);
             case Source::Kind::Stream:
                 break;
         }
@@ -288,7 +348,14 @@ void ParallelRunTest::sameCallsAsOneThread() {
     }
 
     QVERIFY(expected.addressesFound > 50 || sources == "one");
-    QCOMPARE(expected.skipped.empty(), sources != "mixed" && sources != "tiny");
+    QCOMPARE(expected.skipped.empty(),
+             sources != "mixed" && sources != "tiny" && sources != "members");
+    if (sources == "members") {
+        QVERIFY(oneThread.events.contains("skipped archive1:m2: damaged"));
+        QVERIFY(oneThread.events.contains("skipped archive1:m4: damaged"));
+        QVERIFY(oneThread.events.contains("skipped archive1: the archive ends early"));
+        QCOMPARE(expected.skipped.size(), 9u);
+    }
     QCOMPARE(parallel.events.size(), oneThread.events.size());
     for (qsizetype i = 0; i < oneThread.events.size(); ++i) {
         if (parallel.events[i] != oneThread.events[i]) {
