@@ -316,12 +316,14 @@ class MailSpool:
         """Paragraphs, one per line, with `addresses` put between sentences as mails do."""
         r = self.r
         paragraphs = [r.choice(self.pool) for _ in range(r.randrange(2, 7))]
+        placed = []
         for _ in range(addresses):
             address = self.address()
-            self.shown.append(address)
+            placed.append((r.randrange(len(paragraphs)), len(placed), address))
             form = r.choice(["write to =%s today.", "(%s)", "<%s>", "mail %s now"]) % address
-            k = r.randrange(len(paragraphs))
+            k = placed[-1][0]
             paragraphs[k] = paragraphs[k] + " " + form + " " + r.choice(WORDS)
+        self.shown += [address for _, _, address in sorted(placed)]  # in text order
         return "\n".join(paragraphs) + "\n"
 
     def quoted_printable(self, text, eol):

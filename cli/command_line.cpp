@@ -64,6 +64,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.folderFiles = FolderFiles::All;
         } else if (argument == "--lf") {
             line.loneLf = LoneLf::EndsToken;
+        } else if (argument == "--mail") {
+            line.mail = true;
         } else if (argument == "--progress") {
             line.progress = CommandLine::Progress::Always;
         } else if (argument == "-o" || argument == "--output") {
@@ -97,8 +99,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] "
-           "PATH...";
+    return "usage: orlenta-extract [--comma] [--all] [--lf] [--mail] [--progress] [-j N] "
+           "[-o FILE] PATH...";
 }
 
 std::string HelpText() {
@@ -122,6 +124,11 @@ std::string HelpText() {
            "  --comma      write all addresses on one line, joined by commas, then CR LF\n"
            "  --all        read every file of a folder, whatever its name\n"
            "  --lf         let a lone LF end a token too, for text with Unix line ends\n"
+           "  --mail       read a mail or an mbox spool (Thunderbird's folders, .eml files)\n"
+           "               as a mail client shows it: encoded-word headers and quoted-\n"
+           "               printable or base64 text parts decoded, attachments as they\n"
+           "               are; other files as always; a lone LF ends a token; a folder\n"
+           "               also gives its files that are mails, whatever their names\n"
            "  --progress   show files done, bytes read, addresses found and the rate on\n"
            "               standard error; unasked, shown after a second when standard\n"
            "               error is a terminal that the addresses do not go to\n"

@@ -4,10 +4,12 @@
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
 #include "engine/extraction_run.h"
+#include "engine/mail_decoding_source.h"
 #include "engine/parallel_run.h"
 #include "results/address_writer.h"
 #include "results/output_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +32,19 @@ std::string Complaint(const std::string& name, const std::string& reason) {
 
 void Complain(const std::string& name, const std::string& reason) {
     std::fprintf(stderr, "%s\n", Complaint(name, reason).c_str());
+}
+
+// With --mail, a file of a folder is read whatever its name when it starts as a mail or an mbox
+// spool does. Never waiting: a FIFO put in a file's place meanwhile is no mail.
+bool StartsAsMail(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+    }
+    std::string start(MailPeekSize, '\0');
+    const long count = ReadFullyAt(fd.get(), start.data(), start.size(), 0);
+    return count > 0 && LooksLikeMail(std::string_view(start.data(), std::size_t(count)));
 }
 
 // Unasked, the line is for someone watching a terminal while the addresses go elsewhere: not
@@ -88,7 +103,9 @@ std::string FailureReason(const std::exception& error) {
 
 int RunExtractCommand(const CommandLine& commandLine) {
     const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
-    const InputList expanded = ExpandInputs(commandLine.inputs, commandLine.folderFiles, threads);
+    const InputList expanded =
+        ExpandInputs(commandLine.inputs, commandLine.folderFiles, threads,
+                     commandLine.mail ? ReadForContent(StartsAsMail) : ReadForContent());
     for (const UnreadableInput& folder : expanded.unreadable) {
         Complain(folder.path, folder.reason);
     }
@@ -111,37 +128,53 @@ int RunExtractCommand(const CommandLine& commandLine) {
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
     StreamingSink sink(opened ? &output : nullptr, progress);
 
-    const SourceOpener openAt = [&inputs](std::size_t i) {
+    // With --mail every source is read through the mail decoder, which passes what is no mail
+    // through unchanged.
+    const bool mail = commandLine.mail;
+    const SourceOpener openAt = [&inputs, mail](std::size_t i) {
         const Input& input = inputs[i];
         if (input.kind == Input::Kind::StandardInput) {
-            return ChunkReader::FromStream(STDIN_FILENO, StandardInputName);
+            ChunkReader reader = ChunkReader::FromStream(STDIN_FILENO, StandardInputName);
+            if (mail) {
+                return ReadAsMail(std::move(reader));
+            }
+            return reader;
         }
         // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is; a file met
         // in a folder must still be the regular file the walk saw, never a FIFO waited on.
-        return ChunkReader(input.path, input.kind == Input::Kind::Path
+        ChunkReader reader(input.path, input.kind == Input::Kind::Path
                                            ? PathKinds::RegularFilesAndPipes
                                            : PathKinds::RegularFiles);
+        if (mail) {
+            return ReadAsMail(std::move(reader));
+        }
+        return reader;
     };
     // Regular files only, and never waiting; the rest is opened at its turn, as is whatever
     // fails here. A FIFO must not even be opened to be refused: a writer waiting for a reader
     // would take that open for its reader, and what it wrote would go when it closed. Folder
     // entries were regular files when the walk listed them; a named path is looked at first.
-    const AheadOpener openAhead = [&inputs](std::size_t i) -> std::optional<ChunkReader> {
+    const AheadOpener openAhead = [&inputs, mail](std::size_t i) -> std::optional<ChunkReader> {
         const Input& input = inputs[i];
         if (input.kind == Input::Kind::StandardInput ||
             (input.kind == Input::Kind::Path && !IsRegularFile(input.path))) {
             return std::nullopt;
         }
         if (ChunkReader reader(input.path); reader.ok()) {
+            if (mail) {
+                return ReadAsMail(std::move(reader));
+            }
             return reader;
         }
         return std::nullopt;
     };
+    // Mail lines end in CR LF or LF alike.
+    const LoneLf loneLf = mail ? LoneLf::EndsToken : commandLine.loneLf;
     RunResult result;
     try {
-        result = threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf)
+        result = threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, loneLf)
                               : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
-                                                        commandLine.loneLf, openAhead);
+                                                        loneLf, openAhead);
     } catch (const std::exception& error) {
         // Memory ran out, or the set of addresses reached a size it cannot pass: the output
         // would lack addresses, so an -o file is left as it was.

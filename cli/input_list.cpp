@@ -1,6 +1,9 @@
 #include "cli/input_list.h"
 
 #include "sources/folder_scan.h"
+#include "sources/scan_rules.h"
+
+#include <QFile>
 
 #include <sys/stat.h>
 
@@ -51,7 +54,7 @@ private:
 };
 
 void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhead,
-                  InputList& list) {
+                  const ReadForContent& forContent, InputList& list) {
     const QByteArray folder = WithoutTrailingSeparators(QByteArray::fromStdString(path));
     std::optional<FirstListing> firstListing;
     FolderScanHooks hooks;
@@ -61,13 +64,21 @@ void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhe
             return firstListing->listFiles(listed, error);
         };
     }
-    // The window asks about the names of other kinds; here the option has answered.
-    hooks.ask = [folderFiles](const QString&) {
-        return folderFiles == FolderFiles::All ? LoadAnswer::Yes : LoadAnswer::No;
+    // The window asks about the names of other kinds; here the options have answered: every
+    // one with --all, those `forContent` takes once their paths are known, or none.
+    const bool byContent = folderFiles != FolderFiles::All && forContent;
+    hooks.ask = [folderFiles, byContent](const QString&) {
+        return folderFiles == FolderFiles::All || byContent ? LoadAnswer::Yes : LoadAnswer::No;
     };
-    hooks.append = [&list](const QList<QByteArray>& paths) {
+    hooks.append = [&list, byContent, &forContent](const QList<QByteArray>& paths) {
         for (const QByteArray& path : paths) {
-            list.inputs.push_back({Input::Kind::FolderEntry, path.toStdString()});
+            std::string bytes = path.toStdString();
+            if (byContent &&
+                NeedsLoadQuestion(QFile::decodeName(path.mid(path.lastIndexOf('/') + 1))) &&
+                !forContent(bytes)) {
+                continue;
+            }
+            list.inputs.push_back({Input::Kind::FolderEntry, std::move(bytes)});
         }
     };
     const FolderScanResult result = ScanFolder(folder, hooks);
@@ -80,14 +91,14 @@ void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhe
 }  // namespace
 
 InputList ExpandInputs(const std::vector<std::string>& arguments, FolderFiles folderFiles,
-                       unsigned threads) {
+                       unsigned threads, const ReadForContent& forContent) {
     InputList list;
     list.inputs.reserve(arguments.size());
     for (const std::string& argument : arguments) {
         if (argument == "-") {
             list.inputs.push_back({Input::Kind::StandardInput, {}});
         } else if (IsFolder(argument)) {
-            ExpandFolder(argument, folderFiles, threads > 1, list);
+            ExpandFolder(argument, folderFiles, threads > 1, forContent, list);
         } else {
             list.inputs.push_back({Input::Kind::Path, argument});
         }

@@ -10,14 +10,15 @@ namespace {
 // Input is taken a line at a time from a buffer of this size; a longer line is taken in
 // pieces of this size (no mail line is that long, and memory stays bounded).
 constexpr std::size_t InputCapacity = 256 * 1024;
-// How much of a member is looked at to tell a mail from other text.
-constexpr std::size_t PeekSize = 8 * 1024;
 // A header field longer than this, folded line after folded line, is given out in pieces.
 constexpr std::size_t MaxFieldSize = 64 * 1024;
+// How far before a chunk border a blank is looked for, to start the token after it afresh.
+constexpr std::size_t MaxPadding = 4096;
 // Room for what one line can add to the output: decoding never makes text longer, and a
 // header field is given out whole when it ends (up to MaxFieldSize plus the line that made it
-// longer), with a few bytes of line end.
-constexpr std::size_t MaxLineOutput = InputCapacity + MaxFieldSize + 64;
+// longer), with a few bytes of line end and the padding before each chunk border it crosses.
+constexpr std::size_t MaxLineOutput = InputCapacity + MaxFieldSize + 64 +
+                                      MaxPadding * ((InputCapacity + MaxFieldSize) / ChunkSize + 2);
 constexpr std::size_t OutputCapacity = 2 * MaxLineOutput;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
@@ -149,6 +150,8 @@ bool MailDecodingSource::nextMember() {
     inPos_ = inEnd_ = 0;
     inputEnded_ = inputFailed_ = finished_ = false;
     outPos_ = outEnd_ = 0;
+    outBase_ = 0;
+    nextBorder_ = ChunkSize;
     atLineStart_ = true;
     boundaries_.clear();
     startEntity(false);
@@ -175,16 +178,14 @@ bool MailDecodingSource::fillInput() {
 }
 
 void MailDecodingSource::decide() {
-    while (inEnd_ < PeekSize && !inputEnded_ && !inputFailed_) {
+    while (inEnd_ < MailPeekSize && !inputEnded_ && !inputFailed_) {
         fillInput();
     }
-    const std::string_view start(in_.get(), inEnd_);
-    if (StartsWith(start, "From ")) {
-        kind_ = Kind::Mbox;
-    } else if (StartsWithHeaderFields(start)) {
-        kind_ = Kind::Mail;
-    } else {
+    const std::string_view start(in_.get(), std::min(inEnd_, MailPeekSize));
+    if (!LooksLikeMail(start)) {
         kind_ = Kind::Other;
+    } else {
+        kind_ = StartsWith(start, "From ") ? Kind::Mbox : Kind::Mail;
     }
 }
 
@@ -199,6 +200,7 @@ long MailDecodingSource::read(char* data, std::size_t size) {
             outPos_ += count;
             return static_cast<long>(count);
         }
+        outBase_ += outEnd_;
         outPos_ = outEnd_ = 0;
         if (kind_ == Kind::Other) {
             if (inPos_ < inEnd_) {
@@ -240,6 +242,7 @@ void MailDecodingSource::decodeSome(std::size_t wanted) {
             takeLine(std::string_view(begin, crLf ? length - 1 : length),
                      crLf ? std::string_view("\r\n") : std::string_view("\n"), true);
             inPos_ += length + 1;
+            keepTokensInChunks();
             continue;
         }
         if (!inputEnded_ && available < InputCapacity) {
@@ -252,6 +255,7 @@ void MailDecodingSource::decodeSome(std::size_t wanted) {
             // A line longer than the buffer, or the last one, without a line end.
             takeLine(std::string_view(begin, available), {}, false);
             inPos_ = inEnd_;
+            keepTokensInChunks();
             continue;
         }
         finishBody();
@@ -418,9 +422,54 @@ void MailDecodingSource::finishBody() {
     put("\n");
 }
 
+void MailDecodingSource::keepTokensInChunks() {
+    // Every border the last line's output crossed, in order; the bytes before outPos_ are
+    // handed out already, but a line's output always starts at or after them.
+    char* const out = out_.get();
+    while (outBase_ + outEnd_ > nextBorder_) {
+        const std::size_t border = static_cast<std::size_t>(nextBorder_ - outBase_);
+        const std::size_t floor = std::max(outPos_, border > MaxPadding ? border - MaxPadding : 0);
+        std::size_t blank = border;
+        while (blank > floor) {
+            const char c = out[blank - 1];
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                break;
+            }
+            --blank;
+        }
+        // out[blank - 1] is a blank: what follows it starts the next chunk.
+        if (blank > floor && blank < border) {
+            const std::size_t padding = border - blank;
+            std::memmove(out + blank + padding, out + blank, outEnd_ - blank);
+            std::memset(out + blank, '\n', padding);
+            outEnd_ += padding;
+        }
+        nextBorder_ += ChunkSize;
+    }
+}
+
 void MailDecodingSource::put(std::string_view bytes) {
     std::memcpy(out_.get() + outEnd_, bytes.data(), bytes.size());
     outEnd_ += bytes.size();
+}
+
+bool LooksLikeMail(std::string_view start) {
+    return StartsWith(start, "From ") || StartsWithHeaderFields(start);
+}
+
+ChunkReader ReadAsMail(ChunkReader reader) {
+    std::string name = reader.name();
+    std::unique_ptr<ByteSource> bytes = reader.takeStream();
+    if (!bytes) {
+        std::optional<OpenRegularFile> file = reader.takeFile();
+        if (!file) {
+            return reader;
+        }
+        const int fd = file->fd.get();
+        bytes = std::make_unique<DescriptorSource>(std::move(file->fd), fd);
+    }
+    return ChunkReader::FromSource(std::make_unique<MailDecodingSource>(std::move(bytes)),
+                                   std::move(name));
 }
 
 }  // namespace orlenta

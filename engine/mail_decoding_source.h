@@ -1,8 +1,10 @@
 #pragma once
 
 #include "engine/byte_source.h"
+#include "engine/chunk_reader.h"
 #include "engine/mail_transfer_decoding.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,7 +19,11 @@ namespace orlenta {
 // base64 as their Content-Transfer-Encoding says, other parts (attachments) stay as they are,
 // multipart bodies are walked and a message/rfc822 part is read as the mail it holds. The
 // boundary lines and the mbox "From " lines are no part of any message and are left out.
-// Streamed a line at a time: memory stays bounded whatever the size of the spool.
+// The decoded text is laid out for the chunks it will be cut into (ChunkSize bytes from the
+// member's start): where a token would cross a chunk border, LFs after the blank before it
+// move it into the next chunk, so an address is never cut in two (a token without a blank in
+// the 4 KB before the border excepted). Streamed a line at a time: memory stays bounded
+// whatever the size of the spool.
 //
 //   MailDecodingSource mail(std::move(file));   // "write to =3Dann@example.org" is read
 //   while (mail.nextMember()) { ... mail.read(buffer, size) ... }   // as "write to =ann@..."
@@ -54,6 +60,7 @@ private:
     void startEntity(bool digest);
     void finishBody();
     void put(std::string_view bytes);
+    void keepTokensInChunks();
 
     std::unique_ptr<ByteSource> inner_;
     Kind kind_ = Kind::Undecided;
@@ -68,6 +75,8 @@ private:
     std::unique_ptr<char[]> out_;  // decoded bytes; [outPos_, outEnd_) not yet handed out
     std::size_t outPos_ = 0;
     std::size_t outEnd_ = 0;
+    std::uint64_t outBase_ = 0;     // the member's offset of out_[0]
+    std::uint64_t nextBorder_ = 0;  // the member's offset of the next chunk border
 
     bool atLineStart_ = true;  // the next piece of input begins a line
     bool inHeaders_ = true;
@@ -80,5 +89,20 @@ private:
     Body body_ = Body::Raw;
     Base64Decoder base64_;
 };
+
+// How much of a source's start tells whether it is a mail.
+inline constexpr std::size_t MailPeekSize = 8 * 1024;
+
+// True when `start`, the first MailPeekSize bytes of a source (or all of a shorter one), is
+// the start of a mail or of an mbox spool, as MailDecodingSource decides: "From " at its very
+// start, or header fields ("Name: value", folded lines) up to a blank line or the end of what
+// was looked at, one of them a field most mails have (From, To, Date, Received, ...).
+// A Thunderbird index (.msf) or a CSV file is none.
+bool LooksLikeMail(std::string_view start);
+
+// `reader`'s bytes read through a MailDecodingSource, under the same name: a regular file or a
+// stream not read yet (anything else, a failed open too, is given back as it is).
+//   ChunkReader reader = ReadAsMail(ChunkReader("Inbox"));
+ChunkReader ReadAsMail(ChunkReader reader);
 
 }  // namespace orlenta
