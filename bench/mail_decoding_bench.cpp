@@ -4,6 +4,7 @@
 //   orlenta_mail_decoding_bench FILE [ROUNDS]     best MB/s of decoding alone (one thread)
 //   orlenta_mail_decoding_bench --gmime FILE      the distinct addresses of both, compared;
 //                                                 exit 1 when they differ
+//   orlenta_mail_decoding_bench --decoded FILE    the decoded bytes, to standard output
 //
 // The file should be in the page cache (read it once before); the machine otherwise idle.
 
@@ -98,6 +99,10 @@ int main(int argc, char** argv) {
         std::printf("%zu distinct addresses decoded here, %zu through GMime: %s\n", ours.size(),
                     gmime.size(), ours == gmime ? "the same, in the same order" : "DIFFERENT");
         return ours == gmime ? 0 : 1;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--decoded") == 0) {
+        const std::string decoded = Decode(argv[2], nullptr);
+        return std::fwrite(decoded.data(), 1, decoded.size(), stdout) == decoded.size() ? 0 : 1;
     }
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s FILE [ROUNDS] | --gmime FILE\n", argv[0]);

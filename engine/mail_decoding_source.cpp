@@ -1,5 +1,7 @@
 #include "engine/mail_decoding_source.h"
 
+#include <string.h>  // memrchr
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,6 +14,8 @@ namespace {
 constexpr std::size_t InputCapacity = 256 * 1024;
 // A header field longer than this, folded line after folded line, is given out in pieces.
 constexpr std::size_t MaxFieldSize = 64 * 1024;
+// At most this many bytes of plain body lines are decoded in one go.
+constexpr std::size_t PlainLinesWindow = 16 * 1024;
 // How far before a chunk border a blank is looked for, to start the token after it afresh.
 constexpr std::size_t MaxPadding = 4096;
 // Room for what one line can add to the output: decoding never makes text longer, and a
@@ -35,6 +39,22 @@ std::string_view Trimmed(std::string_view text) {
         return {};
     }
     return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+bool SameIgnoringCase(std::string_view text, std::string_view lowerCase) {
+    if (text.size() != lowerCase.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != lowerCase[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string Lowered(std::string_view text) {
@@ -194,14 +214,13 @@ long MailDecodingSource::read(char* data, std::size_t size) {
         decide();
     }
     for (;;) {
-        if (outPos_ < outEnd_) {
-            const std::size_t count = std::min(size, outEnd_ - outPos_);
+        const std::size_t ready = finalEnd();
+        if (outPos_ < ready) {
+            const std::size_t count = std::min(size, ready - outPos_);
             std::memcpy(data, out_.get() + outPos_, count);
             outPos_ += count;
             return static_cast<long>(count);
         }
-        outBase_ += outEnd_;
-        outPos_ = outEnd_ = 0;
         if (kind_ == Kind::Other) {
             if (inPos_ < inEnd_) {
                 const std::size_t count = std::min(size, inEnd_ - inPos_);
@@ -227,12 +246,86 @@ long MailDecodingSource::read(char* data, std::size_t size) {
         if (finished_) {
             return 0;
         }
-        decodeSome(size);
+        // What is not final yet (the bytes just before the next chunk border) moves to the
+        // front, and more is decoded after it.
+        std::memmove(out_.get(), out_.get() + outPos_, outEnd_ - outPos_);
+        outBase_ += outPos_;
+        outEnd_ -= outPos_;
+        outPos_ = 0;
+        decodeSome(outEnd_ + size);
+    }
+}
+
+std::size_t MailDecodingSource::finalEnd() const {
+    // Bytes up to MaxPadding before the next border may still move behind padding, until the
+    // line that crosses the border has come.
+    if (finished_ || kind_ == Kind::Other) {
+        return outEnd_;
+    }
+    const std::uint64_t settled = nextBorder_ - MaxPadding;
+    return settled > outBase_ ? std::min<std::size_t>(outEnd_, settled - outBase_) : 0;
+}
+
+std::size_t MailDecodingSource::plainBodyLines() const {
+    const char* begin = in_.get() + inPos_;
+    const std::size_t available = inEnd_ - inPos_;
+    if (available == 0 || (begin[0] == '-' && !boundaries_.empty()) ||
+        (begin[0] == 'F' && kind_ == Kind::Mbox)) {
+        return 0;
+    }
+    // A window, not the whole buffer: what is decoded is handed on soon.
+    const void* lastNewline = ::memrchr(begin, '\n', std::min(available, PlainLinesWindow));
+    if (lastNewline == nullptr) {
+        return 0;
+    }
+    const char* const end = static_cast<const char*>(lastNewline) + 1;
+    // The first line (after the one at inPos_) that may be a boundary or a separator ends the
+    // block: one memchr per line and a look at its first bytes.
+    const bool boundaries = !boundaries_.empty();
+    const bool mbox = kind_ == Kind::Mbox;
+    const char* line = begin;
+    while (const void* newline = std::memchr(line, '\n', static_cast<std::size_t>(end - line))) {
+        line = static_cast<const char*>(newline) + 1;
+        const std::size_t rest = static_cast<std::size_t>(end - line);
+        if (rest == 0) {
+            break;
+        }
+        if ((boundaries && line[0] == '-' && rest >= 2 && line[1] == '-') ||
+            (mbox && line[0] == 'F' && rest >= 5 && std::memcmp(line, "From ", 5) == 0)) {
+            return static_cast<std::size_t>(line - begin);
+        }
+    }
+    return static_cast<std::size_t>(end - begin);
+}
+
+void MailDecodingSource::bodyLines(std::string_view lines) {
+    switch (body_) {
+        case Body::Raw:
+            put(lines);
+            break;
+        case Body::QuotedPrintable: {
+            bool softBreak = false;  // never: the lines end in LF
+            outEnd_ += DecodeQuotedPrintable(lines, out_.get() + outEnd_, softBreak);
+            break;
+        }
+        case Body::Base64:
+            outEnd_ += base64_.decode(lines, out_.get() + outEnd_);  // line ends are skipped
+            break;
     }
 }
 
 void MailDecodingSource::decodeSome(std::size_t wanted) {
     while (outEnd_ < wanted && outEnd_ + MaxLineOutput <= OutputCapacity) {
+        // Body lines that cannot be a boundary or an mbox separator are decoded all at once:
+        // a body is most of a mail, and most of its lines are plain.
+        if (!inHeaders_ && atLineStart_) {
+            if (const std::size_t size = plainBodyLines(); size > 0) {
+                bodyLines(std::string_view(in_.get() + inPos_, size));
+                inPos_ += size;
+                keepTokensInChunks();
+                continue;
+            }
+        }
         const char* begin = in_.get() + inPos_;
         const std::size_t available = inEnd_ - inPos_;
         const void* newline = std::memchr(begin, '\n', available);
@@ -318,12 +411,12 @@ void MailDecodingSource::endField() {
         value_.clear();
         AppendDecodedHeaderValue(value, value_);
         put(value_);
-        const std::string name = Lowered(Trimmed(field.substr(0, colon)));
-        if (name == "content-type") {
+        const std::string_view name = Trimmed(field.substr(0, colon));
+        if (SameIgnoringCase(name, "content-type")) {
             const std::string_view trimmed = Trimmed(value);
             type_ = Lowered(Trimmed(trimmed.substr(0, trimmed.find(';'))));
             boundary_ = BoundaryOf(trimmed);
-        } else if (name == "content-transfer-encoding") {
+        } else if (SameIgnoringCase(name, "content-transfer-encoding")) {
             encoding_ = Lowered(Trimmed(value));
         }
     }
@@ -359,7 +452,7 @@ void MailDecodingSource::bodyLine(std::string_view content, std::string_view end
             break;
         case Body::QuotedPrintable: {
             bool softBreak = false;
-            outEnd_ += DecodeQuotedPrintableLine(content, out_.get() + outEnd_, softBreak);
+            outEnd_ += DecodeQuotedPrintable(content, out_.get() + outEnd_, softBreak);
             if (!softBreak) {
                 put(ending);
             }

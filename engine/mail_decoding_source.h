@@ -56,11 +56,16 @@ private:
     void endField();
     void startBody();
     void bodyLine(std::string_view content, std::string_view ending);
+    // How many bytes from inPos_ are whole body lines none of which can end the body (no
+    // boundary line, no mbox separator): 0 when the next line may.
+    std::size_t plainBodyLines() const;
+    void bodyLines(std::string_view lines);
     bool boundaryLine(std::string_view content);
     void startEntity(bool digest);
     void finishBody();
     void put(std::string_view bytes);
     void keepTokensInChunks();
+    std::size_t finalEnd() const;
 
     std::unique_ptr<ByteSource> inner_;
     Kind kind_ = Kind::Undecided;

@@ -99,9 +99,9 @@ std::size_t DecodeEncodedWord(std::string_view value, std::size_t start, std::st
 
 }  // namespace
 
-std::size_t DecodeQuotedPrintableLine(std::string_view line, char* out, bool& softBreak) {
-    const char* data = line.data();
-    const std::size_t size = line.size();
+std::size_t DecodeQuotedPrintable(std::string_view text, char* out, bool& softBreak) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
     char* const begin = out;
     softBreak = false;
     std::size_t i = 0;
@@ -128,6 +128,11 @@ std::size_t DecodeQuotedPrintableLine(std::string_view line, char* out, bool& so
         if (after == size) {
             softBreak = true;  // "=" and blanks to the line end
             break;
+        }
+        if (data[after] == '\n' ||
+            (data[after] == '\r' && after + 1 < size && data[after + 1] == '\n')) {
+            i = after + (data[after] == '\n' ? 1 : 2);  // a soft line break inside the text
+            continue;
         }
         *out++ = '=';
         i = at + 1;

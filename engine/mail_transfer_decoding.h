@@ -8,12 +8,13 @@ namespace orlenta {
 // The standard encodings of mail text, decoded to bytes (no charset conversion: the addresses
 // sought are ASCII). Used by MailDecodingSource, one line or one header value at a time.
 
-// Writes the quoted-printable `line` (without its line end) decoded to `out`, which has room
-// for line.size() bytes, and returns the count written: "=3D" gives "=", a "=" not followed by
-// two hex digits stays as it is. `softBreak` tells whether the line ends in a soft line break
-// ("=" then only blanks), whose line end is then no part of the text: "bob.long@exam=" then
-// "ple.com" gives "bob.long@example.com".
-std::size_t DecodeQuotedPrintableLine(std::string_view line, char* out, bool& softBreak);
+// Writes the quoted-printable `text` decoded to `out`, which has room for text.size() bytes,
+// and returns the count written: "=3D" gives "=", a "=" not followed by two hex digits stays as
+// it is, a soft line break ("=", maybe blanks, then LF or CR LF) is left out with its line end,
+// so "bob.long@exam=" LF "ple.com" gives "bob.long@example.com". `text` is one line without
+// its end or whole lines with theirs; `softBreak` tells whether it ends in "=" and blanks, a
+// soft line break whose line end the caller then leaves out.
+std::size_t DecodeQuotedPrintable(std::string_view text, char* out, bool& softBreak);
 
 // Base64 fed in pieces (lines); characters outside the alphabet are skipped, "=" ends a
 // group, so concatenated encodings decode too.

@@ -150,7 +150,7 @@ void MailDecodingTest::readAsAMailClientShowsIt_data() {
                "zed@example.net jon@example.org kim@example.org lee@example.org mia@example.org "
                "nia@example.org");
     QTest::newRow("an address where the decoded text meets a chunk border is not cut")
-        << "From: zed@example.net\n\n" + QByteArray("x ").repeated(14985) + "ann@example.org\n"
+        << "From: zed@example.net\n\n" + QByteArray("x\n").repeated(14985) + "ann@example.org\n"
         << mail << QByteArray("zed@example.net ann@example.org");
     QTest::newRow("text that is no mail passes through unchanged")
         << QByteArray("name: ann\nplain text =3Dbob@example.org\r\nend")
