@@ -159,7 +159,7 @@ std::string BoundaryOf(std::string_view value) {
 }  // namespace
 
 MailDecodingSource::MailDecodingSource(std::unique_ptr<ByteSource> inner)
-    : inner_(std::move(inner)), in_(new char[InputCapacity]), out_(new char[OutputCapacity]) {}
+    : inner_(std::move(inner)) {}
 
 bool MailDecodingSource::nextMember() {
     if (!inner_->nextMember()) {
@@ -198,6 +198,12 @@ bool MailDecodingSource::fillInput() {
 }
 
 void MailDecodingSource::decide() {
+    // The buffers are made here, not when the source is: a run opens sources ahead of their
+    // turn, and only the one being read needs them.
+    if (!in_) {
+        in_.reset(new char[InputCapacity]);
+        out_.reset(new char[OutputCapacity]);
+    }
     while (inEnd_ < MailPeekSize && !inputEnded_ && !inputFailed_) {
         fillInput();
     }
