@@ -64,6 +64,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.folderFiles = FolderFiles::All;
         } else if (argument == "--lf") {
             line.loneLf = LoneLf::EndsToken;
+        } else if (argument == "--unpack") {
+            line.unpack = true;
         } else if (argument == "--mail") {
             line.mail = true;
         } else if (argument == "--progress") {
@@ -99,8 +101,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [--all] [--lf] [--mail] [--progress] [-j N] "
-           "[-o FILE] PATH...";
+    return "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] "
+           "[-j N] [-o FILE] PATH...";
 }
 
 std::string HelpText() {
@@ -124,6 +126,13 @@ std::string HelpText() {
            "  --comma      write all addresses on one line, joined by commas, then CR LF\n"
            "  --all        read every file of a folder, whatever its name\n"
            "  --lf         let a lone LF end a token too, for text with Unix line ends\n"
+           "  --unpack     read compressed files (gzip, bzip2, xz, zstd, lz4) unpacked and\n"
+           "               archives (zip, tar, 7z, cpio, ar, rar) member by member, also\n"
+           "               inside one another; each is recognised by its content, and a\n"
+           "               member is named ARCHIVE:MEMBER in messages. A folder then also\n"
+           "               gives the compressed files and archives it holds, whatever\n"
+           "               their names. Encrypted or damaged members are named and the\n"
+           "               rest still read\n"
            "  --mail       read a mail or an mbox spool (Thunderbird's folders, .eml files)\n"
            "               as a mail client shows it: encoded-word headers and quoted-\n"
            "               printable or base64 text parts decoded, attachments as they\n"

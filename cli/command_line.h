@@ -10,8 +10,8 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [--all] [--lf] [--mail] [--progress] [-j N] [-o FILE] PATH...`
-// was asked to do.
+// What `orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] [-j N]
+// [-o FILE] PATH...` was asked to do.
 struct CommandLine {
     enum class Action { Extract, ShowHelp, ShowVersion };
     // When the progress line is shown on standard error: by default only when it is a
@@ -24,7 +24,8 @@ struct CommandLine {
     std::vector<std::string> inputs;        // in the order given; "-" is standard input
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
-    bool mail = false;  // --mail: mails and mbox spools read decoded, as a mail client shows them
+    bool unpack = false;  // --unpack: compressed files and archives read unpacked
+    bool mail = false;    // --mail: mails and mbox spools read decoded, as a mail client shows them
     Progress progress = Progress::WhenSlowOnTerminal;  // --progress: always shown
     unsigned threads = 0;  // -j N; 0: as many as the processors available, 1: one thread
 };
@@ -40,7 +41,8 @@ struct ParsedCommandLine {
 // "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [--all] [--lf] [--mail] [--progress] [-j N] [-o FILE] PATH..."
+// "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] [-j N]
+// [-o FILE] PATH..."
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

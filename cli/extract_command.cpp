@@ -3,6 +3,7 @@
 #include "cli/escaped_name.h"
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
+#include "engine/archive_source.h"
 #include "engine/extraction_run.h"
 #include "engine/mail_decoding_source.h"
 #include "engine/parallel_run.h"
@@ -32,6 +33,30 @@ std::string Complaint(const std::string& name, const std::string& reason) {
 
 void Complain(const std::string& name, const std::string& reason) {
     std::fprintf(stderr, "%s\n", Complaint(name, reason).c_str());
+}
+
+// --unpack and --mail together: a packed file's members are read through the mail decoder,
+// as a plain file is.
+ChunkReader UnpackingMail(ChunkReader reader) {
+    if (!reader.ok()) {
+        return reader;
+    }
+    const std::string name = reader.name();
+    if (std::optional<OpenRegularFile> file = reader.takeFile()) {
+        if (file->length == 0 || !LooksPackedDescriptor(file->fd.get())) {
+            return ReadAsMail(ChunkReader::FromFile(std::move(*file), name));
+        }
+        return ChunkReader::FromSource(
+            std::make_unique<MailDecodingSource>(
+                std::make_unique<ArchiveSource>(std::move(file->fd), true)),
+            name);
+    }
+    if (std::unique_ptr<ByteSource> stream = reader.takeStream()) {
+        return ChunkReader::FromSource(std::make_unique<MailDecodingSource>(
+                                           std::make_unique<ArchiveSource>(std::move(stream))),
+                                       name);
+    }
+    return reader;
 }
 
 // With --mail, a file of a folder is read whatever its name when it starts as a mail or an mbox
@@ -103,8 +128,12 @@ std::string FailureReason(const std::exception& error) {
 
 int RunExtractCommand(const CommandLine& commandLine) {
     const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
+    const FolderFiles folderFiles =
+        commandLine.unpack && commandLine.folderFiles == FolderFiles::ExpectedKinds
+            ? FolderFiles::ExpectedKindsAndPacked
+            : commandLine.folderFiles;
     const InputList expanded =
-        ExpandInputs(commandLine.inputs, commandLine.folderFiles, threads,
+        ExpandInputs(commandLine.inputs, folderFiles, threads,
                      commandLine.mail ? ReadForContent(StartsAsMail) : ReadForContent());
     for (const UnreadableInput& folder : expanded.unreadable) {
         Complain(folder.path, folder.reason);
@@ -128,45 +157,58 @@ int RunExtractCommand(const CommandLine& commandLine) {
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
     StreamingSink sink(opened ? &output : nullptr, progress);
 
-    // With --mail every source is read through the mail decoder, which passes what is no mail
-    // through unchanged.
-    const bool mail = commandLine.mail;
-    const SourceOpener openAt = [&inputs, mail](std::size_t i) {
+    const SourceOpener openPlain = [&inputs](std::size_t i) {
         const Input& input = inputs[i];
         if (input.kind == Input::Kind::StandardInput) {
-            ChunkReader reader = ChunkReader::FromStream(STDIN_FILENO, StandardInputName);
-            if (mail) {
-                return ReadAsMail(std::move(reader));
-            }
-            return reader;
+            return ChunkReader::FromStream(STDIN_FILENO, StandardInputName);
         }
         // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is; a file met
         // in a folder must still be the regular file the walk saw, never a FIFO waited on.
-        ChunkReader reader(input.path, input.kind == Input::Kind::Path
+        return ChunkReader(input.path, input.kind == Input::Kind::Path
                                            ? PathKinds::RegularFilesAndPipes
                                            : PathKinds::RegularFiles);
-        if (mail) {
-            return ReadAsMail(std::move(reader));
-        }
-        return reader;
     };
+    // --unpack: each source looked at by its content once open; a plain file is read as above.
+    const SourceOpener openUnpacking = [&openPlain](std::size_t i) {
+        return Unpacking(openPlain(i));
+    };
+    // --mail: every source read through the mail decoder, which passes what is no mail through
+    // unchanged; with --unpack, every member of a packed file too.
+    const SourceOpener openMail = [&openPlain](std::size_t i) { return ReadAsMail(openPlain(i)); };
+    const SourceOpener openUnpackingMail = [&openPlain](std::size_t i) {
+        return UnpackingMail(openPlain(i));
+    };
+    const SourceOpener& openAt = commandLine.mail
+                                     ? (commandLine.unpack ? openUnpackingMail : openMail)
+                                     : (commandLine.unpack ? openUnpacking : openPlain);
     // Regular files only, and never waiting; the rest is opened at its turn, as is whatever
     // fails here. A FIFO must not even be opened to be refused: a writer waiting for a reader
     // would take that open for its reader, and what it wrote would go when it closed. Folder
     // entries were regular files when the walk listed them; a named path is looked at first.
-    const AheadOpener openAhead = [&inputs, mail](std::size_t i) -> std::optional<ChunkReader> {
+    const bool unpack = commandLine.unpack;
+    const bool mail = commandLine.mail;
+    const AheadOpener openAhead = [&inputs, unpack,
+                                   mail](std::size_t i) -> std::optional<ChunkReader> {
         const Input& input = inputs[i];
-        if (input.kind == Input::Kind::StandardInput ||
+        // A mail is decoded at its turn, by the planner, as a stream: opened ahead, each
+        // would hold its decoder's buffers meanwhile.
+        if (mail || input.kind == Input::Kind::StandardInput ||
             (input.kind == Input::Kind::Path && !IsRegularFile(input.path))) {
             return std::nullopt;
         }
-        if (ChunkReader reader(input.path); reader.ok()) {
-            if (mail) {
-                return ReadAsMail(std::move(reader));
-            }
+        ChunkReader reader(input.path);
+        if (!reader.ok()) {
+            return std::nullopt;
+        }
+        if (!unpack) {
             return reader;
         }
-        return std::nullopt;
+        // A packed file is left to the planner, which reads it at its turn as a stream.
+        ChunkReader unpacked = Unpacking(std::move(reader));
+        if (unpacked.madeOfMembers() || !unpacked.ok()) {
+            return std::nullopt;
+        }
+        return unpacked;
     };
     // Mail lines end in CR LF or LF alike.
     const LoneLf loneLf = mail ? LoneLf::EndsToken : commandLine.loneLf;

@@ -1,5 +1,6 @@
 #include "cli/input_list.h"
 
+#include "engine/archive_source.h"
 #include "sources/folder_scan.h"
 #include "sources/scan_rules.h"
 
@@ -26,6 +27,23 @@ QByteArray WithoutTrailingSeparators(QByteArray folder) {
 bool IsFolder(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Of the files the question would have been asked about, those read for their content: with
+// --unpack the compressed files and archives, and what `forContent` takes (--mail: mails);
+// hidden ones are not looked at.
+bool IsExpectedOrTaken(const QByteArray& path, FolderFiles folderFiles,
+                       const ReadForContent& forContent) {
+    const QByteArray name = path.mid(path.lastIndexOf(PathSeparator) + 1);
+    if (!NeedsLoadQuestion(QFile::decodeName(name))) {
+        return true;
+    }
+    if (name.startsWith('.')) {
+        return false;
+    }
+    const std::string bytes = path.toStdString();
+    return (folderFiles == FolderFiles::ExpectedKindsAndPacked && LooksPackedFile(bytes)) ||
+           (forContent && forContent(bytes));
 }
 
 // The files of the chosen folder, listed on a thread of their own while the walk looks for its
@@ -65,20 +83,19 @@ void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhe
         };
     }
     // The window asks about the names of other kinds; here the options have answered: every
-    // one with --all, those `forContent` takes once their paths are known, or none.
-    const bool byContent = folderFiles != FolderFiles::All && forContent;
+    // one with --all; those found packed (--unpack) or taken by `forContent` (--mail) by what
+    // they hold; otherwise none.
+    const bool byContent = folderFiles == FolderFiles::ExpectedKindsAndPacked ||
+                           (folderFiles == FolderFiles::ExpectedKinds && forContent);
     hooks.ask = [folderFiles, byContent](const QString&) {
         return folderFiles == FolderFiles::All || byContent ? LoadAnswer::Yes : LoadAnswer::No;
     };
-    hooks.append = [&list, byContent, &forContent](const QList<QByteArray>& paths) {
+    hooks.append = [&list, folderFiles, byContent, &forContent](const QList<QByteArray>& paths) {
         for (const QByteArray& path : paths) {
-            std::string bytes = path.toStdString();
-            if (byContent &&
-                NeedsLoadQuestion(QFile::decodeName(path.mid(path.lastIndexOf('/') + 1))) &&
-                !forContent(bytes)) {
+            if (byContent && !IsExpectedOrTaken(path, folderFiles, forContent)) {
                 continue;
             }
-            list.inputs.push_back({Input::Kind::FolderEntry, std::move(bytes)});
+            list.inputs.push_back({Input::Kind::FolderEntry, path.toStdString()});
         }
     };
     const FolderScanResult result = ScanFolder(folder, hooks);

@@ -21,8 +21,10 @@ struct Input {
 
 // Which files of a folder argument are read: by default those whose names contain ".htm",
 // ".html" or ".txt" (the kinds "Add All File(s) In Folder" adds without asking); with --all
-// every file. Names beginning with "~" never are.
-enum class FolderFiles { ExpectedKinds, All };
+// every file. With --unpack (ExpectedKindsAndPacked) also the compressed files and archives,
+// recognised by their content, whose names do not begin with ".". Names beginning with "~"
+// never are.
+enum class FolderFiles { ExpectedKinds, ExpectedKindsAndPacked, All };
 
 // Whether a file of a folder whose name is not of the expected kinds is read all the same,
 // for what it holds (--mail: a Thunderbird mbox file has no extension). Given its path.

@@ -202,6 +202,16 @@ ChunkReader ChunkReader::FromStream(int fd, std::string name) {
     return reader;
 }
 
+ChunkReader ChunkReader::FromFile(OpenRegularFile file, std::string name) {
+    ChunkReader reader;
+    reader.name_ = std::move(name);
+    reader.owned_ = std::move(file.fd);
+    reader.fd_ = reader.owned_.get();
+    reader.length_ = file.length;
+    reader.layout_ = LayoutOfLength(file.length);
+    return reader;
+}
+
 ChunkReader ChunkReader::FromSource(std::unique_ptr<ByteSource> source, std::string name) {
     ChunkReader reader;
     reader.name_ = name;

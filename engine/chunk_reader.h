@@ -62,6 +62,9 @@ public:
     // messages, e.g. "(standard input)".
     static ChunkReader FromStream(int fd, std::string name);
 
+    // Reads a regular file handed over by takeFile() as the reader that opened it would have.
+    static ChunkReader FromFile(OpenRegularFile file, std::string name);
+
     // Reads the members of `source` one after another, each as a source of its own: its chunks
     // start fresh (its last one may be short), it is named "NAME:MEMBER" (NAME alone for a
     // member without a name), and a member that fails is reported and the next one still read.

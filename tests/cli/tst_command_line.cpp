@@ -238,12 +238,12 @@ void CommandLineTest::foldersAmongOtherArguments() {
 
 void CommandLineTest::usageAndHelpTexts() {
     QCOMPARE(QString::fromStdString(UsageLine()),
-             QStringLiteral("usage: orlenta-extract [--comma] [--all] [--lf] [--mail] [--progress] "
-                            "[-j N] [-o FILE] PATH..."));
+             QStringLiteral("usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] "
+                            "[--progress] [-j N] [-o FILE] PATH..."));
     const QString help = QString::fromStdString(HelpText());
     QVERIFY(help.startsWith(QString::fromStdString(UsageLine()) + "\n"));
-    for (const char* option : {"--comma", "--all", "--lf", "--mail", "--progress", "-j N",
-                               "-o FILE", "--help", "--version"}) {
+    for (const char* option : {"--comma", "--all", "--lf", "--unpack", "--mail", "--progress",
+                               "-j N", "-o FILE", "--help", "--version"}) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 }

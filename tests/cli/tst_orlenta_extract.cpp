@@ -674,16 +674,18 @@ void OrlentaExtractTest::usageErrors() {
     const Outcome outcome = Run(arguments);
     QCOMPARE(outcome.exitCode, 2);
     QCOMPARE(outcome.out, QByteArray());
-    QCOMPARE(outcome.err, "orlenta-extract: " + message +
-                              "\nusage: orlenta-extract [--comma] [--all] [--lf] [--mail] "
-                              "[--progress] [-j N] [-o FILE] PATH...\n");
+    QCOMPARE(outcome.err,
+             "orlenta-extract: " + message +
+                 "\nusage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] "
+                 "[--progress] [-j N] [-o FILE] PATH...\n");
 }
 
 void OrlentaExtractTest::helpAndVersion() {
     Outcome outcome = Run({"--help"});
     QCOMPARE(outcome.exitCode, 0);
     QVERIFY(outcome.out.startsWith(
-        "usage: orlenta-extract [--comma] [--all] [--lf] [--mail] [--progress] [-j N] [-o FILE] "
+        "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] [-j N] "
+        "[-o FILE] "
         "PATH...\n"));
     for (const char* option :
          {"--comma", "--all", "--lf", "--progress", "-j N", "-o FILE", "--help", "--version"}) {
