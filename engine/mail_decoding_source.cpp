@@ -556,6 +556,39 @@ bool LooksLikeMail(std::string_view start) {
     return StartsWith(start, "From ") || StartsWithHeaderFields(start);
 }
 
+namespace {
+
+// A regular file read up to the length it had when opened, as ChunkReader reads one: a growing
+// log never keeps the reader going.
+class FileAtItsLength final : public ByteSource {
+public:
+    FileAtItsLength(UniqueFd owned, int fd, std::uint64_t length)
+        : left_(length), bytes_(std::move(owned), fd) {}
+    bool nextMember() override { return bytes_.nextMember(); }
+    long read(char* data, std::size_t size) override {
+        if (left_ == 0) {
+            return 0;
+        }
+        const long count =
+            bytes_.read(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, left_)));
+        if (count > 0) {
+            left_ -= static_cast<std::uint64_t>(count);
+        } else if (count == 0) {
+            error_ = FileBecameShorter;
+            return -1;
+        }
+        return count;
+    }
+    std::string error() const override { return error_.empty() ? bytes_.error() : error_; }
+
+private:
+    std::uint64_t left_;
+    DescriptorSource bytes_;
+    std::string error_;
+};
+
+}  // namespace
+
 ChunkReader ReadAsMail(ChunkReader reader) {
     std::string name = reader.name();
     std::unique_ptr<ByteSource> bytes = reader.takeStream();
@@ -565,7 +598,7 @@ ChunkReader ReadAsMail(ChunkReader reader) {
             return reader;
         }
         const int fd = file->fd.get();
-        bytes = std::make_unique<DescriptorSource>(std::move(file->fd), fd);
+        bytes = std::make_unique<FileAtItsLength>(std::move(file->fd), fd, file->length);
     }
     return ChunkReader::FromSource(std::make_unique<MailDecodingSource>(std::move(bytes)),
                                    std::move(name));
