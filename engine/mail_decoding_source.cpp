@@ -548,6 +548,9 @@ void MailDecodingSource::keepTokensInChunks() {
 }
 
 void MailDecodingSource::put(std::string_view bytes) {
+    if (bytes.empty()) {
+        return;  // an empty view may have no data at all
+    }
     std::memcpy(out_.get() + outEnd_, bytes.data(), bytes.size());
     outEnd_ += bytes.size();
 }
