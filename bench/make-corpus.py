@@ -14,11 +14,18 @@
   bomb.zip      zips of zips of 1 GiB of zeros, 16 at each of 4 levels: 4 TiB (--unpack)
   small-files/  200,000 files of 16 bytes in one folder (a mail dump at its worst)
   pages/        200,000 web pages of 4 KB in one folder
+  mail.mbox     an mbox spool of generated messages (quoted-printable with soft breaks inside
+                addresses and "=3D" before them, base64 text and HTML parts, encoded-word
+                headers, binary attachments, ">From " lines, CR LF and LF), and beside it
+                mail.mbox.expected: the distinct addresses a mail client shows, in order, as
+                orlenta-extract --mail writes them
 
 The same seed gives the same bytes. Usage: make-corpus.py [--out DIR] [--seed N]
 """
 
 import argparse
+import base64
+import binascii
 import io
 import os
 import random
@@ -292,6 +299,134 @@ class Maker:
                 out.write(variants[n % len(variants)])
 
 
+class MailSpool:
+    """Messages whose shown text the maker knows: every address it puts where a mail client
+    shows it is remembered, in the order the decoded spool has them."""
+
+    def __init__(self, maker):
+        self.m = maker
+        self.r = maker.r
+        self.pool = [maker.paragraph() for _ in range(3000)]
+        self.met = []
+        self.shown = []
+
+    def address(self):
+        r = self.r
+        if self.met and r.random() < 0.2:
+            return r.choice(self.met)
+        address = self.m.numbered_address(len(self.met)).lower()
+        self.met.append(address)
+        return address
+
+    def prose(self, addresses):
+        """Paragraphs, one per line, with `addresses` put between sentences as mails do."""
+        r = self.r
+        paragraphs = [r.choice(self.pool) for _ in range(r.randrange(2, 7))]
+        placed = []
+        for _ in range(addresses):
+            address = self.address()
+            placed.append((r.randrange(len(paragraphs)), len(placed), address))
+            form = r.choice(["write to =%s today.", "(%s)", "<%s>", "mail %s now"]) % address
+            k = placed[-1][0]
+            paragraphs[k] = paragraphs[k] + " " + form + " " + r.choice(WORDS)
+        self.shown += [address for _, _, address in sorted(placed)]  # in text order
+        return "\n".join(paragraphs) + "\n"
+
+    def quoted_printable(self, text, eol):
+        encoded = binascii.b2a_qp(text.encode("ascii"), istext=True).decode("ascii")
+        return encoded.replace("\n", eol)
+
+    def base64_lines(self, data, eol):
+        return base64.encodebytes(data).decode("ascii").replace("\n", eol)
+
+    def html(self, addresses):
+        r = self.r
+        out = ["<html><body>"]
+        for address in addresses:
+            out.append('<p>%s <a href="mailto:%s">%s</a></p>' % (r.choice(self.pool), address, address))
+        return "\n".join(out) + "\n</body></html>\n"
+
+    def message(self):
+        r = self.r
+        eol = "\r\n" if r.random() < 0.7 else "\n"
+        sender, to = self.address(), self.address()
+        self.shown += [sender, to]
+        name = "%s %s" % (r.choice(FIRST).title(), r.choice(LAST).title())
+        if r.random() < 0.4:
+            name = "=?UTF-8?Q?%s_J=C3=B6rg?=" % name.replace(" ", "_")
+        subject = " ".join(r.choice(WORDS) for _ in range(5))
+        headers = ["From: %s <%s>" % (name, sender), "To: %s" % to]
+        if r.random() < 0.2:
+            cc = self.address()
+            self.shown.append(cc)
+            subject = "=?UTF-8?B?%s?=" % base64.b64encode(
+                ("re: write to %s" % cc).encode("ascii")).decode("ascii")
+        headers += ["Subject: " + subject,
+                    "Date: Mon, %d Jun 2024 10:%02d:00 +0200" % (r.randrange(1, 29), r.randrange(60)),
+                    "MIME-Version: 1.0"]
+        kind = r.random()
+        body = []
+        if kind < 0.35:
+            headers += ["Content-Type: text/plain; charset=utf-8",
+                        "Content-Transfer-Encoding: quoted-printable"]
+            body.append(self.quoted_printable(self.prose(r.randrange(1, 5)), eol))
+        elif kind < 0.6:
+            boundary = "=_alt%d" % r.randrange(10**9)
+            headers.append('Content-Type: multipart/alternative; boundary="%s"' % boundary)
+            start = len(self.shown)
+            text = self.prose(r.randrange(1, 4))
+            html = self.html(self.shown[start:])
+            body += ["This is a multi-part message in MIME format." + eol,
+                     "--%s%sContent-Type: text/plain; charset=utf-8%s"
+                     "Content-Transfer-Encoding: base64%s%s" % (boundary, eol, eol, eol, eol),
+                     self.base64_lines(text.encode("ascii"), eol),
+                     "--%s%sContent-Type: text/html; charset=utf-8%s"
+                     "Content-Transfer-Encoding: base64%s%s" % (boundary, eol, eol, eol, eol),
+                     self.base64_lines(html.encode("ascii"), eol),
+                     "--%s--%s" % (boundary, eol)]
+        elif kind < 0.8:
+            boundary = "mixed-%d" % r.randrange(10**9)
+            headers.append("Content-Type: multipart/mixed; boundary=%s" % boundary)
+            blob = bytearray(r.randbytes(r.randrange(2000, 20000)))
+            hidden = b" hidden%d@attachment.example.com " % r.randrange(10**6)
+            blob[100:100 + len(hidden)] = hidden
+            body += ["--%s%sContent-Type: text/plain%sContent-Transfer-Encoding: quoted-printable%s%s"
+                     % (boundary, eol, eol, eol, eol),
+                     self.quoted_printable(self.prose(r.randrange(1, 4)), eol),
+                     "--%s%sContent-Type: application/octet-stream; name=\"data.bin\"%s"
+                     "Content-Disposition: attachment; filename=\"data.bin\"%s"
+                     "Content-Transfer-Encoding: base64%s%s" % (boundary, eol, eol, eol, eol, eol),
+                     self.base64_lines(bytes(blob), eol),
+                     "--%s--%s" % (boundary, eol)]
+        else:
+            headers.append("Content-Type: text/plain")
+            text = self.prose(r.randrange(0, 3))
+            if r.random() < 0.5:
+                quoted = self.address()
+                self.shown.append(quoted)
+                text += "From %s wrote:\n" % quoted
+            body.append(text.replace("\n", eol))
+        lines = eol.join(headers) + eol + eol + "".join(body)
+        # An mbox escapes body lines that would pass for its separator.
+        lines = lines.replace(eol + "From ", eol + ">From ")
+        return "From %s Mon Jun  3 10:00:00 2024%s%s%s" % (sender, eol, lines, eol)
+
+    def write(self, path, size):
+        written = 0
+        with open(path, "w", encoding="ascii", newline="") as out:
+            while written < size:
+                message = self.message()
+                out.write(message)
+                written += len(message)
+        distinct, seen = [], set()
+        for address in self.shown:
+            if address.lower() not in seen:
+                seen.add(address.lower())
+                distinct.append(address)
+        with open(path[:-len(".part")] + ".expected", "w", encoding="ascii", newline="") as out:
+            out.write("".join(address + "\r\n" for address in distinct))
+
+
 def build_big(typical, path, size):
     with open(typical, "rb") as source:
         data = source.read()
@@ -361,6 +496,7 @@ def main():
     parser.add_argument("--dense-addresses", type=int, default=3_000_000)
     parser.add_argument("--big-bytes", type=int, default=1_050_000_000)
     parser.add_argument("--files", type=int, default=200_000)
+    parser.add_argument("--mail-bytes", type=int, default=300_000_000)
     args = parser.parse_args()
 
     os.makedirs(args.out, exist_ok=True)
@@ -378,6 +514,7 @@ def main():
         ("distinct-5m.txt", lambda p: Maker(args.seed + 2).distinct(p, 5_000_000)),
         ("small-files", lambda p: Maker(args.seed + 3).small_files(p, args.files)),
         ("pages", lambda p: Maker(args.seed + 4).pages(p, args.files)),
+        ("mail.mbox", lambda p: MailSpool(Maker(args.seed + 5)).write(p, args.mail_bytes)),
     ]
     for name, build in jobs:
         path = os.path.join(args.out, name)

@@ -148,6 +148,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.loneLf = LoneLf::EndsToken;
         } else if (argument == "--unpack") {
             line.unpack = true;
+        } else if (argument == "--mail") {
+            line.mail = true;
         } else if (argument == "--progress") {
             line.progress = CommandLine::Progress::Always;
             progressGiven = true;
@@ -230,8 +232,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageLine() {
-    return "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--progress] [-j N] "
-           "[-o FILE] PATH...";
+    return "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] "
+           "[-j N] [-o FILE] PATH...";
 }
 
 namespace {
@@ -270,6 +272,12 @@ std::string HelpText() {
            "               gives the compressed files and archives it holds, whatever\n"
            "               their names. Encrypted or damaged members are named and the\n"
            "               rest still read\n"
+           "  --mail       read a mail or an mbox spool (Thunderbird's folders, .eml files)\n"
+           "               as a mail client shows it: encoded-word headers and quoted-\n"
+           "               printable or base64 text parts decoded, attachments as they\n"
+           "               are; other files as always; a lone LF ends a token; a folder\n"
+           "               also gives its files that are mails, whatever their names;\n"
+           "               with --unpack, members of archives are decoded too\n"
            "  --progress   show files done, bytes read, addresses found and the rate on\n"
            "               standard error; unasked, shown after a second when standard\n"
            "               error is a terminal that the addresses do not go to\n"

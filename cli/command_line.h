@@ -31,6 +31,7 @@ struct CommandLine {
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
     bool unpack = false;  // --unpack: compressed files and archives read unpacked
+    bool mail = false;    // --mail: mails and mbox spools read decoded, as a mail client shows them
     Progress progress = Progress::WhenSlowOnTerminal;  // --progress: always shown
     unsigned threads = 0;  // -j N; 0: as many as the processors available, 1: one thread
     // --memory SIZE in bytes: what the set of addresses may take before the rest goes through

@@ -5,11 +5,13 @@
 #include "cli/progress_line.h"
 #include "engine/archive_source.h"
 #include "engine/extraction_run.h"
+#include "engine/mail_decoding_source.h"
 #include "engine/parallel_run.h"
 #include "results/address_writer.h"
 #include "results/output_file.h"
 #include "results/partial_writer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +34,43 @@ std::string Complaint(const std::string& name, const std::string& reason) {
 
 void Complain(const std::string& name, const std::string& reason) {
     std::fprintf(stderr, "%s\n", Complaint(name, reason).c_str());
+}
+
+// --unpack and --mail together: a packed file's members are read through the mail decoder,
+// as a plain file is.
+ChunkReader UnpackingMail(ChunkReader reader) {
+    if (!reader.ok()) {
+        return reader;
+    }
+    const std::string name = reader.name();
+    if (std::optional<OpenRegularFile> file = reader.takeFile()) {
+        if (file->length == 0 || !LooksPackedDescriptor(file->fd.get())) {
+            return ReadAsMail(ChunkReader::FromFile(std::move(*file), name));
+        }
+        return ChunkReader::FromSource(
+            std::make_unique<MailDecodingSource>(
+                std::make_unique<ArchiveSource>(std::move(file->fd), true)),
+            name);
+    }
+    if (std::unique_ptr<ByteSource> stream = reader.takeStream()) {
+        return ChunkReader::FromSource(std::make_unique<MailDecodingSource>(
+                                           std::make_unique<ArchiveSource>(std::move(stream))),
+                                       name);
+    }
+    return reader;
+}
+
+// With --mail, a file of a folder is read whatever its name when it starts as a mail or an mbox
+// spool does. Never waiting: a FIFO put in a file's place meanwhile is no mail.
+bool StartsAsMail(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+    }
+    std::string start(MailPeekSize, '\0');
+    const long count = ReadFullyAt(fd.get(), start.data(), start.size(), 0);
+    return count > 0 && LooksLikeMail(std::string_view(start.data(), std::size_t(count)));
 }
 
 // Unasked, the line is for someone watching a terminal while the addresses go elsewhere: not
@@ -158,7 +197,9 @@ int RunExtractCommand(const CommandLine& commandLine) {
         commandLine.unpack && commandLine.folderFiles == FolderFiles::ExpectedKinds
             ? FolderFiles::ExpectedKindsAndPacked
             : commandLine.folderFiles;
-    const InputList expanded = ExpandInputs(commandLine.inputs, folderFiles, threads);
+    const InputList expanded =
+        ExpandInputs(commandLine.inputs, folderFiles, threads,
+                     commandLine.mail ? ReadForContent(StartsAsMail) : ReadForContent());
     for (const UnreadableInput& folder : expanded.unreadable) {
         Complain(folder.path, folder.reason);
     }
@@ -214,15 +255,27 @@ int RunExtractCommand(const CommandLine& commandLine) {
     const SourceOpener openUnpacking = [&openPlain](std::size_t i) {
         return Unpacking(openPlain(i));
     };
-    const SourceOpener& openAt = commandLine.unpack ? openUnpacking : openPlain;
+    // --mail: every source read through the mail decoder, which passes what is no mail through
+    // unchanged; with --unpack, every member of a packed file too.
+    const SourceOpener openMail = [&openPlain](std::size_t i) { return ReadAsMail(openPlain(i)); };
+    const SourceOpener openUnpackingMail = [&openPlain](std::size_t i) {
+        return UnpackingMail(openPlain(i));
+    };
+    const SourceOpener& openAt = commandLine.mail
+                                     ? (commandLine.unpack ? openUnpackingMail : openMail)
+                                     : (commandLine.unpack ? openUnpacking : openPlain);
     // Regular files only, and never waiting; the rest is opened at its turn, as is whatever
     // fails here. A FIFO must not even be opened to be refused: a writer waiting for a reader
     // would take that open for its reader, and what it wrote would go when it closed. Folder
     // entries were regular files when the walk listed them; a named path is looked at first.
     const bool unpack = commandLine.unpack;
-    const AheadOpener openAhead = [&inputs, unpack](std::size_t i) -> std::optional<ChunkReader> {
+    const bool mail = commandLine.mail;
+    const AheadOpener openAhead = [&inputs, unpack,
+                                   mail](std::size_t i) -> std::optional<ChunkReader> {
         const Input& input = inputs[i];
-        if (input.kind == Input::Kind::StandardInput ||
+        // A mail is decoded at its turn, by the planner, as a stream: opened ahead, each
+        // would hold its decoder's buffers meanwhile.
+        if (mail || input.kind == Input::Kind::StandardInput ||
             (input.kind == Input::Kind::Path && !IsRegularFile(input.path))) {
             return std::nullopt;
         }
@@ -242,12 +295,13 @@ int RunExtractCommand(const CommandLine& commandLine) {
     };
     MemoryBudget budget;
     budget.bytes = commandLine.memory != 0 ? commandLine.memory : HalfOfPhysicalMemory();
+    // Mail lines end in CR LF or LF alike.
+    const LoneLf loneLf = mail ? LoneLf::EndsToken : commandLine.loneLf;
     RunResult result;
     try {
-        result = threads == 1
-                     ? RunExtractionFrom(inputs.size(), openAt, sink, commandLine.loneLf, budget)
-                     : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
-                                               commandLine.loneLf, openAhead, budget);
+        result = threads == 1 ? RunExtractionFrom(inputs.size(), openAt, sink, loneLf, budget)
+                              : RunExtractionInParallel(inputs.size(), openAt, sink, threads,
+                                                        loneLf, openAhead, budget);
     } catch (const std::exception& error) {
         // Memory ran out, the set of addresses reached a size it cannot pass, or a temporary
         // file could not be written: the output would lack addresses, so an -o file is left

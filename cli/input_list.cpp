@@ -2,6 +2,7 @@
 
 #include "engine/archive_source.h"
 #include "sources/folder_scan.h"
+#include "sources/scan_rules.h"
 
 #include <QFile>
 
@@ -28,14 +29,21 @@ bool IsFolder(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-// With --unpack, the files the question would have been asked about are those that are
-// compressed files or archives by their content; hidden ones are not looked at.
-bool IsExpectedOrPacked(const QByteArray& path) {
+// Of the files the question would have been asked about, those read for their content: with
+// --unpack the compressed files and archives, and what `forContent` takes (--mail: mails);
+// hidden ones are not looked at.
+bool IsExpectedOrTaken(const QByteArray& path, FolderFiles folderFiles,
+                       const ReadForContent& forContent) {
     const QByteArray name = path.mid(path.lastIndexOf(PathSeparator) + 1);
     if (!NeedsLoadQuestion(QFile::decodeName(name))) {
         return true;
     }
-    return !name.startsWith('.') && LooksPackedFile(path.toStdString());
+    if (name.startsWith('.')) {
+        return false;
+    }
+    const std::string bytes = path.toStdString();
+    return (folderFiles == FolderFiles::ExpectedKindsAndPacked && LooksPackedFile(bytes)) ||
+           (forContent && forContent(bytes));
 }
 
 // The files of the chosen folder, listed on a thread of their own while the walk looks for its
@@ -64,7 +72,7 @@ private:
 };
 
 void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhead,
-                  InputList& list) {
+                  const ReadForContent& forContent, InputList& list) {
     const QByteArray folder = WithoutTrailingSeparators(QByteArray::fromStdString(path));
     std::optional<FirstListing> firstListing;
     FolderScanHooks hooks;
@@ -74,13 +82,17 @@ void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhe
             return firstListing->listFiles(listed, error);
         };
     }
-    // The window asks about the names of other kinds; here the option has answered.
-    hooks.ask = [folderFiles](const QString&) {
-        return folderFiles == FolderFiles::ExpectedKinds ? LoadAnswer::No : LoadAnswer::Yes;
+    // The window asks about the names of other kinds; here the options have answered: every
+    // one with --all; those found packed (--unpack) or taken by `forContent` (--mail) by what
+    // they hold; otherwise none.
+    const bool byContent = folderFiles == FolderFiles::ExpectedKindsAndPacked ||
+                           (folderFiles == FolderFiles::ExpectedKinds && forContent);
+    hooks.ask = [folderFiles, byContent](const QString&) {
+        return folderFiles == FolderFiles::All || byContent ? LoadAnswer::Yes : LoadAnswer::No;
     };
-    hooks.append = [&list, folderFiles](const QList<QByteArray>& paths) {
+    hooks.append = [&list, folderFiles, byContent, &forContent](const QList<QByteArray>& paths) {
         for (const QByteArray& path : paths) {
-            if (folderFiles == FolderFiles::ExpectedKindsAndPacked && !IsExpectedOrPacked(path)) {
+            if (byContent && !IsExpectedOrTaken(path, folderFiles, forContent)) {
                 continue;
             }
             list.inputs.push_back({Input::Kind::FolderEntry, path.toStdString()});
@@ -96,14 +108,14 @@ void ExpandFolder(const std::string& path, FolderFiles folderFiles, bool listAhe
 }  // namespace
 
 InputList ExpandInputs(const std::vector<std::string>& arguments, FolderFiles folderFiles,
-                       unsigned threads) {
+                       unsigned threads, const ReadForContent& forContent) {
     InputList list;
     list.inputs.reserve(arguments.size());
     for (const std::string& argument : arguments) {
         if (argument == "-") {
             list.inputs.push_back({Input::Kind::StandardInput, {}});
         } else if (IsFolder(argument)) {
-            ExpandFolder(argument, folderFiles, threads > 1, list);
+            ExpandFolder(argument, folderFiles, threads > 1, forContent, list);
         } else {
             list.inputs.push_back({Input::Kind::Path, argument});
         }

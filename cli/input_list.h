@@ -2,6 +2,7 @@
 
 #include "engine/chunk_reader.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct Input {
 // never are.
 enum class FolderFiles { ExpectedKinds, ExpectedKindsAndPacked, All };
 
+// Whether a file of a folder whose name is not of the expected kinds is read all the same,
+// for what it holds (--mail: a Thunderbird mbox file has no extension). Given its path.
+using ReadForContent = std::function<bool(const std::string& path)>;
+
 // A folder met while expanding the arguments that could not be read, with the reason.
 struct UnreadableInput {
     std::string path;
@@ -47,9 +52,11 @@ struct InputList {
 // files joined to the folder as given ("mail/" and "mail" both give "mail/a.txt"). Any other
 // argument stands for itself: a missing path is passed on, and the reader reports it.
 // `threads` above 1 lets a second thread list a folder argument's own files while the walk
-// looks for its subfolders; the list is the same.
+// looks for its subfolders; the list is the same. With FolderFiles::ExpectedKinds, a file of
+// another name is read when `forContent` (if given) says so.
 InputList ExpandInputs(const std::vector<std::string>& arguments,
-                       FolderFiles folderFiles = FolderFiles::ExpectedKinds, unsigned threads = 1);
+                       FolderFiles folderFiles = FolderFiles::ExpectedKinds, unsigned threads = 1,
+                       const ReadForContent& forContent = {});
 
 // How messages name standard input.
 inline constexpr const char* StandardInputName = "(standard input)";

@@ -546,6 +546,9 @@ void OrlentaExtractTest::everyThreadCountGivesTheSameBytes_data() {
         QTest::addRow("-j %s", threads) << threads << "--all";
         QTest::addRow("-j %s, comma", threads) << threads << "--comma";
     }
+    // Decoding happens as the sources are read: the spool's split must not change its text.
+    QTest::addRow("-j 2, mail") << "2"
+                                << "--mail";
 }
 
 void OrlentaExtractTest::everyThreadCountGivesTheSameBytes() {
@@ -557,6 +560,14 @@ void OrlentaExtractTest::everyThreadCountGivesTheSameBytes() {
                  (i % 3 ? "@Example.com>, " : "@example.COM>\r\n");
     }
     const QString big = write("big.txt", large);
+    QByteArray spool;
+    for (int i = 0; spool.size() < 1500000; ++i) {
+        spool += "From u" + QByteArray::number(i) + "@example.org Mon Jun  3 10:00:00 2024\n" +
+                 "From: =?UTF-8?Q?U?= <u" + QByteArray::number(i) +
+                 "@example.org>\nContent-Transfer-Encoding: quoted-printable\n\nto =3Dv" +
+                 QByteArray::number(i % 7000) + "@exa=\nmple.com, a long line of text\n\n";
+    }
+    const QString inbox = write("Inbox", spool);
     const QString folder = dir_.filePath("threads");
     QVERIFY(QDir().mkpath(folder));
     for (int i = 0; i < 150; ++i) {
@@ -564,7 +575,7 @@ void OrlentaExtractTest::everyThreadCountGivesTheSameBytes() {
                       i % 40 == 0 ? QByteArray()
                                   : "u" + QByteArray::number(i * 37 % 6000) + "@EXAMPLE.com "));
     }
-    const QStringList arguments = {format,      folder, dir_.filePath("gone.txt"), "-", big,
+    const QStringList arguments = {format,      folder, dir_.filePath("gone.txt"), "-", big, inbox,
                                    "/dev/zero", folder};
     const QByteArray input = "U77@example.com U5001@example.com\r\n";
     const Outcome oneThread = Run(QStringList{"-j", "1"} + arguments, input);
@@ -595,6 +606,18 @@ void OrlentaExtractTest::foldersStandForTheirFiles() {
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(outcome.out, QByteArray("a@example.com\r\ne@example.com\r\nb@example.com\r\n"
                                      "s@example.com\r\n"));
+
+    // With --mail, files that are mails by content come too, whatever their names: a
+    // Thunderbird folder's mbox file, not its index beside it.
+    QVERIFY(Write(root + "/Inbox",
+                  "From x@example.org Mon Jun  3 10:00:00 2024\r\nFrom: "
+                  "x@example.org\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                      QByteArray("to m@example.org").toBase64() + "\r\n"));
+    QVERIFY(Write(root + "/Inbox.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\nmsf@example.com\n"));
+    outcome = Run({"--mail", root});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.out, QByteArray("a@example.com\r\nx@example.org\r\nm@example.org\r\n"
+                                     "b@example.com\r\n"));
 }
 
 void OrlentaExtractTest::unreadableFolderIsNamed() {

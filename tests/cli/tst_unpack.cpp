@@ -133,6 +133,12 @@ void UnpackTest::findsWhatThePlainFilesGive_data() {
            "&& gzip -c plain/sub/b.csv > w/~t.bin && cp plain/sub/b.csv w/other.bin"
         << QStringList{"--unpack", "w"} << QString() << QStringList{"plain/a.txt"} << QByteArray()
         << 0 << QStringList();
+    // With --mail too, a member that is a mail is decoded like a mail file.
+    QTest::newRow("with --mail, a mail in a tar.gz is decoded")
+        << "printf 'From: zed@example.net\\nContent-Transfer-Encoding: quoted-printable\\n\\n"
+           "to =3Dqp@exa=\\nmple.org\\n' > m.eml && bsdtar czf in m.eml"
+        << QStringList{"--unpack", "--mail", "in"} << QString() << QStringList{"-"}
+        << QByteArray("zed@example.net\r\nqp@example.org\r\n") << 0 << QStringList();
 
     // Failures: named ARCHIVE:MEMBER, the rest still read, exit status 1.
     QTest::newRow("damaged member")
