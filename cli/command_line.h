@@ -10,8 +10,8 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH...` was
-// asked to do.
+// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] [--report FILE]
+// PATH...` was asked to do.
 struct CommandLine {
     enum class Action { Extract, ShowHelp, ShowVersion };
     // When the progress line is shown on standard error: by default only when it is a
@@ -21,6 +21,7 @@ struct CommandLine {
     Action action = Action::Extract;
     ResultFormat format = ResultFormat::List;
     std::optional<std::string> outputPath;  // -o FILE; standard output when absent
+    std::optional<std::string> reportPath;  // --report FILE: a row per address, where it was
     std::vector<std::string> inputs;        // in the order given; "-" is standard input
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
@@ -36,10 +37,12 @@ struct ParsedCommandLine {
 
 // Parses the arguments that follow the program name. Options may stand anywhere; "--" ends
 // them, so "-- -x" names a file "-x". Both "-o FILE" and "-oFILE" are understood, and so are
-// "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
+// "--output FILE" and "--output=FILE", "--report FILE" and "--report=FILE". "--help" and
+// "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH..."
+// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] [--report FILE]
+// PATH..."
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

@@ -1,8 +1,10 @@
 #include "cli/extract_command.h"
 
+#include "cli/address_report.h"
 #include "cli/escaped_name.h"
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
+#include "cli/report_writer.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
 #include "results/address_writer.h"
@@ -46,11 +48,12 @@ ProgressLine::When ProgressWhen(const CommandLine& commandLine) {
 }
 
 // Writes every new address as it comes (when the output could be opened), names each
-// unreadable source at once and keeps the progress line going.
+// unreadable source at once, keeps the progress line going and, for --report, tallies every
+// occurrence.
 class StreamingSink final : public RunSink {
 public:
-    StreamingSink(AddressWriter* output, ProgressLine& progress)
-        : output_(output), progress_(progress) {}
+    StreamingSink(AddressWriter* output, ProgressLine& progress, AddressReport* report)
+        : output_(output), progress_(progress), report_(report) {}
 
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
@@ -65,6 +68,11 @@ public:
         }
         progress_.addressFound();
     }
+    bool wantsOccurrences() override { return report_ != nullptr; }
+    void sourceStarted(const std::string& name) override { report_->sourceStarted(name); }
+    void occurrenceFound(std::string_view address, std::uint64_t offset) override {
+        report_->add(address, offset);
+    }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         progress_.message(Complaint(path, reason));
     }
@@ -72,7 +80,28 @@ public:
 private:
     AddressWriter* output_;
     ProgressLine& progress_;
+    AddressReport* report_;
 };
+
+// Opens the --report target as -o is opened; false once the reason is on standard error.
+bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file) {
+    if (OutputFile::IsStandardOutputName(path)) {
+        if (outputToStandardOutput) {
+            Complain("--report -", "the addresses go to standard output already");
+            return false;
+        }
+        if (!file.openStandardOutput()) {
+            Complain("standard output", file.error());
+            return false;
+        }
+        return true;
+    }
+    if (!file.open(path, OutputFile::NoReader::Wait)) {
+        Complain(path, file.error());
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -107,9 +136,19 @@ int RunExtractCommand(const CommandLine& commandLine) {
         Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
         return ExitSomeFailed;
     }
+    // The report likewise, before any input is read; its rows wait in memory for the end.
+    OutputFile reportFile;
+    std::optional<AddressReport> report;
+    if (commandLine.reportPath) {
+        if (!OpenReport(*commandLine.reportPath, toStandardOutput, reportFile)) {
+            file.discard();
+            return ExitSomeFailed;
+        }
+        report.emplace();
+    }
     AddressWriter output(commandLine.format, file);
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
-    StreamingSink sink(opened ? &output : nullptr, progress);
+    StreamingSink sink(opened ? &output : nullptr, progress, report ? &*report : nullptr);
 
     const SourceOpener openAt = [&inputs](std::size_t i) {
         const Input& input = inputs[i];
@@ -146,6 +185,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         // Memory ran out, or the set of addresses reached a size it cannot pass: the output
         // would lack addresses, so an -o file is left as it was.
         file.discard();
+        reportFile.discard();
         progress.finish();
         std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
         return ExitSomeFailed;
@@ -156,8 +196,21 @@ int RunExtractCommand(const CommandLine& commandLine) {
     if (!written) {
         Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
     }
-    return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk
-                                                                            : ExitSomeFailed;
+    bool reported = true;
+    if (report) {
+        const std::string& reportPath = *commandLine.reportPath;
+        reported =
+            WriteReport(*report, ReportFormatFor(reportPath), reportFile) && reportFile.commit();
+        if (!reported) {
+            reportFile.discard();
+            Complain(OutputFile::IsStandardOutputName(reportPath) ? std::string("standard output")
+                                                                  : reportPath,
+                     reportFile.error());
+        }
+    }
+    return result.skipped.empty() && expanded.unreadable.empty() && written && reported
+               ? ExitOk
+               : ExitSomeFailed;
 }
 
 }  // namespace orlenta

@@ -3,6 +3,8 @@
 #include "engine/chunk_scanner.h"
 #include "engine/seen_emails.h"
 
+#include <memory>
+
 namespace orlenta {
 
 namespace {
@@ -10,10 +12,15 @@ namespace {
 // One run: the set of addresses met lives exactly as long as this object.
 class Run final : public CandidateGate {
 public:
-    Run(RunSink& sink, LoneLf loneLf) : sink_(sink), loneLf_(loneLf) {}
+    Run(RunSink& sink, LoneLf loneLf)
+        : sink_(sink), loneLf_(loneLf), occurrences_(sink.wantsOccurrences()) {}
 
     // False when the sink asked to stop.
     bool read(ChunkReader reader) {
+        if (occurrences_) {
+            sink_.sourceStarted(reader.name());
+            sourceOffset_ = 0;
+        }
         while (reader.ok()) {
             if (reader.nextIsFull() && !sink_.yield(YieldPoint::BeforeFullChunk)) {
                 return false;
@@ -41,10 +48,13 @@ public:
 
 private:
     bool scanChunk() {
-        if (!ScanChunkForEmails(chunk_, seen_, found_, *this, loneLf_)) {
+        if (occurrences_) {
+            scanEveryOccurrence();
+        } else if (!ScanChunkForEmails(chunk_, seen_, found_, *this, loneLf_)) {
             return false;
+        } else {
+            sink_.chunkScanned();
         }
-        sink_.chunkScanned();
         for (std::string_view address : found_) {
             if (!sink_.yield(YieldPoint::BeforeAppend)) {
                 return false;
@@ -56,8 +66,34 @@ private:
         return true;
     }
 
+    // The scan the parallel run makes: every address of the chunk, then the set says which are
+    // new. The same addresses as ScanChunkForEmails, without its candidate yields.
+    void scanEveryOccurrence() {
+        all_.clear();
+        FindAddresses(chunk_, all_, loneLf_);
+        if (all_.size() > isNewCapacity_) {
+            isNew_.reset(new bool[all_.size()]);
+            isNewCapacity_ = all_.size();
+        }
+        seen_.InsertLowerCased(all_.data(), all_.size(), isNew_.get());
+        sink_.chunkScanned();
+        found_.clear();
+        for (std::size_t i = 0; i < all_.size(); ++i) {
+            sink_.occurrenceFound(all_[i], sourceOffset_ + (all_[i].data() - chunk_.data()));
+            if (isNew_[i]) {
+                found_.push_back(all_[i]);
+            }
+        }
+        sourceOffset_ += chunk_.size();
+    }
+
     RunSink& sink_;
     const LoneLf loneLf_;
+    const bool occurrences_;
+    std::uint64_t sourceOffset_ = 0;  // of chunk_, with occurrences_
+    std::vector<std::string_view> all_;
+    std::unique_ptr<bool[]> isNew_;
+    std::size_t isNewCapacity_ = 0;
     SeenEmails seen_;
     std::string_view chunk_;
     std::vector<std::string_view> found_;

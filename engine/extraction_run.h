@@ -4,6 +4,7 @@
 #include "engine/chunk_scanner.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,22 @@ public:
     virtual void chunkScanned() {}
     virtual void addressFound(std::string_view address) = 0;
     virtual void chunkDone() {}
+
+    // Every occurrence of an address, new or met before, with where it stands: for a report of
+    // counts and first places. Asked once as the run starts; false, the default, spares the run
+    // all of it. When true, the run calls sourceStarted() as each source begins (after its
+    // BeforeFile yield, before its chunks; a source that cannot be read too), and after each
+    // chunkScanned() gives every address of the chunk to occurrenceFound(), in text order, with
+    // its byte offset from the start of its source (of the bytes the reader gives: the file's
+    // for a plain file); then come the chunk's new addresses to addressFound() as always. The
+    // one-thread and the parallel run make the same calls. BeforeCandidate is not asked then.
+    //   sink: sourceStarted("a.txt"); occurrenceFound("Ann@x.org", 17); addressFound("Ann@x.org")
+    virtual bool wantsOccurrences() { return false; }
+    virtual void sourceStarted(const std::string& name) { (void)name; }
+    virtual void occurrenceFound(std::string_view address, std::uint64_t offset) {
+        (void)address;
+        (void)offset;
+    }
 
     // A source that could not be read, with the reason; the run goes on with the next one. A
     // read error in the middle of a file comes after the addresses of its earlier chunks.

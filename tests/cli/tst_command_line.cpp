@@ -125,6 +125,10 @@ void CommandLineTest::refused_data() {
     QTest::newRow("empty name") << QStringList{"--output=", "a"} << "-o needs a file name";
     QTest::newRow("two outputs") << QStringList{"-o", "x", "-o", "y", "a"}
                                  << "-o given more than once";
+    QTest::newRow("--report without a name: no input taken for it")
+        << QStringList{"a", "--report"} << "--report needs a file name";
+    QTest::newRow("two reports: the first would be lost")
+        << QStringList{"--report=x", "--report", "y", "a"} << "--report given more than once";
 }
 
 void CommandLineTest::refused() {
@@ -239,11 +243,11 @@ void CommandLineTest::foldersAmongOtherArguments() {
 void CommandLineTest::usageAndHelpTexts() {
     QCOMPARE(QString::fromStdString(UsageLine()),
              QStringLiteral("usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] "
-                            "[-o FILE] PATH..."));
+                            "[-o FILE] [--report FILE] PATH..."));
     const QString help = QString::fromStdString(HelpText());
     QVERIFY(help.startsWith(QString::fromStdString(UsageLine()) + "\n"));
-    for (const char* option :
-         {"--comma", "--all", "--lf", "--progress", "-j N", "-o FILE", "--help", "--version"}) {
+    for (const char* option : {"--comma", "--all", "--lf", "--progress", "-j N", "-o FILE",
+                               "--report FILE", "--help", "--version"}) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 }
