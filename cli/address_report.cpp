@@ -1,7 +1,5 @@
 #include "cli/address_report.h"
 
-#include "engine/seen_emails.h"
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -11,6 +9,12 @@ namespace orlenta {
 namespace {
 
 constexpr std::size_t BlockBytes = 1 << 20;
+constexpr unsigned FirstSlotBits = 10;
+constexpr std::uint64_t TagMask = 0xFFFFFFFF00000000ull;
+// Rows at most: the slots, twice as many, are found by the 32 bits of the tag.
+constexpr std::size_t MostRows = std::size_t(1) << 31;
+// Occurrences whose slots are fetched together: the memory fetches overlap.
+constexpr std::size_t Group = 16;
 
 char LowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -27,7 +31,8 @@ bool EqualIgnoringCase(const char* kept, std::string_view address) {
 
 }  // namespace
 
-AddressReport::AddressReport() : slots_(1024, 0) {}
+AddressReport::AddressReport()
+    : slots_(std::size_t(1) << FirstSlotBits, 0), shift_(64 - FirstSlotBits) {}
 
 AddressReport::~AddressReport() = default;
 
@@ -37,20 +42,42 @@ void AddressReport::sourceStarted(const std::string& name) {
     ++currentSource_;
 }
 
-void AddressReport::add(std::string_view address, std::uint64_t offset) {
-    const std::uint64_t hash = HashLowerCased(address);
-    const std::uint64_t tag = hash & 0xFFFFFFFF00000000ull;
+void AddressReport::add(const Occurrence* occurrences, std::size_t count) {
+    for (std::size_t first = 0; first < count; first += Group) {
+        const std::size_t end = std::min(count, first + Group);
+        if (2 * (entries_.size() + end - first) > slots_.size()) {
+            grow();  // now rather than between the fetches and their use
+        }
+        for (std::size_t i = first; i < end; ++i) {
+            __builtin_prefetch(&slots_[slotOf(occurrences[i].hash)]);
+        }
+        for (std::size_t i = first; i < end; ++i) {
+            if (occurrences[i].isNew) {
+                addRow(occurrences[i]);
+            } else {
+                tally(occurrences[i]);
+            }
+        }
+    }
+}
+
+void AddressReport::tally(const Occurrence& occurrence) {
+    const std::uint64_t tag = occurrence.hash & TagMask;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    for (std::size_t at = slotOf(occurrence.hash);; at = (at + 1) & mask) {
         const std::uint64_t slot = slots_[at];
         if (slot == 0) {
-            break;
+            // Not met before after all: the set and the report disagree, which they cannot;
+            // a row keeps the count right all the same.
+            addRow(occurrence);
+            return;
         }
-        if ((slot & 0xFFFFFFFF00000000ull) != tag) {
+        if ((slot & TagMask) != tag) {
             continue;
         }
-        Entry& entry = entries_[(slot & 0xFFFFFFFFull) - 1];
-        if (entry.length == address.size() && EqualIgnoringCase(entry.text, address)) {
+        Entry& entry = entries_[(slot & ~TagMask) - 1];
+        if (entry.length == occurrence.address.size() &&
+            EqualIgnoringCase(entry.text, occurrence.address)) {
             ++entry.occurrences;
             if (entry.lastSource != currentSource_) {
                 entry.lastSource = currentSource_;
@@ -59,9 +86,11 @@ void AddressReport::add(std::string_view address, std::uint64_t offset) {
             return;
         }
     }
-    // New: a row of its own, and a slot, once the table has room for both.
-    if (entries_.size() >= 0xFFFFFFFEull) {
-        throw std::length_error("more than 4 billion addresses in the report");
+}
+
+void AddressReport::addRow(const Occurrence& occurrence) {
+    if (entries_.size() >= MostRows) {
+        throw std::length_error("more than 2 billion addresses in the report");
     }
     if (2 * (entries_.size() + 1) > slots_.size()) {
         grow();
@@ -70,27 +99,27 @@ void AddressReport::add(std::string_view address, std::uint64_t offset) {
         names_.push_back(currentName_);
         currentNamed_ = true;
     }
-    entries_.push_back(Entry{keep(address), static_cast<std::uint32_t>(address.size()),
-                             static_cast<std::uint32_t>(names_.size() - 1), currentSource_, 1, 1,
-                             offset});
-    const std::size_t newMask = slots_.size() - 1;
-    std::size_t at = hash & newMask;
+    entries_.push_back(Entry{
+        keep(occurrence.address), static_cast<std::uint32_t>(occurrence.address.size()),
+        static_cast<std::uint32_t>(names_.size() - 1), currentSource_, 1, 1, occurrence.offset});
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = slotOf(occurrence.hash);
     while (slots_[at] != 0) {
-        at = (at + 1) & newMask;
+        at = (at + 1) & mask;
     }
-    slots_[at] = tag | entries_.size();
+    slots_[at] = (occurrence.hash & TagMask) | entries_.size();
 }
 
 AddressReport::Row AddressReport::row(std::size_t index) const {
     const Entry& entry = entries_[index];
     return Row{std::string_view(entry.text, entry.length), entry.occurrences, entry.sources,
-               names_[entry.firstSource], entry.offset};
+               entry.firstSource, entry.offset};
 }
 
 const char* AddressReport::keep(std::string_view address) {
     if (address.size() > blockLeft_) {
         const std::size_t size = std::max(BlockBytes, address.size());
-        blocks_.push_back(std::make_unique<char[]>(size));
+        blocks_.push_back(std::unique_ptr<char[]>(new char[size]));
         blockAt_ = blocks_.back().get();
         blockLeft_ = size;
     }
@@ -103,17 +132,19 @@ const char* AddressReport::keep(std::string_view address) {
 
 void AddressReport::grow() {
     std::vector<std::uint64_t> larger(slots_.size() * 2, 0);
+    const unsigned shift = shift_ - 1;
     const std::size_t mask = larger.size() - 1;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const Entry& entry = entries_[i];
-        const std::uint64_t hash = HashLowerCased(std::string_view(entry.text, entry.length));
-        std::size_t at = hash & mask;
-        while (larger[at] != 0) {
-            at = (at + 1) & mask;
+    for (const std::uint64_t slot : slots_) {
+        if (slot != 0) {
+            std::size_t at = static_cast<std::size_t>(slot >> shift);
+            while (larger[at] != 0) {
+                at = (at + 1) & mask;
+            }
+            larger[at] = slot;
         }
-        larger[at] = (hash & 0xFFFFFFFF00000000ull) | (i + 1);
     }
     slots_.swap(larger);
+    shift_ = shift;
 }
 
 }  // namespace orlenta

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/extraction_run.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,25 +11,25 @@
 
 namespace orlenta {
 
-// The rows of orlenta-extract's --report, tallied from every occurrence of every address as the
-// run hands them on (RunSink::occurrenceFound): one row per address compared without regard to
-// case, in the order first met, which is the order of the output. Each row holds the first
-// spelling, the occurrences in any case, the sources it occurs in, and the first source with
-// the offset of the first occurrence there.
+// The rows of orlenta-extract's --report, tallied from every occurrence of every address as
+// the run hands them on (RunSink::occurrencesFound): one row per address compared without
+// regard to case, in the order first met, which is the order of the output. A row holds the
+// first spelling, the occurrences in any case, the number of sources it occurs in, and the
+// first source with the offset of the first occurrence there.
 //
 //   report.sourceStarted("a.txt");
-//   report.add("Ann@x.org", 0); report.add("ann@X.org", 40);  // one row: 2 occurrences, 1 source
+//   report.add(occurrences, 2);  // "Ann@x.org" new at 0, "ann@X.org" at 40: one row, twice
 //
-// An address costs its length plus about 80 bytes (a 48-byte row and an 8-byte slot at most
+// An address costs its length plus about 70 bytes (a 48-byte row and 8-byte slots at most
 // half full); a source that is the first of some address keeps its name. Throws
-// std::bad_alloc when memory runs out, std::length_error past 4 billion rows.
+// std::bad_alloc when memory runs out, std::length_error past 2 billion rows.
 class AddressReport final {
 public:
     struct Row {
         std::string_view address;
         std::uint64_t occurrences;
         std::uint64_t sources;
-        const std::string& firstSource;
+        std::size_t firstSource;  // in sourceName()
         std::uint64_t offset;
     };
 
@@ -36,13 +38,16 @@ public:
     AddressReport(const AddressReport&) = delete;
     AddressReport& operator=(const AddressReport&) = delete;
 
-    // A source begins; its occurrences follow. Sources come one after the other, never
-    // interleaved.
+    // A source begins; its occurrences follow. Sources come one after the other.
     void sourceStarted(const std::string& name);
-    void add(std::string_view address, std::uint64_t offset);
+
+    // Occurrences of the current source in text order. One marked new is trusted to be new
+    // (the run's set said so): its row is made without a search.
+    void add(const Occurrence* occurrences, std::size_t count);
 
     std::size_t size() const { return entries_.size(); }
     Row row(std::size_t index) const;
+    const std::string& sourceName(std::size_t index) const { return names_[index]; }
 
 private:
     struct Entry {
@@ -55,13 +60,20 @@ private:
         std::uint64_t offset;
     };
 
+    void tally(const Occurrence& occurrence);
+    void addRow(const Occurrence& occurrence);
+    std::size_t slotOf(std::uint64_t hash) const {
+        return static_cast<std::size_t>(hash >> shift_);
+    }
     const char* keep(std::string_view address);
     void grow();
 
     std::vector<Entry> entries_;
-    // Slots of the table: 0 when empty, else the entry's index + 1 in the low half and the high
-    // half of its hash in the high half, so most probes need no comparison.
+    // Slots of the table: 0 when empty, else the entry's index + 1 in the low half and the
+    // high half of its hash in the high half, so most probes need no comparison. An address's
+    // first slot is given by the top bits of its hash: the table grows without reading rows.
     std::vector<std::uint64_t> slots_;
+    unsigned shift_;
     std::vector<std::unique_ptr<char[]>> blocks_;  // the first spellings, back to back
     std::size_t blockLeft_ = 0;
     char* blockAt_ = nullptr;

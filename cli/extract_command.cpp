@@ -70,8 +70,8 @@ public:
     }
     bool wantsOccurrences() override { return report_ != nullptr; }
     void sourceStarted(const std::string& name) override { report_->sourceStarted(name); }
-    void occurrenceFound(std::string_view address, std::uint64_t offset) override {
-        report_->add(address, offset);
+    void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
+        report_->add(occurrences, count);
     }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         progress_.message(Complaint(path, reason));

@@ -3,6 +3,8 @@
 #include "cli/escaped_name.h"
 #include "results/output_file.h"
 
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 
 namespace orlenta {
@@ -51,8 +53,17 @@ std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
     return length;
 }
 
+bool NeedsQuotes(std::string_view field) {
+    for (const char c : field) {
+        if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+            return true;
+        }
+    }
+    return false;
+}
+
 void AppendCsvField(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!NeedsQuotes(field)) {
         out += field;
         return;
     }
@@ -85,21 +96,39 @@ void AppendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-void AppendRow(std::string& out, const AddressReport::Row& row, ReportFormat format) {
-    const std::string source = EscapedName(row.firstSource);
+void AppendNumber(std::string& out, std::uint64_t number) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, number);
+    out.append(digits, end.ptr);
+}
+
+// `source`: the first source's name as written (escaped, and for JSON made UTF-8).
+void AppendRow(std::string& out, const AddressReport::Row& row, const std::string& source,
+               ReportFormat format) {
     if (format == ReportFormat::Csv) {
         AppendCsvField(out, row.address);
-        out += ',' + std::to_string(row.occurrences) + ',' + std::to_string(row.sources) + ',';
-        AppendCsvField(out, source);
-        out += ',' + std::to_string(row.offset) + "\r\n";
+        out += ',';
+        AppendNumber(out, row.occurrences);
+        out += ',';
+        AppendNumber(out, row.sources);
+        out += ',';
+        out += source;
+        out += ',';
+        AppendNumber(out, row.offset);
+        out += "\r\n";
         return;
     }
     out += "{\"address\":";
     AppendJsonString(out, EscapedBytesNotUtf8(row.address));
-    out += ",\"occurrences\":" + std::to_string(row.occurrences) +
-           ",\"sources\":" + std::to_string(row.sources) + ",\"first_source\":";
-    AppendJsonString(out, EscapedBytesNotUtf8(source));
-    out += ",\"offset\":" + std::to_string(row.offset) + "}\n";
+    out += ",\"occurrences\":";
+    AppendNumber(out, row.occurrences);
+    out += ",\"sources\":";
+    AppendNumber(out, row.sources);
+    out += ",\"first_source\":";
+    out += source;
+    out += ",\"offset\":";
+    AppendNumber(out, row.offset);
+    out += "}\n";
 }
 
 }  // namespace
@@ -133,8 +162,22 @@ bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& f
     if (format == ReportFormat::Csv) {
         out += "address,occurrences,sources,first_source,offset\r\n";
     }
+    // Rows of one source follow one another: its name is written out once for them all.
+    std::size_t sourceShown = SIZE_MAX;
+    std::string source;
     for (std::size_t i = 0; i < report.size(); ++i) {
-        AppendRow(out, report.row(i), format);
+        const AddressReport::Row row = report.row(i);
+        if (row.firstSource != sourceShown) {
+            const std::string escaped = EscapedName(report.sourceName(row.firstSource));
+            source.clear();
+            if (format == ReportFormat::Csv) {
+                AppendCsvField(source, escaped);
+            } else {
+                AppendJsonString(source, EscapedBytesNotUtf8(escaped));
+            }
+            sourceShown = row.firstSource;
+        }
+        AppendRow(out, row, source, format);
         if (out.size() >= FlushBytes) {
             if (!file.write(out)) {
                 return false;

@@ -71,18 +71,28 @@ private:
     void scanEveryOccurrence() {
         all_.clear();
         FindAddresses(chunk_, all_, loneLf_);
-        if (all_.size() > isNewCapacity_) {
-            isNew_.reset(new bool[all_.size()]);
-            isNewCapacity_ = all_.size();
+        const std::size_t count = all_.size();
+        if (count > isNewCapacity_) {
+            isNew_.reset(new bool[count]);
+            isNewCapacity_ = count;
         }
-        seen_.InsertLowerCased(all_.data(), all_.size(), isNew_.get());
+        hashes_.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            hashes_[i] = HashLowerCased(all_[i]);
+        }
+        seen_.InsertLowerCased(all_.data(), count, isNew_.get(), hashes_.data());
         sink_.chunkScanned();
         found_.clear();
-        for (std::size_t i = 0; i < all_.size(); ++i) {
-            sink_.occurrenceFound(all_[i], sourceOffset_ + (all_[i].data() - chunk_.data()));
+        occurrenceList_.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            occurrenceList_.push_back(Occurrence{
+                all_[i], sourceOffset_ + (all_[i].data() - chunk_.data()), hashes_[i], isNew_[i]});
             if (isNew_[i]) {
                 found_.push_back(all_[i]);
             }
+        }
+        if (count > 0) {
+            sink_.occurrencesFound(occurrenceList_.data(), count);
         }
         sourceOffset_ += chunk_.size();
     }
@@ -92,6 +102,8 @@ private:
     const bool occurrences_;
     std::uint64_t sourceOffset_ = 0;  // of chunk_, with occurrences_
     std::vector<std::string_view> all_;
+    std::vector<std::uint64_t> hashes_;
+    std::vector<Occurrence> occurrenceList_;
     std::unique_ptr<bool[]> isNew_;
     std::size_t isNewCapacity_ = 0;
     SeenEmails seen_;

@@ -194,10 +194,14 @@ private:
                     std::min(ChunkSize, piece.size - (c - piece.firstChunk) * ChunkSize));
                 sink_.chunkScanned();
                 const std::size_t first = c == 0 ? 0 : unit.chunkEnds[c - 1];
-                if (occurrences_) {
+                if (occurrences_ && first < unit.chunkEnds[c]) {
+                    occurrenceList_.clear();
                     for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
-                        sink_.occurrenceFound(unit.addresses[i], sourceOffset_ + unit.offsets[i]);
+                        occurrenceList_.push_back(Occurrence{unit.addresses[i],
+                                                             sourceOffset_ + unit.offsets[i],
+                                                             unit.hashes[i], unit.isNew[i] != 0});
                     }
+                    sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
                 }
                 for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
                     if (unit.isNew[i]) {
@@ -222,6 +226,7 @@ private:
     RunSink& sink_;
     const bool occurrences_;          // the sink wants every occurrence
     std::uint64_t sourceOffset_ = 0;  // where the piece being handed on starts in its source
+    std::vector<Occurrence> occurrenceList_;  // a chunk's, for the sink
     // Declared before what holds claims on it (the units' files) and gone after them.
     DescriptorBudget budget_;
     WorkBoard board_;
