@@ -45,7 +45,7 @@ void AddressReport::sourceStarted(const std::string& name) {
 void AddressReport::add(const Occurrence* occurrences, std::size_t count) {
     for (std::size_t first = 0; first < count; first += Group) {
         const std::size_t end = std::min(count, first + Group);
-        if (2 * (entries_.size() + end - first) > slots_.size()) {
+        if (2 * (size_ + end - first) > slots_.size()) {
             grow();  // now rather than between the fetches and their use
         }
         for (std::size_t i = first; i < end; ++i) {
@@ -75,13 +75,13 @@ void AddressReport::tally(const Occurrence& occurrence) {
         if ((slot & TagMask) != tag) {
             continue;
         }
-        Entry& entry = entries_[(slot & ~TagMask) - 1];
-        if (entry.length == occurrence.address.size() &&
-            EqualIgnoringCase(entry.text, occurrence.address)) {
-            ++entry.occurrences;
-            if (entry.lastSource != currentSource_) {
-                entry.lastSource = currentSource_;
-                ++entry.sources;
+        Entry& met = entry((slot & ~TagMask) - 1);
+        if (met.length == occurrence.address.size() &&
+            EqualIgnoringCase(met.text, occurrence.address)) {
+            ++met.occurrences;
+            if (met.lastSource != currentSource_) {
+                met.lastSource = currentSource_;
+                ++met.sources;
             }
             return;
         }
@@ -89,31 +89,39 @@ void AddressReport::tally(const Occurrence& occurrence) {
 }
 
 void AddressReport::addRow(const Occurrence& occurrence) {
-    if (entries_.size() >= MostRows) {
+    if (size_ >= MostRows) {
         throw std::length_error("more than 2 billion addresses in the report");
     }
-    if (2 * (entries_.size() + 1) > slots_.size()) {
+    if (2 * (size_ + 1) > slots_.size()) {
         grow();
     }
     if (!currentNamed_) {
         names_.push_back(currentName_);
         currentNamed_ = true;
     }
-    entries_.push_back(Entry{
-        keep(occurrence.address), static_cast<std::uint32_t>(occurrence.address.size()),
-        static_cast<std::uint32_t>(names_.size() - 1), currentSource_, 1, 1, occurrence.offset});
+    if (size_ % EntriesPerBlock == 0) {
+        entries_.push_back(std::unique_ptr<Entry[]>(new Entry[EntriesPerBlock]));
+    }
+    entry(size_) = Entry{keep(occurrence.address),
+                         static_cast<std::uint32_t>(occurrence.address.size()),
+                         static_cast<std::uint32_t>(names_.size() - 1),
+                         currentSource_,
+                         1,
+                         1,
+                         occurrence.offset};
     const std::size_t mask = slots_.size() - 1;
     std::size_t at = slotOf(occurrence.hash);
     while (slots_[at] != 0) {
         at = (at + 1) & mask;
     }
-    slots_[at] = (occurrence.hash & TagMask) | entries_.size();
+    ++size_;
+    slots_[at] = (occurrence.hash & TagMask) | size_;
 }
 
 AddressReport::Row AddressReport::row(std::size_t index) const {
-    const Entry& entry = entries_[index];
-    return Row{std::string_view(entry.text, entry.length), entry.occurrences, entry.sources,
-               entry.firstSource, entry.offset};
+    const Entry& row = entry(index);
+    return Row{std::string_view(row.text, row.length), row.occurrences, row.sources,
+               row.firstSource, row.offset};
 }
 
 const char* AddressReport::keep(std::string_view address) {
