@@ -172,9 +172,10 @@ for name in typical dense-3m; do
 done
 # The count over several sources: small files and pages first (addresses met in many of them),
 # then the two corpora; a report in each format, on one thread and on every core.
+# (awk, not head: a closed pipe would fail the pipeline before the second find)
 mapfile -t report_sources < <(
-    find "$corpus/small-files" -type f | sort | head -3000
-    find "$corpus/pages" -type f | sort | head -3000
+    find "$corpus/small-files" -type f | sort | awk 'NR <= 3000'
+    find "$corpus/pages" -type f | sort | awk 'NR <= 3000'
     echo "$corpus/typical.txt"
     echo "$corpus/dense-3m.txt"
 )

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace orlenta {
 
@@ -96,39 +98,97 @@ void AppendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
-void AppendNumber(std::string& out, std::uint64_t number) {
-    char digits[24];
-    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, number);
-    out.append(digits, end.ptr);
+char* PutNumber(char* at, std::uint64_t number) {
+    return std::to_chars(at, at + 20, number).ptr;
 }
 
-// `source`: the first source's name as written (escaped, and for JSON made UTF-8).
-void AppendRow(std::string& out, const AddressReport::Row& row, const std::string& source,
-               ReportFormat format) {
-    if (format == ReportFormat::Csv) {
-        AppendCsvField(out, row.address);
-        out += ',';
-        AppendNumber(out, row.occurrences);
-        out += ',';
-        AppendNumber(out, row.sources);
-        out += ',';
-        out += source;
-        out += ',';
-        AppendNumber(out, row.offset);
-        out += "\r\n";
-        return;
+char* Put(char* at, std::string_view bytes) {
+    std::memcpy(at, bytes.data(), bytes.size());
+    return at + bytes.size();
+}
+
+// The rows as they are put together, written out a megabyte at a time: one row is made in
+// place, with no string built for it.
+class RowBuffer final {
+public:
+    explicit RowBuffer(OutputFile& file) : file_(file), bytes_(FlushBytes) {}
+
+    // Room for `size` more bytes; null when a write failed.
+    char* room(std::size_t size) {
+        if (used_ + size > bytes_.size()) {
+            if (!flush()) {
+                return nullptr;
+            }
+            if (size > bytes_.size()) {
+                bytes_.resize(size);
+            }
+        }
+        return bytes_.data() + used_;
     }
-    out += "{\"address\":";
-    AppendJsonString(out, EscapedBytesNotUtf8(row.address));
-    out += ",\"occurrences\":";
-    AppendNumber(out, row.occurrences);
-    out += ",\"sources\":";
-    AppendNumber(out, row.sources);
-    out += ",\"first_source\":";
-    out += source;
-    out += ",\"offset\":";
-    AppendNumber(out, row.offset);
-    out += "}\n";
+    void made(const char* end) { used_ = static_cast<std::size_t>(end - bytes_.data()); }
+
+    bool flush() {
+        const bool written = file_.write(bytes_.data(), used_);
+        used_ = 0;
+        return written;
+    }
+
+private:
+    OutputFile& file_;
+    std::vector<char> bytes_;
+    std::size_t used_ = 0;
+};
+
+// `source`: the first source's name as written (escaped, quoted or made a JSON string).
+bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& source,
+            ReportFormat format) {
+    constexpr std::size_t Numbers = 3 * 20;
+    if (format == ReportFormat::Csv) {
+        std::string quoted;
+        std::string_view address = row.address;
+        if (NeedsQuotes(address)) {
+            AppendCsvField(quoted, address);
+            address = quoted;
+        }
+        char* at = out.room(address.size() + source.size() + Numbers + 6);
+        if (at == nullptr) {
+            return false;
+        }
+        at = Put(at, address);
+        *at++ = ',';
+        at = PutNumber(at, row.occurrences);
+        *at++ = ',';
+        at = PutNumber(at, row.sources);
+        *at++ = ',';
+        at = Put(at, source);
+        *at++ = ',';
+        at = PutNumber(at, row.offset);
+        *at++ = '\r';
+        *at++ = '\n';
+        out.made(at);
+        return true;
+    }
+    std::string address;
+    AppendJsonString(address, EscapedBytesNotUtf8(row.address));
+    constexpr std::string_view Keys[] = {"{\"address\":",      ",\"occurrences\":", ",\"sources\":",
+                                         ",\"first_source\":", ",\"offset\":",      "}\n"};
+    char* at = out.room(address.size() + source.size() + Numbers + 80);
+    if (at == nullptr) {
+        return false;
+    }
+    at = Put(at, Keys[0]);
+    at = Put(at, address);
+    at = Put(at, Keys[1]);
+    at = PutNumber(at, row.occurrences);
+    at = Put(at, Keys[2]);
+    at = PutNumber(at, row.sources);
+    at = Put(at, Keys[3]);
+    at = Put(at, source);
+    at = Put(at, Keys[4]);
+    at = PutNumber(at, row.offset);
+    at = Put(at, Keys[5]);
+    out.made(at);
+    return true;
 }
 
 }  // namespace
@@ -157,12 +217,12 @@ std::string EscapedBytesNotUtf8(std::string_view text) {
 }
 
 bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
-    std::string out;
-    out.reserve(FlushBytes + 4096);
+    RowBuffer out(file);
     if (format == ReportFormat::Csv) {
-        out += "address,occurrences,sources,first_source,offset\r\n";
+        constexpr std::string_view Header = "address,occurrences,sources,first_source,offset\r\n";
+        out.made(Put(out.room(Header.size()), Header));
     }
-    // Rows of one source follow one another: its name is written out once for them all.
+    // Rows of one source follow one another: its name is made once for them all.
     std::size_t sourceShown = SIZE_MAX;
     std::string source;
     for (std::size_t i = 0; i < report.size(); ++i) {
@@ -177,15 +237,11 @@ bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& f
             }
             sourceShown = row.firstSource;
         }
-        AppendRow(out, row, source, format);
-        if (out.size() >= FlushBytes) {
-            if (!file.write(out)) {
-                return false;
-            }
-            out.clear();
+        if (!PutRow(out, row, source, format)) {
+            return false;
         }
     }
-    return file.write(out);
+    return out.flush();
 }
 
 }  // namespace orlenta
