@@ -5,6 +5,7 @@
 #include "engine/chunk_reader.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
+#include "engine/seen_emails.h"
 #include "tests/engine/test_files.h"
 
 #include <QByteArray>
@@ -30,9 +31,12 @@ using namespace orlenta::test;
 
 namespace {
 
-// Every call a run makes but the yields within a file, which only the one-thread run asks.
+// Every call a run makes but the yields within a file, which only the one-thread run asks;
+// with `occurrences`, every occurrence too, with its offset and whether it is new.
 class EventSink final : public RunSink {
 public:
+    explicit EventSink(bool occurrences) : occurrences_(occurrences) {}
+
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
             events.append("file");
@@ -48,8 +52,26 @@ public:
     void fileSkipped(const std::string& path, const std::string& reason) override {
         events.append(QString::fromStdString("skipped " + path + ": " + reason));
     }
+    bool wantsOccurrences() override { return occurrences_; }
+    void sourceStarted(const std::string& name) override {
+        events.append(QString::fromStdString("source " + name));
+    }
+    void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Occurrence& o = occurrences[i];
+            events.append(QString("%1 at %2%3 %4")
+                              .arg(QString::fromLatin1(o.address.data(),
+                                                       static_cast<qsizetype>(o.address.size())))
+                              .arg(o.offset)
+                              .arg(o.isNew ? ", new" : "")
+                              .arg(o.hash == HashLowerCased(o.address) ? "" : "bad hash"));
+        }
+    }
 
     QStringList events;
+
+private:
+    const bool occurrences_;
 };
 
 // A source of the test: a path; a file read as a stream (as standard input is), opened anew
@@ -185,24 +207,37 @@ void ParallelRunTest::sameCallsAsOneThread_data() {
     QTest::addColumn<bool>("loneLfEnds");
     QTest::addColumn<int>("freeDescriptors");  // above those open; 0: the usual limit
     QTest::addColumn<int>("threadStarts");     // threads that may start; -1: all
+    QTest::addColumn<bool>("occurrences");     // the sink wants every occurrence
 
     for (unsigned threads : {2u, 3u, 8u, 64u}) {
-        QTest::addRow("mixed, %u threads", threads) << "mixed" << threads << false << 0 << -1;
-        QTest::addRow("tiny files, %u threads", threads) << "tiny" << threads << false << 0 << -1;
+        QTest::addRow("mixed, %u threads", threads)
+            << "mixed" << threads << false << 0 << -1 << false;
+        QTest::addRow("tiny files, %u threads", threads)
+            << "tiny" << threads << false << 0 << -1 << false;
     }
-    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1;
-    QTest::newRow("one small file, more threads than chunks") << "one" << 8u << false << 0 << -1;
+    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1 << false;
+    QTest::newRow("one small file, more threads than chunks")
+        << "one" << 8u << false << 0 << -1 << false;
     // Sources opened ahead of their turn: a FIFO's open waited for a writer that waited itself.
-    QTest::newRow("FIFOs written one after the other") << "fifos" << 2u << false << 0 << -1;
+    QTest::newRow("FIFOs written one after the other")
+        << "fifos" << 2u << false << 0 << -1 << false;
     // The second name of one stream got its second chunk, read ahead.
-    QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1;
+    QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1 << false;
     // Files were skipped as "Too many open files", differently on each run.
-    QTest::newRow("large files, 12 descriptors free") << "large" << 2u << false << 12 << -1;
-    QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1;
+    QTest::newRow("large files, 12 descriptors free")
+        << "large" << 2u << false << 12 << -1 << false;
+    QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1 << false;
     // std::thread's failure ended the run in std::terminate.
-    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0;
-    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1;
-    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7;
+    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0 << false;
+    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1 << false;
+    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7 << false;
+    // Offsets lost their piece's place in its source, or a stream's earlier units.
+    QTest::newRow("mixed, every occurrence") << "mixed" << 3u << false << 0 << -1 << true;
+    QTest::newRow("one stream named twice, every occurrence")
+        << "stream twice" << 2u << false << 0 << -1 << true;
+    QTest::newRow("tiny files, every occurrence") << "tiny" << 8u << false << 0 << -1 << true;
+    QTest::newRow("no thread can start, every occurrence")
+        << "mixed" << 2u << false << 0 << 0 << true;
 }
 
 void ParallelRunTest::sameCallsAsOneThread() {
@@ -211,6 +246,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
     QFETCH(bool, loneLfEnds);
     QFETCH(int, freeDescriptors);
     QFETCH(int, threadStarts);
+    QFETCH(bool, occurrences);
     const LoneLf loneLf = loneLfEnds ? LoneLf::EndsToken : LoneLf::Ordinary;
 
     std::vector<Source> list;
@@ -260,7 +296,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
         return result;
     };
 
-    EventSink oneThread;
+    EventSink oneThread(occurrences);
     const RunResult expected =
         run([&] { return RunExtractionFrom(list.size(), openAt, oneThread, loneLf); });
 
@@ -277,7 +313,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
     if (threadStarts >= 0) {
         LimitThreadStartsForTests(static_cast<std::size_t>(threadStarts));
     }
-    EventSink parallel;
+    EventSink parallel(occurrences);
     const RunResult got = run([&] {
         return RunExtractionInParallel(list.size(), openAt, parallel, threads, loneLf, openAhead);
     });
