@@ -11,7 +11,7 @@ namespace {
 constexpr std::size_t BlockBytes = 1 << 20;
 constexpr unsigned FirstSlotBits = 10;
 constexpr std::uint64_t TagMask = 0xFFFFFFFF00000000ull;
-// Rows at most: the slots, twice as many, are found by the 32 bits of the tag.
+// Rows at most: the slots, up to twice as many, are found by the 32 bits of the tag.
 constexpr std::size_t MostRows = std::size_t(1) << 31;
 // Occurrences whose slots are fetched together: the memory fetches overlap.
 constexpr std::size_t Group = 16;
@@ -45,7 +45,7 @@ void AddressReport::sourceStarted(const std::string& name) {
 void AddressReport::add(const Occurrence* occurrences, std::size_t count) {
     for (std::size_t first = 0; first < count; first += Group) {
         const std::size_t end = std::min(count, first + Group);
-        if (2 * (size_ + end - first) > slots_.size()) {
+        if (!roomFor(end - first)) {
             grow();  // now rather than between the fetches and their use
         }
         for (std::size_t i = first; i < end; ++i) {
@@ -92,7 +92,7 @@ void AddressReport::addRow(const Occurrence& occurrence) {
     if (size_ >= MostRows) {
         throw std::length_error("more than 2 billion addresses in the report");
     }
-    if (2 * (size_ + 1) > slots_.size()) {
+    if (!roomFor(1)) {
         grow();
     }
     if (!currentNamed_) {
