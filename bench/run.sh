@@ -187,6 +187,47 @@ check "mail: -j 1 and -j $cores give the same bytes" \
 check "mail: the addresses GMime's parser shows on the first 20 MB" \
     "$([ "$gmime_status" = 0 ] && echo 1 || echo 0)"
 check "mail: at least 300 MB/s on one thread ($mail_rate MB/s)" "$(at_least "$mail_rate" 300)"
+# --report: the run with a report of every address's counts and first place, against the same
+# run without (both write -o, which is synced to disk as the report is), then both report
+# formats parsed by Python's csv and json modules and held to a count of the script's own.
+for name in typical dense-3m; do
+    file=$corpus/$name.txt
+    bytes=$(stat -c %s "$file")
+    echo "$name.txt with --report:"
+    row "$name" "orlenta-extract -j $cores -o OUT FILE" plain-o /dev/null \
+        "$extract" -j "$cores" -o "$results/$name-plain.out" "$file"
+    row "$name" "orlenta-extract -j $cores -o OUT --report R.csv" report /dev/null \
+        "$extract" -j "$cores" -o "$results/$name-report.out" --report "$results/$name.csv" "$file"
+    echo "  --report: $(ratio "${time_of[$name-report]}" "${time_of[$name-plain-o]}")x the time" \
+        "without; peak ${rss_of[$name-report]} KB against ${rss_of[$name-plain-o]} KB"
+    check "$name: the run with --report at most 1.5x the run without ($(ratio "${time_of[$name-report]}" "${time_of[$name-plain-o]}")x)" \
+        "$(at_least 1.5 "$(ratio "${time_of[$name-report]}" "${time_of[$name-plain-o]}")")"
+    check "$name: --report leaves the addresses' bytes as they were" \
+        "$(same_output "$results/$name-plain.out" "$results/$name-report.out")"
+    echo
+done
+# The count over several sources: small files and pages first (addresses met in many of them),
+# then the two corpora; a report in each format, on one thread and on every core.
+# (awk, not head: a closed pipe would fail the pipeline before the second find)
+mapfile -t report_sources < <(
+    find "$corpus/small-files" -type f | sort | awk 'NR <= 3000'
+    find "$corpus/pages" -type f | sort | awk 'NR <= 3000'
+    echo "$corpus/typical.txt"
+    echo "$corpus/dense-3m.txt"
+)
+echo "--report over ${#report_sources[@]} sources, checked by bench/check-report.py:"
+"$extract" -j 1 -o "$results/report-check.out" --report "$results/report-check.csv" \
+    "${report_sources[@]}"
+"$extract" -j "$cores" -o "$results/report-check-all.out" \
+    --report "$results/report-check.jsonl" "${report_sources[@]}"
+status=0
+/usr/bin/python3 "$here/check-report.py" "$results/report-check.out" \
+    "$results/report-check.csv" "$results/report-check.jsonl" "${report_sources[@]}" |
+    sed 's/^/  /' || status=$?
+check "--report: CSV (-j 1) and JSON Lines (-j $cores) parse and equal an independent count" \
+    "$([ "$status" = 0 ] && echo 1 || echo 0)"
+check "--report: -j 1 and -j $cores give the same addresses" \
+    "$(same_output "$results/report-check.out" "$results/report-check-all.out")"
 echo
 
 # 200,000 files in one folder: tiny ones and web pages. rg on every core and on one.

@@ -79,6 +79,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.outputPath = path;
         }
     };
+    auto setReport = [&parsed, &line](const std::string& path) {
+        if (line.reportPath) {
+            parsed.error = "--report given more than once";
+        } else if (path.empty()) {
+            parsed.error = "--report needs a file name";
+        } else {
+            line.reportPath = path;
+        }
+    };
     auto setThreads = [&parsed, &line](const std::string& count) {
         unsigned long value = 0;
         const bool digits = !count.empty() && count.size() <= 6 &&
@@ -177,6 +186,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             } else {
                 setOutput(arguments[++i]);
             }
+        } else if (argument == "--report") {
+            if (i + 1 == arguments.size()) {
+                parsed.error = "--report needs a file name";
+            } else {
+                setReport(arguments[++i]);
+            }
+        } else if (StartsWith(argument, "--report=")) {
+            setReport(argument.substr(9));
         } else if (argument == "-j" || argument == "--jobs") {
             if (i + 1 == arguments.size()) {
                 parsed.error = "-j needs a number of threads, 1 or more";
@@ -291,6 +308,12 @@ std::string HelpText() {
            "               output); a regular FILE gets the output only once it is\n"
            "               complete and keeps its owner, mode, links and attributes; a\n"
            "               device, FIFO or /dev/stdout is written to\n"
+           "  --report FILE  also write one row per address, in the output's order: the\n"
+           "               address, its occurrences in any case, the number of sources it\n"
+           "               occurs in, the first of them and the byte offset of its first\n"
+           "               occurrence there; CSV with a header row, or JSON Lines when\n"
+           "               FILE ends in .jsonl; written as -o writes (\"-\" is standard\n"
+           "               output when the addresses go elsewhere)\n"
            "  -            read standard input (as one more file)\n"
            "\n"
            "One run can be shared out, over machines too: the same command with --slice\n"

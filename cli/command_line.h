@@ -28,6 +28,7 @@ struct CommandLine {
                                              // (Merge: the partial files, in slice order)
     std::optional<SliceChoice> slice;        // --slice K/N: only the K-th of N slices is read
     std::optional<std::string> partialPath;  // --partial FILE: the slice's mergeable result
+    std::optional<std::string> reportPath;   // --report FILE: a row per address, where it was
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
     bool unpack = false;  // --unpack: compressed files and archives read unpacked
@@ -47,7 +48,8 @@ struct ParsedCommandLine {
 
 // Parses the arguments that follow the program name. Options may stand anywhere; "--" ends
 // them, so "-- -x" names a file "-x". Both "-o FILE" and "-oFILE" are understood, and so are
-// "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
+// "--output FILE" and "--output=FILE", "--report FILE" and "--report=FILE". "--help" and
+// "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE]

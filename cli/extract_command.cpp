@@ -1,8 +1,10 @@
 #include "cli/extract_command.h"
 
+#include "cli/address_report.h"
 #include "cli/escaped_name.h"
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
+#include "cli/report_writer.h"
 #include "engine/archive_source.h"
 #include "engine/extraction_run.h"
 #include "engine/mail_decoding_source.h"
@@ -87,12 +89,13 @@ ProgressLine::When ProgressWhen(const CommandLine& commandLine) {
 }
 
 // Writes every new address as it comes (when the output could be opened, and to the partial
-// file when there is one), names each unreadable source at once and keeps the progress line
-// going.
+// file when there is one), names each unreadable source at once, keeps the progress line going
+// and, for --report, tallies every occurrence.
 class StreamingSink final : public RunSink {
 public:
-    StreamingSink(AddressWriter* output, PartialWriter* partial, ProgressLine& progress)
-        : output_(output), partial_(partial), progress_(progress) {}
+    StreamingSink(AddressWriter* output, PartialWriter* partial, ProgressLine& progress,
+                  AddressReport* report)
+        : output_(output), partial_(partial), progress_(progress), report_(report) {}
 
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
@@ -110,6 +113,11 @@ public:
         }
         progress_.addressFound();
     }
+    bool wantsOccurrences() override { return report_ != nullptr; }
+    void sourceStarted(const std::string& name) override { report_->sourceStarted(name); }
+    void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
+        report_->add(occurrences, count);
+    }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         progress_.message(Complaint(path, reason));
     }
@@ -118,6 +126,7 @@ private:
     AddressWriter* output_;
     PartialWriter* partial_;
     ProgressLine& progress_;
+    AddressReport* report_;
 };
 
 // The slice of the input this run reads (all of it without --slice), and what its partial
@@ -177,7 +186,25 @@ ChunkReader OpenInput(const Input& input) {
         return ChunkReader::Empty(input.path);
     }
     return reader;
-}
+    // Opens the --report target as -o is opened; false once the reason is on standard error.
+    bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file) {
+        if (OutputFile::IsStandardOutputName(path)) {
+            if (outputToStandardOutput) {
+                Complain("--report -", "the addresses go to standard output already");
+                return false;
+            }
+            if (!file.openStandardOutput()) {
+                Complain("standard output", file.error());
+                return false;
+            }
+            return true;
+        }
+        if (!file.open(path, OutputFile::NoReader::Wait)) {
+            Complain(path, file.error());
+            return false;
+        }
+        return true;
+    }
 
 }  // namespace
 
@@ -246,9 +273,20 @@ int RunExtractCommand(const CommandLine& commandLine) {
             return ExitSomeFailed;
         }
     }
+    // The report likewise, before any input is read; its rows wait in memory for the end.
+    OutputFile reportFile;
+    std::optional<AddressReport> report;
+    if (commandLine.reportPath) {
+        if (!OpenReport(*commandLine.reportPath, toStandardOutput, reportFile)) {
+            file.discard();
+            return ExitSomeFailed;
+        }
+        report.emplace();
+    }
     AddressWriter output(commandLine.format, file);
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
-    StreamingSink sink(writesList ? &output : nullptr, partial ? &*partial : nullptr, progress);
+    StreamingSink sink(writesList ? &output : nullptr, partial ? &*partial : nullptr, progress,
+                       report ? &*report : nullptr);
 
     const SourceOpener openPlain = [&inputs](std::size_t i) { return OpenInput(inputs[i]); };
     // --unpack: each source looked at by its content once open; a plain file is read as above.
@@ -308,6 +346,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         // as it was.
         file.discard();
         partialFile.discard();
+        reportFile.discard();
         progress.finish();
         std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
         return ExitSomeFailed;
@@ -337,8 +376,21 @@ int RunExtractCommand(const CommandLine& commandLine) {
             written = false;
         }
     }
-    return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk
-                                                                            : ExitSomeFailed;
+    bool reported = true;
+    if (report) {
+        const std::string& reportPath = *commandLine.reportPath;
+        reported =
+            WriteReport(*report, ReportFormatFor(reportPath), reportFile) && reportFile.commit();
+        if (!reported) {
+            reportFile.discard();
+            Complain(OutputFile::IsStandardOutputName(reportPath) ? std::string("standard output")
+                                                                  : reportPath,
+                     reportFile.error());
+        }
+    }
+    return result.skipped.empty() && expanded.unreadable.empty() && written && reported
+               ? ExitOk
+               : ExitSomeFailed;
 }
 
 }  // namespace orlenta

@@ -14,12 +14,20 @@ namespace {
 class Run final : public CandidateGate {
 public:
     Run(RunSink& sink, LoneLf loneLf, const MemoryBudget& budget)
-        : sink_(sink), loneLf_(loneLf), budget_(budget), forSet_(SetShare(budget)) {}
+        : sink_(sink),
+          loneLf_(loneLf),
+          occurrences_(sink.wantsOccurrences()),
+          budget_(budget),
+          forSet_(SetShare(budget)) {}
 
     // False when the sink asked to stop.
     // A source made of members (an archive's) is read member by member, each as a source.
     bool read(ChunkReader reader) {
         do {
+            if (occurrences_) {
+                sink_.sourceStarted(reader.name());
+                sourceOffset_ = 0;
+            }
             while (reader.ok()) {
                 if (reader.nextIsFull() && !sink_.yield(YieldPoint::BeforeFullChunk)) {
                     return false;
@@ -96,6 +104,10 @@ private:
             }
         }
         sink_.chunkScanned();
+        if (occurrences_) {
+            // None is known to be new yet: the report looks each up itself.
+            handOnOccurrences(found_, nullptr);
+        }
         sink_.chunkDone();
     }
 
@@ -105,10 +117,13 @@ private:
             spillChunk();
             return true;
         }
-        if (!ScanChunkForEmails(chunk_, *seen_, found_, *this, loneLf_)) {
+        if (occurrences_) {
+            scanEveryOccurrence();
+        } else if (!ScanChunkForEmails(chunk_, *seen_, found_, *this, loneLf_)) {
             return false;
+        } else {
+            sink_.chunkScanned();
         }
-        sink_.chunkScanned();
         for (std::string_view address : found_) {
             if (!sink_.yield(YieldPoint::BeforeAppend)) {
                 return false;
@@ -120,15 +135,60 @@ private:
         return true;
     }
 
+    // The scan the parallel run makes: every address of the chunk, then the set says which are
+    // new. The same addresses as ScanChunkForEmails, without its candidate yields.
+    void scanEveryOccurrence() {
+        all_.clear();
+        FindAddresses(chunk_, all_, loneLf_);
+        const std::size_t count = all_.size();
+        if (count > isNewCapacity_) {
+            isNew_.reset(new bool[count]);
+            isNewCapacity_ = count;
+        }
+        hashes_.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            hashes_[i] = HashLowerCased(all_[i]);
+        }
+        seen_->InsertLowerCased(all_.data(), count, isNew_.get(), hashes_.data());
+        sink_.chunkScanned();
+        found_.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (isNew_[i]) {
+                found_.push_back(all_[i]);
+            }
+        }
+        handOnOccurrences(all_, isNew_.get());
+    }
+
+    // The chunk's occurrences to the sink, `hashes_` holding theirs; isNew null: none new.
+    void handOnOccurrences(const std::vector<std::string_view>& addresses, const bool* isNew) {
+        occurrenceList_.clear();
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            occurrenceList_.push_back(
+                Occurrence{addresses[i], sourceOffset_ + (addresses[i].data() - chunk_.data()),
+                           hashes_[i], isNew != nullptr && isNew[i]});
+        }
+        if (!occurrenceList_.empty()) {
+            sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
+        }
+        sourceOffset_ += chunk_.size();
+    }
+
     RunSink& sink_;
     const LoneLf loneLf_;
+    const bool occurrences_;
     const MemoryBudget budget_;
     const std::size_t forSet_;  // what the set may hold before it is frozen
     std::unique_ptr<SeenEmails> seen_ = std::make_unique<SeenEmails>();
     std::unique_ptr<AddressSpill> spill_;  // once the set is frozen
+    std::uint64_t sourceOffset_ = 0;       // of chunk_, with occurrences_
+    std::vector<std::string_view> all_;
+    std::vector<Occurrence> occurrenceList_;
+    std::unique_ptr<bool[]> isNew_;
+    std::size_t isNewCapacity_ = 0;
     std::string_view chunk_;
     std::vector<std::string_view> found_;
-    std::vector<std::uint64_t> hashes_;  // of found_, once frozen
+    std::vector<std::uint64_t> hashes_;  // of the chunk's addresses (all_, or found_ once frozen)
     std::unique_ptr<bool[]> known_;      // of found_: in the frozen set
     std::size_t knownCapacity_ = 0;
     RunResult result_;

@@ -5,6 +5,7 @@
 #include "engine/memory_budget.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,14 @@ enum class YieldPoint {
     BeforeFullChunk,  // before each full chunk of a file is read (never before a shorter last one)
     BeforeCandidate,  // before each candidate token is validated
     BeforeAppend,     // before each new address is handed on
+};
+
+// One occurrence of an address in the text, for RunSink::occurrencesFound.
+struct Occurrence {
+    std::string_view address;  // as written there
+    std::uint64_t offset;      // in bytes from the start of its source
+    std::uint64_t hash;        // HashLowerCased(address) (engine/seen_emails.h)
+    bool isNew;                // its first occurrence in the run: addressFound gets it
 };
 
 // Receives what a run produces, in order, and decides whether it goes on. Every method has an
@@ -37,6 +46,24 @@ public:
     virtual void chunkScanned() {}
     virtual void addressFound(std::string_view address) = 0;
     virtual void chunkDone() {}
+
+    // Every occurrence of an address, new or met before, with where it stands: for a report of
+    // counts and first places. Asked once as the run starts; false, the default, spares the run
+    // all of it. When true, the run calls sourceStarted() as each source begins (after its
+    // BeforeFile yield, before its chunks; a source that cannot be read too), and after the
+    // chunkScanned() of each chunk holding addresses gives them all to occurrencesFound(), in
+    // text order, with their byte offsets from the start of their source (of the bytes the
+    // reader gives: the file's for a plain file); then come the chunk's new addresses to
+    // addressFound() as always. The one-thread and the parallel run make the same calls.
+    // BeforeCandidate is not asked then.
+    //   sourceStarted("a.txt"); chunkScanned(); occurrencesFound({"Ann@x.org", 17, h, true},
+    //   {"ann@X.org", 90, h, false}); addressFound("Ann@x.org"); chunkDone()
+    virtual bool wantsOccurrences() { return false; }
+    virtual void sourceStarted(const std::string& name) { (void)name; }
+    virtual void occurrencesFound(const Occurrence* occurrences, std::size_t count) {
+        (void)occurrences;
+        (void)count;
+    }
 
     // A source that could not be read, with the reason; the run goes on with the next one. A
     // read error in the middle of a file comes after the addresses of its earlier chunks.

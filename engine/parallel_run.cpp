@@ -61,7 +61,7 @@ public:
           threads_(std::clamp(threads, 1u, MaxWorkerThreads)),
           loneLf_(loneLf),
           sink_(sink),
-
+          occurrences_(sink.wantsOccurrences()),
           budget_(MostDescriptors),
           // Enough for every worker to have one and the next ready, and not too much memory
           // for machines with many cores: 48 units are 46 MB.
@@ -161,7 +161,7 @@ private:
 
     void work(std::size_t worker) {
         try {
-            UnitScanner scanner(loneLf_);
+            UnitScanner scanner(loneLf_, occurrences_);
             AddressShards::Scratch scratch;
             for (;;) {
                 const WorkBoard::Task task = board_.nextTask(worker);
@@ -203,13 +203,27 @@ private:
             }
             if (piece.startsSource) {
                 sink_.yield(YieldPoint::BeforeFile);
+                if (occurrences_) {
+                    sink_.sourceStarted(piece.name);
+                    sourceOffset_ = 0;
+                }
             }
             for (std::size_t c = piece.firstChunk; c < piece.firstChunk + piece.chunkCount; ++c) {
                 sink_.chunkRead(
                     std::min(ChunkSize, piece.size - (c - piece.firstChunk) * ChunkSize));
                 sink_.chunkScanned();
-                for (std::size_t i = c == 0 ? 0 : unit.chunkEnds[c - 1]; i < unit.chunkEnds[c];
-                     ++i) {
+                const std::size_t first = c == 0 ? 0 : unit.chunkEnds[c - 1];
+                if (occurrences_ && first < unit.chunkEnds[c]) {
+                    // Past the freeze none is known to be new: the report looks each up.
+                    occurrenceList_.clear();
+                    for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
+                        occurrenceList_.push_back(
+                            Occurrence{unit.addresses[i], sourceOffset_ + unit.offsets[i],
+                                       unit.hashes[i], unit.isNew[i] == Unit::New});
+                    }
+                    sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
+                }
+                for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
                     if (unit.isNew[i] == Unit::New) {
                         sink_.addressFound(unit.addresses[i]);
                         ++result_.addressesFound;
@@ -224,6 +238,7 @@ private:
                 }
                 sink_.chunkDone();
             }
+            sourceOffset_ += piece.size;
             if (!piece.error.empty()) {
                 result_.skipped.push_back({piece.name, piece.error});
                 sink_.fileSkipped(piece.name, piece.error);
@@ -237,6 +252,9 @@ private:
     const unsigned threads_;
     const LoneLf loneLf_;
     RunSink& sink_;
+    const bool occurrences_;          // the sink wants every occurrence
+    std::uint64_t sourceOffset_ = 0;  // where the piece being handed on starts in its source
+    std::vector<Occurrence> occurrenceList_;  // a chunk's, for the sink
     // Declared before what holds claims on it (the units' files) and gone after them.
     DescriptorBudget budget_;
     WorkBoard board_;

@@ -18,7 +18,8 @@ std::string ReadFailure(long got) {
 
 }  // namespace
 
-UnitScanner::UnitScanner(LoneLf loneLf) : loneLf_(loneLf), readBuffer_(new char[ReadSize]) {}
+UnitScanner::UnitScanner(LoneLf loneLf, bool offsets)
+    : loneLf_(loneLf), offsets_(offsets), readBuffer_(new char[ReadSize]) {}
 
 void UnitScanner::scan(Unit& unit) {
     copiedAt_.clear();
@@ -26,7 +27,7 @@ void UnitScanner::scan(Unit& unit) {
         piece.firstChunk = unit.chunkEnds.size();
         if (!piece.file) {
             const char* bytes = piece.bytes != nullptr ? piece.bytes : unit.buffer.get();
-            scanChunks(unit, bytes, piece.size);
+            scanChunks(unit, bytes, piece.size, 0);
         } else {
             std::size_t done = 0;
             while (done < piece.size) {
@@ -39,7 +40,7 @@ void UnitScanner::scan(Unit& unit) {
                     break;
                 }
                 const std::size_t first = unit.addresses.size();
-                scanChunks(unit, readBuffer_.get(), want);
+                scanChunks(unit, readBuffer_.get(), want, done);
                 for (std::size_t i = first; i < unit.addresses.size(); ++i) {
                     copiedAt_.push_back(i);
                     unit.copied.append(unit.addresses[i]);
@@ -61,7 +62,8 @@ void UnitScanner::scan(Unit& unit) {
     }
 }
 
-void UnitScanner::scanChunks(Unit& unit, const char* bytes, std::size_t size) {
+void UnitScanner::scanChunks(Unit& unit, const char* bytes, std::size_t size,
+                             std::size_t pieceOffset) {
     for (std::size_t at = 0; at < size; at += ChunkSize) {
         const std::size_t first = unit.addresses.size();
         FindAddresses(std::string_view(bytes + at, std::min(ChunkSize, size - at)), unit.addresses,
@@ -69,6 +71,13 @@ void UnitScanner::scanChunks(Unit& unit, const char* bytes, std::size_t size) {
         unit.chunkEnds.push_back(unit.addresses.size());
         for (std::size_t i = first; i < unit.addresses.size(); ++i) {
             unit.hashes.push_back(HashLowerCased(unit.addresses[i]));
+        }
+        if (offsets_) {
+            // A piece holds at most UnitBytes, so its offsets fit 32 bits.
+            for (std::size_t i = first; i < unit.addresses.size(); ++i) {
+                unit.offsets.push_back(static_cast<std::uint32_t>(
+                    pieceOffset + static_cast<std::size_t>(unit.addresses[i].data() - bytes)));
+            }
         }
     }
 }

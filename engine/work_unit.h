@@ -104,6 +104,8 @@ struct Unit {
     std::string copied;                       // the addresses found in parts of files, back to back
     std::vector<std::string_view> addresses;  // every address found, in text order
     std::vector<std::uint64_t> hashes;        // HashLowerCased of each
+    std::vector<std::uint32_t> offsets;       // only for a sink that wants occurrences: each
+                                              // address's offset in its piece
     std::vector<std::size_t> chunkEnds;       // where each chunk's addresses end
     // The addresses' indexes shard by shard, each shard's in text order: those of shard s are
     // byShard[shardStarts[s]] up to byShard[shardStarts[s + 1]].
@@ -123,6 +125,7 @@ struct Unit {
         copied.clear();
         addresses.clear();
         hashes.clear();
+        offsets.clear();
         chunkEnds.clear();
     }
 };

@@ -127,6 +127,10 @@ void CommandLineTest::refused_data() {
     QTest::newRow("empty name") << QStringList{"--output=", "a"} << "-o needs a file name";
     QTest::newRow("two outputs") << QStringList{"-o", "x", "-o", "y", "a"}
                                  << "-o given more than once";
+    QTest::newRow("--report without a name: no input taken for it")
+        << QStringList{"a", "--report"} << "--report needs a file name";
+    QTest::newRow("two reports: the first would be lost")
+        << QStringList{"--report=x", "--report", "y", "a"} << "--report given more than once";
 }
 
 void CommandLineTest::refused() {

@@ -7,6 +7,7 @@
 #include "engine/chunk_reader.h"
 #include "engine/extraction_run.h"
 #include "engine/parallel_run.h"
+#include "engine/seen_emails.h"
 #include "tests/engine/test_files.h"
 
 #include <QByteArray>
@@ -35,9 +36,12 @@ using namespace orlenta::test;
 
 namespace {
 
-// Every call a run makes but the yields within a file, which only the one-thread run asks.
+// Every call a run makes but the yields within a file, which only the one-thread run asks;
+// with `occurrences`, every occurrence too, with its offset and whether it is new.
 class EventSink final : public RunSink {
 public:
+    explicit EventSink(bool occurrences) : occurrences_(occurrences) {}
+
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
             events.append("file");
@@ -54,6 +58,21 @@ public:
     void fileSkipped(const std::string& path, const std::string& reason) override {
         events.append(QString::fromStdString("skipped " + path + ": " + reason));
     }
+    bool wantsOccurrences() override { return occurrences_; }
+    void sourceStarted(const std::string& name) override {
+        events.append(QString::fromStdString("source " + name));
+    }
+    void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Occurrence& o = occurrences[i];
+            events.append(QString("%1 at %2%3 %4")
+                              .arg(QString::fromLatin1(o.address.data(),
+                                                       static_cast<qsizetype>(o.address.size())))
+                              .arg(o.offset)
+                              .arg(o.isNew ? ", new" : "")
+                              .arg(o.hash == HashLowerCased(o.address) ? "" : "bad hash"));
+        }
+    }
 
     QStringList events;
     QStringList addresses;
@@ -69,6 +88,9 @@ public:
         }
         return rest;
     }
+
+private:
+    const bool occurrences_;
 };
 
 // A source of the test: a path; a file read as a stream (as standard input is), opened anew
@@ -279,38 +301,54 @@ void ParallelRunTest::sameCallsAsOneThread_data() {
     QTest::addColumn<int>("freeDescriptors");  // above those open; 0: the usual limit
     QTest::addColumn<int>("threadStarts");     // threads that may start; -1: all
     QTest::addColumn<int>("budgetKiB");        // the memory budget; 0: none
+    QTest::addColumn<bool>("occurrences");     // the sink wants every occurrence
 
     for (unsigned threads : {2u, 3u, 8u, 64u}) {
-        QTest::addRow("mixed, %u threads", threads) << "mixed" << threads << false << 0 << -1 << 0;
+        QTest::addRow("mixed, %u threads", threads)
+            << "mixed" << threads << false << 0 << -1 << 0 << false;
         QTest::addRow("tiny files, %u threads", threads)
-            << "tiny" << threads << false << 0 << -1 << 0;
+            << "tiny" << threads << false << 0 << -1 << 0 << false;
     }
-    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1 << 0;
+    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1 << 0 << false;
     QTest::newRow("one small file, more threads than chunks")
-        << "one" << 8u << false << 0 << -1 << 0;
+        << "one" << 8u << false << 0 << -1 << 0 << false;
     // Sources opened ahead of their turn: a FIFO's open waited for a writer that waited itself.
-    QTest::newRow("FIFOs written one after the other") << "fifos" << 2u << false << 0 << -1 << 0;
+    QTest::newRow("FIFOs written one after the other")
+        << "fifos" << 2u << false << 0 << -1 << 0 << false;
     // The second name of one stream got its second chunk, read ahead.
-    QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1 << 0;
+    QTest::newRow("one stream named twice")
+        << "stream twice" << 2u << false << 0 << -1 << 0 << false;
     // Members of a source: each starts fresh chunks, is named, fails alone.
-    QTest::newRow("sources made of members") << "members" << 2u << false << 0 << -1 << 0;
-    QTest::newRow("sources made of members, 8 threads") << "members" << 8u << false << 0 << -1 << 0;
+    QTest::newRow("sources made of members") << "members" << 2u << false << 0 << -1 << 0 << false;
+    QTest::newRow("sources made of members, 8 threads")
+        << "members" << 8u << false << 0 << -1 << 0 << false;
     // Files were skipped as "Too many open files", differently on each run.
-    QTest::newRow("large files, 12 descriptors free") << "large" << 2u << false << 12 << -1 << 0;
-    QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1 << 0;
+    QTest::newRow("large files, 12 descriptors free")
+        << "large" << 2u << false << 12 << -1 << 0 << false;
+    QTest::newRow("large files, 1 descriptor free")
+        << "large" << 3u << false << 1 << -1 << 0 << false;
     // std::thread's failure ended the run in std::terminate.
-    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0 << 0;
-    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1 << 0;
-    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7 << 0;
+    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0 << 0 << false;
+    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1 << 0 << false;
+    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7 << 0 << false;
     // Past the budget: addresses were lost, doubled or handed on out of order. 1 thread is the
     // one-thread run with the budget.
     for (unsigned threads : {1u, 2u, 8u}) {
         QTest::addRow("budget passed, %u threads", threads)
-            << "many" << threads << false << 0 << -1 << 200;
+            << "many" << threads << false << 0 << -1 << 200 << false;
     }
     // A partition's set passes the budget in turn: it is split again by other bits.
-    QTest::newRow("partitions split again") << "many" << 2u << false << 0 << -1 << 90;
-    QTest::newRow("budget passed, mixed sources") << "mixed" << 3u << false << 0 << -1 << 120;
+    QTest::newRow("partitions split again") << "many" << 2u << false << 0 << -1 << 90 << false;
+    QTest::newRow("budget passed, mixed sources")
+        << "mixed" << 3u << false << 0 << -1 << 120 << false;
+    // Offsets lost their piece's place in its source, or a stream's earlier units.
+    QTest::newRow("mixed, every occurrence") << "mixed" << 3u << false << 0 << -1 << 0 << true;
+    QTest::newRow("one stream named twice, every occurrence")
+        << "stream twice" << 2u << false << 0 << -1 << 0 << true;
+    QTest::newRow("members, every occurrence") << "members" << 2u << false << 0 << -1 << 0 << true;
+    QTest::newRow("tiny files, every occurrence") << "tiny" << 8u << false << 0 << -1 << 0 << true;
+    QTest::newRow("no thread can start, every occurrence")
+        << "mixed" << 2u << false << 0 << 0 << 0 << true;
 }
 
 void ParallelRunTest::sameCallsAsOneThread() {
@@ -320,6 +358,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
     QFETCH(int, freeDescriptors);
     QFETCH(int, threadStarts);
     QFETCH(int, budgetKiB);
+    QFETCH(bool, occurrences);
     const LoneLf loneLf = loneLfEnds ? LoneLf::EndsToken : LoneLf::Ordinary;
 
     std::vector<Source> list;
@@ -374,7 +413,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
         return result;
     };
 
-    EventSink oneThread;
+    EventSink oneThread(occurrences);
     const RunResult expected =
         run([&] { return RunExtractionFrom(list.size(), openAt, oneThread, loneLf); });
 
@@ -401,7 +440,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
         budget.partitions = 3;
         budget.report = &report;
     }
-    EventSink parallel;
+    EventSink parallel(occurrences);
     const RunResult got = run([&] {
         return threads == 1 ? RunExtractionFrom(list.size(), openAt, parallel, loneLf, budget)
                             : RunExtractionInParallel(list.size(), openAt, parallel, threads,

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "cli/address_report.h"
+
+#include <string>
+#include <string_view>
+
+namespace orlenta {
+
+class OutputFile;
+
+// How orlenta-extract --report writes its rows, chosen by the file's name.
+//   CSV (RFC 4180), the default: a header row, then one row per address, each line ended by
+//     CR LF; a field holding a comma, a double quote, CR or LF is quoted, its quotes doubled.
+//       address,occurrences,sources,first_source,offset
+//       Ann@example.com,3,2,"mail, old.txt",120
+//   JSON Lines, for a name ending in ".jsonl": one object per line, ended by LF, same keys.
+//       {"address":"Ann@example.com","occurrences":3,"sources":2,"first_source":"mail,
+//       old.txt","offset":120}
+// The first source is its name as messages show it (cli/escaped_name.h): control bytes and the
+// backslash escaped, every other byte kept. JSON must be UTF-8, so there each byte that is not
+// part of well-formed UTF-8 is also written as a backslash and three octal digits ("caf\351",
+// as a JSON string "caf\\351"), which cannot be mistaken for bytes of the name since its own
+// backslashes are doubled.
+enum class ReportFormat { Csv, JsonLines };
+
+ReportFormat ReportFormatFor(const std::string& path);
+
+// Each byte of `text` outside well-formed UTF-8 (a stray continuation byte, a cut sequence, an
+// overlong form, a surrogate, past U+10FFFF) as "\ooo"; the rest kept.
+std::string EscapedBytesNotUtf8(std::string_view text);
+
+// Writes the report to `file` (opened, not committed); false with file.error() on failure.
+bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file);
+
+}  // namespace orlenta
