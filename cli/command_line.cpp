@@ -250,7 +250,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string UsageLine() {
     return "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] "
-           "[-j N] [-o FILE] PATH...";
+           "[-j N] [--memory SIZE] [-o FILE] [--report FILE] PATH...";
 }
 
 namespace {

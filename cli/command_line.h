@@ -11,10 +11,8 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE] [-o FILE]
-// [--slice K/N]
-// [--partial FILE] PATH...` or `orlenta-extract --merge [--comma] [-o FILE] PARTIAL...` was
-// asked to do.
+// What `orlenta-extract [options] PATH...` (see UsageLine) with --slice K/N and --partial FILE
+// or not, or `orlenta-extract --merge [--comma] [-o FILE] PARTIAL...` was asked to do.
 struct CommandLine {
     enum class Action { Extract, Merge, ShowHelp, ShowVersion };
     // When the progress line is shown on standard error: by default only when it is a
@@ -52,9 +50,8 @@ struct ParsedCommandLine {
 // "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE]
-// [-o FILE] PATH..." and
-// the forms with --slice and --merge.
+// "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] [-j N]
+// [--memory SIZE] [-o FILE] [--report FILE] PATH..." and the forms with --slice and --merge.
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

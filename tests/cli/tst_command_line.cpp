@@ -243,13 +243,15 @@ void CommandLineTest::foldersAmongOtherArguments() {
 }
 
 void CommandLineTest::usageAndHelpTexts() {
-    QCOMPARE(QString::fromStdString(UsageLine()),
-             QStringLiteral("usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] "
-                            "[--memory SIZE] [-o FILE] PATH..."));
+    QCOMPARE(
+        QString::fromStdString(UsageLine()),
+        QStringLiteral("usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] "
+                       "[--progress] [-j N] [--memory SIZE] [-o FILE] [--report FILE] PATH..."));
     const QString help = QString::fromStdString(HelpText());
     QVERIFY(help.startsWith(QString::fromStdString(UsageLine()) + "\n"));
-    for (const char* option : {"--comma", "--all", "--lf", "--progress", "-j N", "--memory SIZE",
-                               "-o FILE", "--help", "--version"}) {
+    for (const char* option : {"--comma", "--all", "--lf", "--unpack", "--mail", "--progress",
+                               "-j N", "--memory SIZE", "-o FILE", "--report FILE", "--slice K/N",
+                               "--partial FILE", "--merge", "--help", "--version"}) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 }

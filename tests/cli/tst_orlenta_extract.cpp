@@ -700,16 +700,17 @@ void OrlentaExtractTest::usageErrors() {
     QCOMPARE(outcome.exitCode, 2);
     QCOMPARE(outcome.out, QByteArray());
     QCOMPARE(outcome.err, "orlenta-extract: " + message +
-                              "\nusage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j "
-                              "N] [--memory SIZE] [-o FILE] PATH...\n");
+                              "\nusage: orlenta-extract [--comma] [--all] [--lf] [--unpack] "
+                              "[--mail] [--progress] [-j N] [--memory SIZE] [-o FILE] [--report "
+                              "FILE] PATH...\n");
 }
 
 void OrlentaExtractTest::helpAndVersion() {
     Outcome outcome = Run({"--help"});
     QCOMPARE(outcome.exitCode, 0);
     QVERIFY(outcome.out.startsWith(
-        "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [--memory SIZE] "
-        "[-o FILE] PATH...\n"));
+        "usage: orlenta-extract [--comma] [--all] [--lf] [--unpack] [--mail] [--progress] [-j N] "
+        "[--memory SIZE] [-o FILE] [--report FILE] PATH...\n"));
     for (const char* option :
          {"--comma", "--all", "--lf", "--progress", "-j N", "-o FILE", "--help", "--version"}) {
         QVERIFY2(outcome.out.contains(option), option);
