@@ -186,25 +186,27 @@ ChunkReader OpenInput(const Input& input) {
         return ChunkReader::Empty(input.path);
     }
     return reader;
-    // Opens the --report target as -o is opened; false once the reason is on standard error.
-    bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file) {
-        if (OutputFile::IsStandardOutputName(path)) {
-            if (outputToStandardOutput) {
-                Complain("--report -", "the addresses go to standard output already");
-                return false;
-            }
-            if (!file.openStandardOutput()) {
-                Complain("standard output", file.error());
-                return false;
-            }
-            return true;
+}
+
+// Opens the --report target as -o is opened; false once the reason is on standard error.
+bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file) {
+    if (OutputFile::IsStandardOutputName(path)) {
+        if (outputToStandardOutput) {
+            Complain("--report -", "the addresses go to standard output already");
+            return false;
         }
-        if (!file.open(path, OutputFile::NoReader::Wait)) {
-            Complain(path, file.error());
+        if (!file.openStandardOutput()) {
+            Complain("standard output", file.error());
             return false;
         }
         return true;
     }
+    if (!file.open(path, OutputFile::NoReader::Wait)) {
+        Complain(path, file.error());
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
