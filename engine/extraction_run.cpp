@@ -14,7 +14,10 @@ namespace {
 class Run final : public CandidateGate {
 public:
     Run(RunSink& sink, LoneLf loneLf, const MemoryBudget& budget)
-        : sink_(sink), loneLf_(loneLf), budget_(budget), forSet_(SetShare(budget)) {}
+        : sink_(sink),
+          loneLf_(loneLf),
+          budget_(budget),
+          forSet_(AddressSpill::SetShareOf(budget)) {}
 
     // False when the sink asked to stop.
     bool read(ChunkReader reader) {
@@ -57,14 +60,6 @@ public:
     }
 
 private:
-    static std::size_t SetShare(const MemoryBudget& budget) {
-        if (!budget.limited()) {
-            return MemoryBudget::None;
-        }
-        const std::size_t buffers = AddressSpill::BuffersFor(budget);
-        return budget.bytes > buffers ? budget.bytes - buffers : 0;
-    }
-
     // A chunk holds one address per 5 bytes at most ("a@b.c" and a separator make 6).
     void freezeWhenFull() {
         if (!spill_ && forSet_ != MemoryBudget::None &&
