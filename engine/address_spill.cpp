@@ -46,6 +46,14 @@ std::size_t AddressSpill::BuffersFor(const MemoryBudget& budget) {
     return (PartitionsFor(budget) + 2) * BlockSizeFor(budget);
 }
 
+std::size_t AddressSpill::SetShareOf(const MemoryBudget& budget) {
+    if (!budget.limited()) {
+        return MemoryBudget::None;
+    }
+    const std::size_t buffers = BuffersFor(budget);
+    return budget.bytes > buffers ? budget.bytes - buffers : 0;
+}
+
 AddressSpill::AddressSpill(const MemoryBudget& budget)
     : bytes_(budget.bytes),
       blockSize_(BlockSizeFor(budget)),

@@ -35,6 +35,10 @@ public:
     // What the spill's buffers take of a budget: the set before it is frozen gets the rest.
     static std::size_t BuffersFor(const MemoryBudget& budget);
 
+    // What a run's set may hold before it is frozen: the budget less the spill's buffers;
+    // MemoryBudget::None without a budget.
+    static std::size_t SetShareOf(const MemoryBudget& budget);
+
     // `hash` is HashLowerCased(address).
     void add(std::string_view address, std::uint64_t hash);
 

@@ -4,21 +4,9 @@
 
 namespace orlenta {
 
-namespace {
-
-std::size_t SetShare(const MemoryBudget& budget) {
-    if (!budget.limited()) {
-        return MemoryBudget::None;
-    }
-    const std::size_t buffers = AddressSpill::BuffersFor(budget);
-    return budget.bytes > buffers ? budget.bytes - buffers : 0;
-}
-
-}  // namespace
-
 BoundedFirstSpellings::BoundedFirstSpellings(const MemoryBudget& budget, Emit emit)
     : budget_(budget),
-      forSet_(SetShare(budget)),
+      forSet_(AddressSpill::SetShareOf(budget)),
       emit_(std::move(emit)),
       seen_(std::make_unique<SeenEmails>()) {}
 

@@ -18,7 +18,7 @@ public:
           loneLf_(loneLf),
           occurrences_(sink.wantsOccurrences()),
           budget_(budget),
-          forSet_(SetShare(budget)) {}
+          forSet_(AddressSpill::SetShareOf(budget)) {}
 
     // False when the sink asked to stop.
     // A source made of members (an archive's) is read member by member, each as a source.
@@ -68,14 +68,6 @@ public:
     }
 
 private:
-    static std::size_t SetShare(const MemoryBudget& budget) {
-        if (!budget.limited()) {
-            return MemoryBudget::None;
-        }
-        const std::size_t buffers = AddressSpill::BuffersFor(budget);
-        return budget.bytes > buffers ? budget.bytes - buffers : 0;
-    }
-
     // A chunk holds one address per 5 bytes at most ("a@b.c" and a separator make 6).
     void freezeWhenFull() {
         if (!spill_ && forSet_ != MemoryBudget::None &&

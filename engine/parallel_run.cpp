@@ -67,7 +67,7 @@ public:
           // for machines with many cores: 48 units are 46 MB.
           board_(ShardsFor(threads_),
                  std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48)),
-                 SetShare(budget)),
+                 AddressSpill::SetShareOf(budget)),
           shards_(ShardsFor(threads_)),
           planner_(count, openAt, openAhead, board_, budget_,
                    std::min<std::size_t>(256 * threads_, MostOpenAhead)) {}
@@ -117,14 +117,6 @@ public:
     }
 
 private:
-    static std::size_t SetShare(const MemoryBudget& budget) {
-        if (!budget.limited()) {
-            return MemoryBudget::None;
-        }
-        const std::size_t buffers = AddressSpill::BuffersFor(budget);
-        return budget.bytes > buffers ? budget.bytes - buffers : 0;
-    }
-
     template <typename Body>
     static void startThreads(std::vector<std::thread>& threads, std::size_t count, Body body) {
         for (std::size_t i = 0; i < count; ++i) {
