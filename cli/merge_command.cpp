@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace orlenta {
@@ -169,23 +171,43 @@ bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<
     return true;
 }
 
-// Reads every record of every partial for its checksum, writing nothing.
-bool VerifyRecords(const std::vector<std::string>& paths) {
+// Reads every record of every partial for its checksum, writing nothing. The complaint about
+// the first that fails ("FILE: REASON"), or nothing.
+std::string VerifyRecords(const std::vector<std::string>& paths) {
     std::vector<std::string_view> batch;
     for (const std::string& path : paths) {
         PartialReader partial;
-        if (!partial.open(path) || !partial.start(PartialReader::Section::Records)) {
-            Complain(path, partial.error());
-            return false;
-        }
-        while (partial.next(batch)) {
+        if (partial.open(path) && partial.start(PartialReader::Section::Records)) {
+            while (partial.next(batch)) {
+            }
         }
         if (partial.failed()) {
-            Complain(path, partial.error());
-            return false;
+            return EscapedName(path) + ": " + partial.error();
         }
     }
-    return true;
+    return {};
+}
+
+// MarkRepeats, and for an output that cannot be taken back VerifyRecords beside it on a thread
+// of its own (on this one when no thread can start). False once a partial is named as failing.
+bool CheckBeforeWriting(const std::vector<std::string>& paths, bool verifyRecords,
+                        std::vector<std::vector<bool>>& repeated) {
+    std::future<std::string> verified;
+    if (verifyRecords) {
+        try {
+            verified = std::async(std::launch::async, [&paths] { return VerifyRecords(paths); });
+        } catch (const std::system_error&) {
+        }
+    }
+    const bool marked = MarkRepeats(paths, repeated);
+    std::string complaint;
+    if (verifyRecords) {
+        complaint = verified.valid() ? verified.get() : VerifyRecords(paths);
+    }
+    if (marked && !complaint.empty()) {
+        std::fprintf(stderr, "orlenta-extract: %s\n", complaint.c_str());
+    }
+    return marked && complaint.empty();
 }
 
 // The records of the partials in slice order, but those an earlier slice holds; false once a
@@ -240,8 +262,7 @@ int RunMergeCommand(const CommandLine& commandLine) {
         // taken back: there the records' checksums are checked first too; a file held until
         // commit is checked as it is read, and dropped if a partial fails.
         std::vector<std::vector<bool>> repeated;
-        if (!MarkRepeats(paths, repeated) ||
-            (file.way() == OutputFile::Way::Through && !VerifyRecords(paths)) ||
+        if (!CheckBeforeWriting(paths, file.way() == OutputFile::Way::Through, repeated) ||
             !WriteFirstSpellings(paths, repeated, output)) {
             file.discard();
             return ExitSomeFailed;
