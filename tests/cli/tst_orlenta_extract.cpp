@@ -1010,107 +1010,108 @@ void OrlentaExtractTest::slicesRefuseSourcesWithoutSize() {
     QCOMPARE(outcome.exitCode, 2);
     QVERIFY2(outcome.err.endsWith(message), outcome.err.constData());
     QVERIFY(!QFile::exists(partial));
-    void OrlentaExtractTest::reportRows_data() {
-        // Sources as NAME=CONTENT, read in order; a name "fifo" is a FIFO nobody writes to.
-        QTest::addColumn<QList<QByteArray>>("sources");
-        QTest::addColumn<QByteArray>("report");  // the --report target, in the run's folder
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("expected");  // the report's bytes; the message when refused
+}
 
-        const QByteArray header = "address,occurrences,sources,first_source,offset\r\n";
-        QTest::newRow("mixed case over files: counts are sums, first spelling, source and offset")
-            << QList<QByteArray>{"a.txt=x Ann@Example.com y\r\nann@example.com",
-                                 "b.txt=bob@example.org ANN@EXAMPLE.COM ann@example.com"}
-            << QByteArray("r.csv") << 0
-            << header + "Ann@Example.com,4,2,a.txt,2\r\nbob@example.org,1,1,b.txt,0\r\n";
-        QTest::newRow("names with commas and quotes: quoted, quotes doubled (RFC 4180)")
-            << QList<QByteArray>{"a,b.txt=ann@example.com", "say \"hi\".txt=bob@example.org"}
-            << QByteArray("r.csv") << 0
-            << header +
-                   "ann@example.com,1,1,\"a,b.txt\",0\r\nbob@example.org,1,1,\"say "
-                   "\"\"hi\"\".txt\",0\r\n";
-        QTest::newRow("newline and control bytes in a name: escaped as in messages, no line broken")
-            << QList<QByteArray>{"a\nb\x01\x1b,.txt=ann@example.com"} << QByteArray("r.csv") << 0
-            << header + "ann@example.com,1,1,\"a\\nb\\001\\033,.txt\",0\r\n";
-        QTest::newRow("JSON Lines: a name not UTF-8 as \\ooo, UTF-8 and quotes kept valid")
-            << QList<QByteArray>{"caf\xe9 \xc3\xbc\"q\\.txt=Ann@example.com ann@EXAMPLE.com"}
-            << QByteArray("r.jsonl") << 0
-            << QByteArray(
-                   "{\"address\":\"Ann@example.com\",\"occurrences\":2,\"sources\":1,"
-                   "\"first_source\":\"caf\\\\351 \xc3\xbc\\\"q\\\\\\\\.txt\",\"offset\":0}\n");
-        QTest::newRow("offsets in later chunks and units of a big file are the file's")
-            << QList<QByteArray>{"big.txt=x@y.org" + QByteArray(999988, ' ') + "Late@Example.com" +
-                                     QByteArray(1000000, ' ') + "LATE@example.com",
-                                 "small.txt=late@example.com"}
-            << QByteArray("r.csv") << 0
-            << header + "x@y.org,1,1,big.txt,0\r\nLate@Example.com,3,2,big.txt,999995\r\n";
-        QTest::newRow("a report that cannot be opened is refused before any input is read")
-            << QList<QByteArray>{"fifo="} << QByteArray("missing/r.csv") << 1
-            << QByteArray("orlenta-extract: missing/r.csv: No such file or directory\n");
+void OrlentaExtractTest::reportRows_data() {
+    // Sources as NAME=CONTENT, read in order; a name "fifo" is a FIFO nobody writes to.
+    QTest::addColumn<QList<QByteArray>>("sources");
+    QTest::addColumn<QByteArray>("report");  // the --report target, in the run's folder
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("expected");  // the report's bytes; the message when refused
+
+    const QByteArray header = "address,occurrences,sources,first_source,offset\r\n";
+    QTest::newRow("mixed case over files: counts are sums, first spelling, source and offset")
+        << QList<QByteArray>{"a.txt=x Ann@Example.com y\r\nann@example.com",
+                             "b.txt=bob@example.org ANN@EXAMPLE.COM ann@example.com"}
+        << QByteArray("r.csv") << 0
+        << header + "Ann@Example.com,4,2,a.txt,2\r\nbob@example.org,1,1,b.txt,0\r\n";
+    QTest::newRow("names with commas and quotes: quoted, quotes doubled (RFC 4180)")
+        << QList<QByteArray>{"a,b.txt=ann@example.com", "say \"hi\".txt=bob@example.org"}
+        << QByteArray("r.csv") << 0
+        << header +
+               "ann@example.com,1,1,\"a,b.txt\",0\r\nbob@example.org,1,1,\"say "
+               "\"\"hi\"\".txt\",0\r\n";
+    QTest::newRow("newline and control bytes in a name: escaped as in messages, no line broken")
+        << QList<QByteArray>{"a\nb\x01\x1b,.txt=ann@example.com"} << QByteArray("r.csv") << 0
+        << header + "ann@example.com,1,1,\"a\\nb\\001\\033,.txt\",0\r\n";
+    QTest::newRow("JSON Lines: a name not UTF-8 as \\ooo, UTF-8 and quotes kept valid")
+        << QList<QByteArray>{"caf\xe9 \xc3\xbc\"q\\.txt=Ann@example.com ann@EXAMPLE.com"}
+        << QByteArray("r.jsonl") << 0
+        << QByteArray(
+               "{\"address\":\"Ann@example.com\",\"occurrences\":2,\"sources\":1,"
+               "\"first_source\":\"caf\\\\351 \xc3\xbc\\\"q\\\\\\\\.txt\",\"offset\":0}\n");
+    QTest::newRow("offsets in later chunks and units of a big file are the file's")
+        << QList<QByteArray>{"big.txt=x@y.org" + QByteArray(999988, ' ') + "Late@Example.com" +
+                                 QByteArray(1000000, ' ') + "LATE@example.com",
+                             "small.txt=late@example.com"}
+        << QByteArray("r.csv") << 0
+        << header + "x@y.org,1,1,big.txt,0\r\nLate@Example.com,3,2,big.txt,999995\r\n";
+    QTest::newRow("a report that cannot be opened is refused before any input is read")
+        << QList<QByteArray>{"fifo="} << QByteArray("missing/r.csv") << 1
+        << QByteArray("orlenta-extract: missing/r.csv: No such file or directory\n");
+}
+
+void OrlentaExtractTest::reportRows() {
+    QFETCH(QList<QByteArray>, sources);
+    QFETCH(QByteArray, report);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir scratch;
+    const QByteArray folder = QFile::encodeName(scratch.path());
+    QList<QByteArray> names;
+    for (const QByteArray& source : sources) {
+        const QByteArray name = source.left(source.indexOf('='));
+        const QByteArray path = folder + '/' + name;
+        if (name == "fifo") {
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        } else {
+            std::FILE* file = std::fopen(path.constData(), "wb");
+            QVERIFY(file != nullptr);
+            const QByteArray content = source.mid(name.size() + 1);
+            QCOMPARE(std::fwrite(content.constData(), 1, content.size(), file),
+                     std::size_t(content.size()));
+            QCOMPARE(std::fclose(file), 0);
+        }
+        names << name;
     }
-
-    void OrlentaExtractTest::reportRows() {
-        QFETCH(QList<QByteArray>, sources);
-        QFETCH(QByteArray, report);
-        QFETCH(int, exitCode);
-        QFETCH(QByteArray, expected);
-        QTemporaryDir scratch;
-        const QByteArray folder = QFile::encodeName(scratch.path());
-        QList<QByteArray> names;
-        for (const QByteArray& source : sources) {
-            const QByteArray name = source.left(source.indexOf('='));
-            const QByteArray path = folder + '/' + name;
-            if (name == "fifo") {
-                QCOMPARE(::mkfifo(path.constData(), 0600), 0);
-            } else {
-                std::FILE* file = std::fopen(path.constData(), "wb");
-                QVERIFY(file != nullptr);
-                const QByteArray content = source.mid(name.size() + 1);
-                QCOMPARE(std::fwrite(content.constData(), 1, content.size(), file),
-                         std::size_t(content.size()));
-                QCOMPARE(std::fclose(file), 0);
+    // A FIFO opened for reading lets a writer in: the watcher gets in, and its close ends the
+    // read, so a run that reads too early shows instead of hanging.
+    std::atomic<bool> done{false};
+    std::atomic<bool> fifoRead{false};
+    std::thread watcher([&] {
+        while (!done && names.contains("fifo")) {
+            const int fd = ::open(folder + "/fifo", O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                fifoRead = true;
+                ::close(fd);
             }
-            names << name;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        // A FIFO opened for reading lets a writer in: the watcher gets in, and its close ends the
-        // read, so a run that reads too early shows instead of hanging.
-        std::atomic<bool> done{false};
-        std::atomic<bool> fifoRead{false};
-        std::thread watcher([&] {
-            while (!done && names.contains("fifo")) {
-                const int fd = ::open(folder + "/fifo", O_WRONLY | O_NONBLOCK);
-                if (fd >= 0) {
-                    fifoRead = true;
-                    ::close(fd);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
-        for (const char* threads : {"-j1", "-j2", "-j8"}) {
-            const QString target = QFile::decodeName(folder + '/' + report);
-            QFile::remove(target);
-            const Outcome outcome =
-                RunIn(folder, QList<QByteArray>{threads, "--report", report} + names);
-            QCOMPARE(outcome.exitCode, exitCode);
-            QFile written(target);
-            if (exitCode != 0) {
-                QCOMPARE(outcome.err, expected);
-                QCOMPARE(outcome.out, QByteArray());
-                QVERIFY(!written.exists());
-                continue;
-            }
-            QCOMPARE(outcome.err, QByteArray());
-            QVERIFY(written.open(QIODevice::ReadOnly));
-            QCOMPARE(written.readAll(), expected);
+    });
+    for (const char* threads : {"-j1", "-j2", "-j8"}) {
+        const QString target = QFile::decodeName(folder + '/' + report);
+        QFile::remove(target);
+        const Outcome outcome =
+            RunIn(folder, QList<QByteArray>{threads, "--report", report} + names);
+        QCOMPARE(outcome.exitCode, exitCode);
+        QFile written(target);
+        if (exitCode != 0) {
+            QCOMPARE(outcome.err, expected);
+            QCOMPARE(outcome.out, QByteArray());
+            QVERIFY(!written.exists());
+            continue;
         }
-        done = true;
-        watcher.join();
-        QVERIFY(!fifoRead);
-        for (const QByteArray& name : names) {
-            ::unlink(folder + '/' +
-                     name);  // QTemporaryDir removes only names that QString can carry
-        }
+        QCOMPARE(outcome.err, QByteArray());
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), expected);
     }
+    done = true;
+    watcher.join();
+    QVERIFY(!fifoRead);
+    for (const QByteArray& name : names) {
+        ::unlink(folder + '/' + name);  // QTemporaryDir removes only names that QString can carry
+    }
+}
 
-    QTEST_GUILESS_MAIN(OrlentaExtractTest)
+QTEST_GUILESS_MAIN(OrlentaExtractTest)
 #include "tst_orlenta_extract.moc"
