@@ -195,10 +195,10 @@ private:
             }
             if (piece.startsSource) {
                 sink_.yield(YieldPoint::BeforeFile);
-                if (occurrences_) {
-                    sink_.sourceStarted(piece.name);
-                    sourceOffset_ = 0;
-                }
+            }
+            if (occurrences_ && (piece.startsSource || piece.startsMember)) {
+                sink_.sourceStarted(piece.name);
+                sourceOffset_ = 0;
             }
             for (std::size_t c = piece.firstChunk; c < piece.firstChunk + piece.chunkCount; ++c) {
                 sink_.chunkRead(

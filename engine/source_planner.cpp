@@ -145,7 +145,9 @@ void SourcePlanner::planSource(const std::shared_ptr<OpenBatch>& batch, std::siz
     } else if (reader.ok() || reader.madeOfMembers()) {
         planStream(reader);
     } else {
-        addPiece(Piece{nullptr, 0, 0, reader.name(), reader.error(), true});
+        Piece empty{nullptr, 0, 0, reader.name(), reader.error(), true};
+        empty.startsMember = true;
+        addPiece(std::move(empty));
     }
     source.reader.reset();
 }
@@ -221,6 +223,7 @@ void SourcePlanner::planMember(ChunkReader& reader) {
     // Members of one source share units: each piece views its own bytes in the unit's buffer,
     // so that an archive of many small members does not cost a unit each.
     Piece* piece = nullptr;
+    bool firstPiece = true;
     std::string_view chunk;
     while (reader.ok() && reader.next(chunk)) {
         if (pending_ && pendingBytes_ + chunk.size() > UnitBytes) {
@@ -241,6 +244,7 @@ void SourcePlanner::planMember(ChunkReader& reader) {
             piece = &pending_->pieces.back();
             piece->bytes = pending_->buffer.get() + bufferUsed_;
             piece->startsSource = std::exchange(startingSource_, false);
+            piece->startsMember = std::exchange(firstPiece, false);
         }
         std::memcpy(pending_->buffer.get() + bufferUsed_, chunk.data(), chunk.size());
         piece->size += chunk.size();
@@ -251,7 +255,9 @@ void SourcePlanner::planMember(ChunkReader& reader) {
         piece->error = reader.error();
         piece->endsSource = true;
     } else {
-        addPiece(Piece{nullptr, 0, 0, reader.name(), reader.error(), true});
+        Piece empty{nullptr, 0, 0, reader.name(), reader.error(), true};
+        empty.startsMember = true;
+        addPiece(std::move(empty));
     }
 }
 

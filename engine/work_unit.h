@@ -83,6 +83,7 @@ struct Piece {
     std::string error;            // the source could not be read (after this piece's chunks)
     bool endsSource = false;      // the source's last piece
     bool startsSource = false;    // the source's first piece
+    bool startsMember = false;    // a member's first piece (a source made of members)
     const char* bytes = nullptr;  // a small file read when opened, a stream: its bytes,
     std::shared_ptr<const void> holder{};  //   kept by this
     // Filled by the scan:
