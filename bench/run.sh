@@ -184,6 +184,36 @@ for name in small-files pages; do
     echo
 done
 
+# The run shared out: three slices (--slice K/3 --partial), then --merge of their partial files,
+# which must write the one run's bytes; over typical text the merge takes under a tenth of the
+# run. Each slice on every core, as each would on a machine of its own.
+for name in typical dense-3m pages; do
+    input=$corpus/$name.txt
+    [ "$name" = pages ] && input=$corpus/pages
+    bytes=$(du -sb --apparent-size "$input" | cut -f1)
+    echo "$name in 3 slices, then --merge:"
+    partials=()
+    for k in 1 2 3; do
+        partial=$results/$name-slice$k.part
+        row "$name" "orlenta-extract --slice $k/3 --partial" "slice$k" /dev/null \
+            "$extract" -j "$cores" --slice "$k/3" --partial "$partial" "$input"
+        partials+=("$partial")
+    done
+    row "$name" "orlenta-extract --merge 3 PARTIALS" merge "$results/$name-merge.out" \
+        "$extract" --merge "${partials[@]}"
+    run=${time_of[$name-all]}
+    merge=${time_of[$name-merge]}
+    echo "  partial files: $(du -cb "${partials[@]}" | tail -1 | cut -f1) bytes;" \
+        "the merge takes $(ratio "$merge" "$run")x the time of one run on every core ($run s)"
+    check "$name: 3 slices then --merge give the one run's bytes" \
+        "$(same_output "$results/$name-all.out" "$results/$name-merge.out")"
+    if [ "$name" = typical ]; then
+        check "typical: the merge under a tenth of the run ($merge s, the run $run s)" \
+            "$(at_least "$(awk -v r="$run" 'BEGIN { printf "%.6f", r / 10 }')" "$merge")"
+    fi
+    echo
+done
+
 # Memory: the set of 5 million distinct addresses, and a 1 GB file of text.
 file=$corpus/distinct-5m.txt
 bytes=$(stat -c %s "$file")

@@ -8,6 +8,11 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// "-" names standard output (OutputFile::IsStandardOutputName, kept free of results/ here).
+bool OutputIsStandard(const std::string& path) {
+    return path == "-";
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -51,6 +56,38 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.threads = static_cast<unsigned>(value);
         }
     };
+    auto setSlice = [&parsed, &line](const std::string& text) {
+        // K/N, digits only, 1 <= K <= N <= 1000000.
+        const std::size_t slash = text.find('/');
+        const auto number = [](const std::string& digits) -> unsigned long {
+            if (digits.empty() || digits.size() > 7 ||
+                digits.find_first_not_of("0123456789") != std::string::npos) {
+                return 0;
+            }
+            return std::stoul(digits);
+        };
+        const unsigned long index = slash == std::string::npos ? 0 : number(text.substr(0, slash));
+        const unsigned long count = slash == std::string::npos ? 0 : number(text.substr(slash + 1));
+        if (line.slice) {
+            parsed.error = "--slice given more than once";
+        } else if (index == 0 || count == 0 || index > count || count > 1000000) {
+            parsed.error = "--slice needs K/N, 1 <= K <= N (e.g. --slice 2/3)";
+        } else {
+            line.slice = SliceChoice{static_cast<unsigned>(index), static_cast<unsigned>(count)};
+        }
+    };
+    auto setPartial = [&parsed, &line](const std::string& path) {
+        if (line.partialPath) {
+            parsed.error = "--partial given more than once";
+        } else if (path.empty()) {
+            parsed.error = "--partial needs a file name";
+        } else {
+            line.partialPath = path;
+        }
+    };
+    bool merge = false;
+    bool progressGiven = false;
+    bool threadsGiven = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size() && parsed.error.empty(); ++i) {
         const std::string& argument = arguments[i];
@@ -66,6 +103,25 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             line.loneLf = LoneLf::EndsToken;
         } else if (argument == "--progress") {
             line.progress = CommandLine::Progress::Always;
+            progressGiven = true;
+        } else if (argument == "--merge") {
+            merge = true;
+        } else if (argument == "--slice") {
+            if (i + 1 == arguments.size()) {
+                parsed.error = "--slice needs K/N, 1 <= K <= N (e.g. --slice 2/3)";
+            } else {
+                setSlice(arguments[++i]);
+            }
+        } else if (StartsWith(argument, "--slice=")) {
+            setSlice(argument.substr(8));
+        } else if (argument == "--partial") {
+            if (i + 1 == arguments.size()) {
+                parsed.error = "--partial needs a file name";
+            } else {
+                setPartial(arguments[++i]);
+            }
+        } else if (StartsWith(argument, "--partial=")) {
+            setPartial(argument.substr(10));
         } else if (argument == "-o" || argument == "--output") {
             if (i + 1 == arguments.size()) {
                 parsed.error = "-o needs a file name";
@@ -78,10 +134,13 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             } else {
                 setThreads(arguments[++i]);
             }
+            threadsGiven = true;
         } else if (StartsWith(argument, "--jobs=")) {
             setThreads(argument.substr(7));
+            threadsGiven = true;
         } else if (StartsWith(argument, "-j")) {
             setThreads(argument.substr(2));
+            threadsGiven = true;
         } else if (StartsWith(argument, "--output=")) {
             setOutput(argument.substr(9));
         } else if (StartsWith(argument, "-o")) {
@@ -90,8 +149,27 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             parsed.error = "unknown option '" + argument + "'";
         }
     }
-    if (parsed.error.empty() && line.inputs.empty()) {
+    if (!parsed.error.empty()) {
+        return parsed;
+    }
+    if (merge) {
+        // The slices read the input; the merge only joins what they found.
+        line.action = CommandLine::Action::Merge;
+        if (line.slice || line.partialPath || line.folderFiles == FolderFiles::All ||
+            line.loneLf == LoneLf::EndsToken || progressGiven || threadsGiven) {
+            parsed.error =
+                "--merge takes only -o and --comma (the slices' options are in their "
+                "partial files)";
+        } else if (line.inputs.empty()) {
+            parsed.error = "--merge needs the partial files, in slice order";
+        }
+        return parsed;
+    }
+    if (line.inputs.empty()) {
         parsed.error = "no input files";
+    } else if (line.partialPath && line.outputPath && OutputIsStandard(*line.partialPath) &&
+               OutputIsStandard(*line.outputPath)) {
+        parsed.error = "--partial and -o cannot both be standard output";
     }
     return parsed;
 }
@@ -101,9 +179,17 @@ std::string UsageLine() {
            "PATH...";
 }
 
+namespace {
+
+std::string MoreUsage() {
+    return "       orlenta-extract [options] --slice K/N [--partial FILE] PATH...\n"
+           "       orlenta-extract --merge [--comma] [-o FILE] PARTIAL...\n";
+}
+
+}  // namespace
+
 std::string HelpText() {
-    return UsageLine() +
-           "\n"
+    return UsageLine() + "\n" + MoreUsage() +
            "\n"
            "Collects the e-mail addresses in the given files, read in order as single-byte\n"
            "text, drops duplicates compared without regard to case (the first spelling is\n"
@@ -132,6 +218,20 @@ std::string HelpText() {
            "               complete and keeps its owner, mode, links and attributes; a\n"
            "               device, FIFO or /dev/stdout is written to\n"
            "  -            read standard input (as one more file)\n"
+           "\n"
+           "One run can be shared out, over machines too: the same command with --slice\n"
+           "K/N for K = 1 to N, then --merge of their partial files in slice order writes\n"
+           "exactly what the one run writes, and exits with its status.\n"
+           "  --slice K/N  read only the K-th of N slices of the input list (cut by size;\n"
+           "               a large file inside, at multiples of 120000 bytes); standard\n"
+           "               input and pipes cannot be sliced (status 2)\n"
+           "  --partial FILE  write the slice's result to FILE for --merge (without\n"
+           "               --slice: all of the input as its one slice); no addresses go\n"
+           "               to standard output then unless -o asks for them\n"
+           "  --merge      join the partial files given, in slice order, into the output\n"
+           "               of one run; a partial of another version, input list or\n"
+           "               options, truncated, corrupt, missing or out of order is\n"
+           "               refused (status 1, -o untouched)\n"
            "  --help       show this text\n"
            "  --version    show the version\n"
            "\n"

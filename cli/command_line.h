@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/input_list.h"
+#include "cli/slice_plan.h"
 #include "engine/chunk_scanner.h"
 #include "results/result_writers.h"
 
@@ -10,18 +11,22 @@
 
 namespace orlenta {
 
-// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH...` was
+// What `orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] [--slice K/N]
+// [--partial FILE] PATH...` or `orlenta-extract --merge [--comma] [-o FILE] PARTIAL...` was
 // asked to do.
 struct CommandLine {
-    enum class Action { Extract, ShowHelp, ShowVersion };
+    enum class Action { Extract, Merge, ShowHelp, ShowVersion };
     // When the progress line is shown on standard error: by default only when it is a
     // terminal and the run has taken more than a second; with --progress from the start.
     enum class Progress { WhenSlowOnTerminal, Always };
 
     Action action = Action::Extract;
     ResultFormat format = ResultFormat::List;
-    std::optional<std::string> outputPath;  // -o FILE; standard output when absent
-    std::vector<std::string> inputs;        // in the order given; "-" is standard input
+    std::optional<std::string> outputPath;   // -o FILE; standard output when absent
+    std::vector<std::string> inputs;         // in the order given; "-" is standard input
+                                             // (Merge: the partial files, in slice order)
+    std::optional<SliceChoice> slice;        // --slice K/N: only the K-th of N slices is read
+    std::optional<std::string> partialPath;  // --partial FILE: the slice's mergeable result
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
     Progress progress = Progress::WhenSlowOnTerminal;      // --progress: always shown
@@ -39,7 +44,8 @@ struct ParsedCommandLine {
 // "--output FILE" and "--output=FILE". "--help" and "--version" win over everything else.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH..."
+// "usage: orlenta-extract [--comma] [--all] [--lf] [--progress] [-j N] [-o FILE] PATH..." and
+// the forms with --slice and --merge.
 std::string UsageLine();
 
 // The usage line and a short description of the tool and its options.

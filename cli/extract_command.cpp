@@ -7,6 +7,7 @@
 #include "engine/parallel_run.h"
 #include "results/address_writer.h"
 #include "results/output_file.h"
+#include "results/partial_writer.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,12 +46,13 @@ ProgressLine::When ProgressWhen(const CommandLine& commandLine) {
                : ProgressLine::When::Never;
 }
 
-// Writes every new address as it comes (when the output could be opened), names each
-// unreadable source at once and keeps the progress line going.
+// Writes every new address as it comes (when the output could be opened, and to the partial
+// file when there is one), names each unreadable source at once and keeps the progress line
+// going.
 class StreamingSink final : public RunSink {
 public:
-    StreamingSink(AddressWriter* output, ProgressLine& progress)
-        : output_(output), progress_(progress) {}
+    StreamingSink(AddressWriter* output, PartialWriter* partial, ProgressLine& progress)
+        : output_(output), partial_(partial), progress_(progress) {}
 
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
@@ -63,6 +65,9 @@ public:
         if (output_ != nullptr) {
             output_->add(address);
         }
+        if (partial_ != nullptr) {
+            partial_->add(address);
+        }
         progress_.addressFound();
     }
     void fileSkipped(const std::string& path, const std::string& reason) override {
@@ -71,8 +76,68 @@ public:
 
 private:
     AddressWriter* output_;
+    PartialWriter* partial_;
     ProgressLine& progress_;
 };
+
+// The slice of the input this run reads (all of it without --slice), and what its partial
+// file says of it.
+struct SliceRun {
+    std::vector<Input> inputs;
+    PartialHeader header;
+    std::uint64_t sourcesStarting = 0;
+};
+
+std::uint32_t PartialOptionsOf(const CommandLine& commandLine) {
+    std::uint32_t options = 0;
+    if (commandLine.loneLf == LoneLf::EndsToken) {
+        options |= PartialOptionLoneLf;
+    }
+    if (commandLine.folderFiles == FolderFiles::All) {
+        options |= PartialOptionAllFiles;
+    }
+    return options;
+}
+
+// Cuts the slice out of the expanded list; nullopt, with the reason named, when the list has a
+// source of no known size.
+std::optional<SliceRun> CutSlice(const CommandLine& commandLine, const InputList& expanded) {
+    const InputSizes sized = SizesOfInputs(expanded.inputs);
+    if (!sized.refusal.empty()) {
+        std::fprintf(stderr, "orlenta-extract: %s\n", sized.refusal.c_str());
+        return std::nullopt;
+    }
+    const SliceChoice choice = commandLine.slice.value_or(SliceChoice{});
+    SlicePlan plan = PlanSlice(expanded.inputs, sized.sizes, choice);
+    SliceRun slice;
+    slice.inputs = std::move(plan.inputs);
+    slice.sourcesStarting = plan.sourcesStarting;
+    slice.header.programVersion = ORLENTA_VERSION;
+    slice.header.sliceIndex = choice.index;
+    slice.header.sliceCount = choice.count;
+    slice.header.options = PartialOptionsOf(commandLine);
+    slice.header.inputFingerprint = FingerprintOf(expanded, sized.sizes, slice.header.options);
+    return slice;
+}
+
+// Opens the reader of one source. A later part of a file (a slice that begins inside it) that
+// cannot be opened gives nothing: the slice with its first byte names it, once. A want of
+// descriptors is left for the run to answer.
+ChunkReader OpenInput(const Input& input) {
+    if (input.kind == Input::Kind::StandardInput) {
+        return ChunkReader::FromStream(STDIN_FILENO, StandardInputName);
+    }
+    // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is; a file met in a
+    // folder must still be the regular file the walk saw, never a FIFO waited on.
+    ChunkReader reader(
+        input.path,
+        input.kind == Input::Kind::Path ? PathKinds::RegularFilesAndPipes : PathKinds::RegularFiles,
+        input.range);
+    if (input.range.begin > 0 && !reader.ok() && !reader.outOfDescriptors()) {
+        return ChunkReader::Empty(input.path);
+    }
+    return reader;
+}
 
 }  // namespace
 
@@ -92,36 +157,54 @@ int RunExtractCommand(const CommandLine& commandLine) {
     for (const UnreadableInput& folder : expanded.unreadable) {
         Complain(folder.path, folder.reason);
     }
-    const std::vector<Input>& inputs = expanded.inputs;
+    std::optional<SliceRun> slice;
+    if (commandLine.slice || commandLine.partialPath) {
+        slice = CutSlice(commandLine, expanded);
+        if (!slice) {
+            return ExitUsage;
+        }
+    }
+    const std::vector<Input>& inputs = slice ? slice->inputs : expanded.inputs;
+
+    // The partial file, opened first like the output, so a refusal costs no reading.
+    OutputFile partialFile;
+    std::optional<PartialWriter> partial;
+    if (commandLine.partialPath) {
+        const std::string& partialPath = *commandLine.partialPath;
+        const bool opened = OutputFile::IsStandardOutputName(partialPath)
+                                ? partialFile.openStandardOutput()
+                                : partialFile.open(partialPath, OutputFile::NoReader::Wait);
+        if (!opened) {
+            Complain(
+                OutputFile::IsStandardOutputName(partialPath) ? "standard output" : partialPath,
+                partialFile.error());
+            return ExitSomeFailed;
+        }
+        partial.emplace(slice->header, partialFile);
+    }
 
     // Standard output for no -o or "-o -"; otherwise the named file, which OutputFile replaces
     // only once complete or writes in place (a device or FIFO is written through, as ">" does).
     // Opened before the run so the addresses go out as they are found, and so an output that
     // cannot be had is refused before any input is read.
+    // With --partial and no -o, the addresses go to the partial file only.
     const std::optional<std::string>& path = commandLine.outputPath;
     const bool toStandardOutput = !path || OutputFile::IsStandardOutputName(*path);
+    const bool writesList = path || !commandLine.partialPath;
     OutputFile file;
-    const bool opened =
-        toStandardOutput ? file.openStandardOutput() : file.open(*path, OutputFile::NoReader::Wait);
-    if (!opened) {
-        Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
-        return ExitSomeFailed;
+    if (writesList) {
+        const bool opened = toStandardOutput ? file.openStandardOutput()
+                                             : file.open(*path, OutputFile::NoReader::Wait);
+        if (!opened) {
+            Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
+            return ExitSomeFailed;
+        }
     }
     AddressWriter output(commandLine.format, file);
     ProgressLine progress(stderr, ProgressWhen(commandLine), inputs.size());
-    StreamingSink sink(opened ? &output : nullptr, progress);
+    StreamingSink sink(writesList ? &output : nullptr, partial ? &*partial : nullptr, progress);
 
-    const SourceOpener openAt = [&inputs](std::size_t i) {
-        const Input& input = inputs[i];
-        if (input.kind == Input::Kind::StandardInput) {
-            return ChunkReader::FromStream(STDIN_FILENO, StandardInputName);
-        }
-        // A pipe named as a path ("<(zcat logs.gz)") is read as standard input is; a file met
-        // in a folder must still be the regular file the walk saw, never a FIFO waited on.
-        return ChunkReader(input.path, input.kind == Input::Kind::Path
-                                           ? PathKinds::RegularFilesAndPipes
-                                           : PathKinds::RegularFiles);
-    };
+    const SourceOpener openAt = [&inputs](std::size_t i) { return OpenInput(inputs[i]); };
     // Regular files only, and never waiting; the rest is opened at its turn, as is whatever
     // fails here. A FIFO must not even be opened to be refused: a writer waiting for a reader
     // would take that open for its reader, and what it wrote would go when it closed. Folder
@@ -132,7 +215,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
             (input.kind == Input::Kind::Path && !IsRegularFile(input.path))) {
             return std::nullopt;
         }
-        if (ChunkReader reader(input.path); reader.ok()) {
+        if (ChunkReader reader(input.path, PathKinds::RegularFiles, input.range); reader.ok()) {
             return reader;
         }
         return std::nullopt;
@@ -146,15 +229,35 @@ int RunExtractCommand(const CommandLine& commandLine) {
         // Memory ran out, or the set of addresses reached a size it cannot pass: the output
         // would lack addresses, so an -o file is left as it was.
         file.discard();
+        partialFile.discard();
         progress.finish();
         std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
         return ExitSomeFailed;
     }
     progress.finish();
 
-    const bool written = opened && output.finish();
-    if (!written) {
+    bool written = true;
+    if (writesList && !output.finish()) {
         Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
+        written = false;
+    }
+    if (partial) {
+        PartialCounts counts;
+        counts.sources = slice->sourcesStarting;
+        counts.sourcesRead = result.filesRead;
+        counts.skipped = result.skipped.size();
+        counts.foldersUnreadable = expanded.unreadable.size();
+        // A partial is kept only with the whole result: a list that could not be written
+        // must not leave a partial that says the slice was done.
+        if (!written) {
+            partialFile.discard();
+        } else if (!partial->finish(counts)) {
+            const std::string& partialPath = *commandLine.partialPath;
+            Complain(
+                OutputFile::IsStandardOutputName(partialPath) ? "standard output" : partialPath,
+                partialFile.error());
+            written = false;
+        }
     }
     return result.skipped.empty() && expanded.unreadable.empty() && written ? ExitOk
                                                                             : ExitSomeFailed;

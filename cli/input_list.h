@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/chunk_reader.h"
+
 #include <string>
 #include <vector>
 
@@ -13,9 +15,12 @@ struct Input {
     enum class Kind { Path, FolderEntry, StandardInput };
 
     Kind kind = Kind::Path;
-    std::string path;  // for Path and FolderEntry
+    std::string path;   // for Path and FolderEntry
+    ByteRange range{};  // the part read (--slice); whole by default
 
-    bool operator==(const Input& other) const { return kind == other.kind && path == other.path; }
+    bool operator==(const Input& other) const {
+        return kind == other.kind && path == other.path && range == other.range;
+    }
 };
 
 // Which files of a folder argument are read: by default those whose names contain ".htm",

@@ -1,6 +1,7 @@
 // orlenta-extract: the extraction engine for scripts and measurements.
 #include "cli/command_line.h"
 #include "cli/extract_command.h"
+#include "cli/merge_command.h"
 #include "cli/standard_streams.h"
 #include "engine/temporary_files.h"
 
@@ -32,6 +33,8 @@ int Run(int argc, char* argv[]) {
         case CommandLine::Action::ShowVersion:
             std::printf("orlenta-extract %s\n", ORLENTA_VERSION);
             return ExitOk;
+        case CommandLine::Action::Merge:
+            return RunMergeCommand(parsed.commandLine);
         case CommandLine::Action::Extract:
             break;
     }

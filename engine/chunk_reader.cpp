@@ -125,7 +125,7 @@ ChunkLayout LayoutOfLength(std::uint64_t length) {
     return {length / ChunkSize, static_cast<std::size_t>(length % ChunkSize)};
 }
 
-ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path) {
+ChunkReader::ChunkReader(const std::string& path, PathKinds kinds, ByteRange range) : name_(path) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is known to be one; and
     // a terminal named here must not become ours. A regular file on a disk costs open, fstat,
     // its reads and close, nothing more.
@@ -141,8 +141,10 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
         // Read through this very descriptor, as `cat` reads: opening it again, blocking, could
         // wait forever for a writer that came, wrote and left in between.
         stream_ = true;
-        WaitForWriter(fd_);
-        readAhead();
+        if (range.begin == 0) {
+            WaitForWriter(fd_);
+            readAhead();
+        }
         return;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -152,12 +154,23 @@ ChunkReader::ChunkReader(const std::string& path, PathKinds kinds) : name_(path)
     if (IsPseudoFile(fd_, info)) {
         stream_ = true;
         pseudoFile_ = true;
-        readAhead();
+        if (range.begin == 0) {
+            readAhead();
+        }
         return;
     }
     // No read-ahead advice: it is a system call more per file, and the kernel's default
     // read-ahead already follows a file read from start to end.
     length_ = static_cast<std::uint64_t>(info.st_size);
+    if (!range.whole()) {
+        // The range's end, not the length now: bytes missing before it are a file that shrank.
+        begin_ = range.begin;
+        length_ = range.end > range.begin ? range.end - range.begin : 0;
+        if (begin_ > 0 && ::lseek(fd_, static_cast<off_t>(begin_), SEEK_SET) < 0) {
+            error_ = ErrnoText(errno);
+            return;
+        }
+    }
     layout_ = LayoutOfLength(length_);
 }
 
@@ -185,6 +198,13 @@ ChunkReader ChunkReader::FromStream(int fd, std::string name) {
     return reader;
 }
 
+ChunkReader ChunkReader::Empty(std::string name) {
+    ChunkReader reader;
+    reader.name_ = std::move(name);
+    reader.stream_ = true;  // with nothing ahead: its end
+    return reader;
+}
+
 ChunkReader::ChunkReader(ChunkReader&& other) noexcept
     : name_(std::move(other.name_)),
       owned_(std::move(other.owned_)),
@@ -192,6 +212,7 @@ ChunkReader::ChunkReader(ChunkReader&& other) noexcept
       handedOver_(other.handedOver_),
       stream_(other.stream_),
       pseudoFile_(other.pseudoFile_),
+      begin_(other.begin_),
       length_(other.length_),
       layout_(other.layout_),
       chunksRead_(other.chunksRead_),
@@ -212,7 +233,7 @@ std::optional<OpenRegularFile> ChunkReader::takeFile() {
     }
     fd_ = -1;
     handedOver_ = true;
-    return OpenRegularFile{std::move(owned_), length_};
+    return OpenRegularFile{std::move(owned_), length_, begin_};
 }
 
 bool ChunkReader::nextIsFull() const {

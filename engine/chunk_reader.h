@@ -21,6 +21,10 @@ inline constexpr std::size_t ChunkSize = 30000;
 // turns out shorter than its length at open loses the whole read that came up short.
 inline constexpr std::size_t ChunksPerRead = 4;
 
+// The unit of every read of a file: a file (or a part of one) is read this many bytes at a time
+// from its start, so a read that comes up short always loses the same chunks.
+inline constexpr std::size_t ReadSize = ChunksPerRead * ChunkSize;
+
 // Why a file stops being read when it turns out shorter than its length at open.
 inline constexpr char FileBecameShorter[] = "the file became shorter while it was read";
 
@@ -33,10 +37,26 @@ struct ChunkLayout {
 };
 ChunkLayout LayoutOfLength(std::uint64_t length);
 
-// A regular file open for reading, with the length it had when opened.
+// The bytes of a regular file a reader reads: all of them (the length at open), or those from
+// `begin` up to `end` (a slice of the input, orlenta-extract --slice). `begin` is a multiple of
+// ReadSize, so the chunks and reads are those of the whole file's; `end` is one too, or the
+// file's length when the input list was made: a file that is shorter by then fails as a file
+// that shrank while it was read. Example: {240000, 480000} is the third and fourth reads.
+struct ByteRange {
+    std::uint64_t begin = 0;
+    std::uint64_t end = UINT64_MAX;
+    bool whole() const { return begin == 0 && end == UINT64_MAX; }
+    bool operator==(const ByteRange& other) const {
+        return begin == other.begin && end == other.end;
+    }
+};
+
+// A regular file open for reading: its `length` bytes from `begin` are to be read (the whole
+// file, as long as it was when opened, or a range of it).
 struct OpenRegularFile {
     UniqueFd fd;
     std::uint64_t length = 0;
+    std::uint64_t begin = 0;
 };
 
 // Which paths a reader takes. The window reads regular files only. The command line also takes
@@ -54,8 +74,15 @@ enum class PathKinds { RegularFiles, RegularFilesAndPipes };
 // feed such as /proc/kmsg is never waited on.
 class ChunkReader final {
 public:
-    // Opens `path`. On failure ok() is false and error() tells why, in a few words.
-    explicit ChunkReader(const std::string& path, PathKinds kinds = PathKinds::RegularFiles);
+    // Opens `path`. On failure ok() is false and error() tells why, in a few words. A regular
+    // file is read within `range`; a stream is read whole when the range begins at 0, and gives
+    // nothing otherwise (only a range's first part reads a stream).
+    explicit ChunkReader(const std::string& path, PathKinds kinds = PathKinds::RegularFiles,
+                         ByteRange range = {});
+
+    // A source that gives nothing and reads fine: a later part of a file whose failure to open
+    // its first part reports.
+    static ChunkReader Empty(std::string name);
 
     // Reads the open descriptor `fd` to its end; it is not closed. `name` stands for it in
     // messages, e.g. "(standard input)".
@@ -108,7 +135,8 @@ private:
     bool handedOver_ = false;
     bool stream_ = false;
     bool pseudoFile_ = false;   // a stream that ends where no data is there yet
-    std::uint64_t length_ = 0;  // files: the length at open
+    std::uint64_t begin_ = 0;   // files: where the reads start
+    std::uint64_t length_ = 0;  // files: the bytes to read from begin_ (the length at open)
     ChunkLayout layout_;        // files: how that length is cut
     std::uint64_t chunksRead_ = 0;
     std::unique_ptr<char[]> fileBuffer_;  // files: chunks read, not all handed out

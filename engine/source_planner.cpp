@@ -26,8 +26,8 @@ void ReadWhole(OpenBatch& batch, OpenedSource& source) {
     const auto length = static_cast<std::size_t>(source.file->length);
     source.offset = batch.bytes.size();
     batch.bytes.resize(source.offset + length);
-    const long got =
-        ReadFullyAt(source.file->fd.get(), batch.bytes.data() + source.offset, length, 0);
+    const long got = ReadFullyAt(source.file->fd.get(), batch.bytes.data() + source.offset, length,
+                                 source.file->begin);
     if (got < 0 || static_cast<std::size_t>(got) < length) {
         source.error = got < 0 ? std::strerror(errno) : FileBecameShorter;
         batch.bytes.resize(source.offset);
@@ -202,7 +202,7 @@ void SourcePlanner::planFile(OpenRegularFile file, DescriptorBudget::Claim claim
     for (std::uint64_t offset = 0; offset < file.length; offset += UnitBytes) {
         const auto size =
             static_cast<std::size_t>(std::min<std::uint64_t>(UnitBytes, file.length - offset));
-        addPiece(Piece{shared, offset, size, name, {}, offset + size == file.length});
+        addPiece(Piece{shared, file.begin + offset, size, name, {}, offset + size == file.length});
         if (parts > 1) {
             flush();
         }

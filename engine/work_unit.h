@@ -28,9 +28,6 @@
 
 namespace orlenta {
 
-// The one-thread reader's read: the unit of every read of a file.
-inline constexpr std::size_t ReadSize = ChunksPerRead * ChunkSize;
-
 // A unit holds up to this many bytes: whole reads of the one-thread reader, so a file that
 // turns out shorter loses the same chunks in both runs.
 inline constexpr std::size_t UnitBytes = 8 * ReadSize;

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
+    libxxhash-dev              # the checksums of partial files (--partial, --merge)
     qt6-base-dev libre2-dev
     libarchive-dev libgmime-3.0-dev  # --unpack (archives, compressed files) and --mail (MIME)
     python3-distributed        # orlenta-cluster's engine (Dask), also its tests' local cluster

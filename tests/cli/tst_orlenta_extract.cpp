@@ -275,8 +275,22 @@ private slots:
     void outputTargets_data();
     void outputTargets();
     void samplesGiveTheirKnownAddresses();
+    void slicesThenMergeGiveOneRun_data();
+    void slicesThenMergeGiveOneRun();
+    void mergeRefuses_data();
+    void mergeRefuses();
+    void slicesRefuseSourcesWithoutSize_data();
+    void slicesRefuseSourcesWithoutSize();
 
 private:
+    // The inputs of the slice tests: a file larger than a slice (mixed-case repeats of its own
+    // and the others' addresses), a smaller one, an empty one, a missing one, a folder.
+    QStringList sliceInputs();
+    // Runs the N slices of `arguments` with --partial; the partials' paths in slice order, or
+    // nothing when a slice failed to write one. `errors` gets their standard errors, in order.
+    QStringList runSlices(const QStringList& arguments, int count, const QString& prefix,
+                          QByteArray* errors = nullptr);
+
     QString write(const QString& name, const QByteArray& content) {
         const QString path = dir_.filePath(name);
         return Write(path, content) ? path : QString();
@@ -643,6 +657,14 @@ void OrlentaExtractTest::usageErrors_data() {
         << QStringList{"a", "-o"} << QByteArray("-o needs a file name");
     QTest::newRow("no threads") << QStringList{"-j", "0", "a"}
                                 << QByteArray("-j needs a number of threads, 1 or more");
+    QTest::newRow("slice past the count")
+        << QStringList{"--slice", "4/3", "a"}
+        << QByteArray("--slice needs K/N, 1 <= K <= N (e.g. --slice 2/3)");
+    QTest::newRow("merge with a slice's option")
+        << QStringList{"--merge", "--lf", "a.part"}
+        << QByteArray(
+               "--merge takes only -o and --comma (the slices' options are in their "
+               "partial files)");
 }
 
 void OrlentaExtractTest::usageErrors() {
@@ -783,6 +805,183 @@ void OrlentaExtractTest::samplesGiveTheirKnownAddresses() {
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(outcome.out,
              Read(QStringLiteral(ORLENTA_SOURCE_DIR "/tests/cli/data/samples-expected.txt")));
+}
+
+QStringList OrlentaExtractTest::sliceInputs() {
+    QByteArray large;
+    for (int i = 0; large.size() < 2600000; ++i) {
+        large += "row " + QByteArray::number(i) + ": <U" + QByteArray::number(i * 7 % 9000) +
+                 (i % 3 ? "@Example.com>, " : "@example.COM>\r\n");
+    }
+    QByteArray middle;
+    for (int i = 0; middle.size() < 200000; ++i) {
+        middle += "u" + QByteArray::number(i * 13 % 12000) + "@EXAMPLE.com late" +
+                  QByteArray::number(i) + "@example.net\r\n";
+    }
+    const QString folder = dir_.filePath("slice-folder");
+    if (!QDir().mkpath(folder)) {
+        return {};
+    }
+    for (int i = 0; i < 40; ++i) {
+        Write(folder + QString("/f%1.txt").arg(i, 2, 10, QLatin1Char('0')),
+              "U" + QByteArray::number(i * 211 % 9000) + "@example.com F" + QByteArray::number(i) +
+                  "@folder.org\r\n");
+    }
+    return {write("slice-small.txt", "first@example.org U7@EXAMPLE.COM\r\n"),
+            write("slice-large.txt", large),
+            write("slice-empty.txt", {}),
+            dir_.filePath("slice-missing.txt"),
+            write("slice-middle.txt", middle),
+            folder,
+            write("slice-last.txt", "LATE5@example.NET last@example.org\r\n")};
+}
+
+QStringList OrlentaExtractTest::runSlices(const QStringList& arguments, int count,
+                                          const QString& prefix, QByteArray* errors) {
+    QStringList partials;
+    for (int k = 1; k <= count; ++k) {
+        const QString partial = dir_.filePath(QString("%1-%2.part").arg(prefix).arg(k));
+        const Outcome slice =
+            Run(QStringList{"--slice", QString("%1/%2").arg(k).arg(count), "--partial", partial} +
+                arguments);
+        // --partial without -o: nothing on standard output.
+        if (!slice.out.isEmpty() || !QFile::exists(partial)) {
+            return {};
+        }
+        if (errors != nullptr) {
+            *errors += slice.err;
+        }
+        partials << partial;
+    }
+    return partials;
+}
+
+void OrlentaExtractTest::slicesThenMergeGiveOneRun_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("threads");
+    QTest::addColumn<QString>("option");
+    // Each row guards the merge against slices cut wrong, a cut file read in other chunks, a
+    // first spelling of a later slice kept, or a skipped source named twice or never.
+    for (int count : {1, 2, 3, 7}) {
+        for (const char* threads : {"1", "2"}) {
+            QTest::addRow("%d slices, -j %s", count, threads) << count << threads << "--all";
+        }
+    }
+    QTest::newRow("3 slices, comma") << 3 << "2"
+                                     << "--comma";
+    QTest::newRow("3 slices, --lf") << 3 << "1"
+                                    << "--lf";
+}
+
+void OrlentaExtractTest::slicesThenMergeGiveOneRun() {
+    QFETCH(int, count);
+    QFETCH(QString, threads);
+    QFETCH(QString, option);
+    const QStringList inputs = sliceInputs();
+    QVERIFY(!inputs.isEmpty());
+    const QStringList format = option == "--comma" ? QStringList{option} : QStringList{};
+    const QStringList slicing = option == "--comma" ? QStringList{} : QStringList{option};
+    const Outcome one = Run(QStringList{"-j", threads, option} + inputs);
+    QCOMPARE(one.exitCode, 1);  // the missing file
+    QVERIFY(one.out.count('@') > 9000);
+
+    QByteArray errors;
+    const QStringList partials =
+        runSlices(QStringList{"-j", threads} + slicing + inputs, count, "ok", &errors);
+    QCOMPARE(partials.size(), count);
+    QCOMPARE(errors, one.err);  // the missing file named once, by the slice holding its place
+    const QString merged = dir_.filePath("merged.out");
+    const Outcome merge = Run(QStringList{"--merge", "-o", merged} + format + partials);
+    QCOMPARE(merge.err, QByteArray());
+    QCOMPARE(merge.exitCode, one.exitCode);
+    QVERIFY(Read(merged) == one.out);
+}
+
+void OrlentaExtractTest::mergeRefuses_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("named");  // which partial the message names
+    QTest::addColumn<QByteArray>("reason");
+
+    QTest::newRow("another format version")
+        << "version" << 1 << QByteArray("format version 2 of partial results");
+    QTest::newRow("truncated") << "truncate" << 1 << QByteArray("truncated");
+    QTest::newRow("corrupt") << "flip" << 1 << QByteArray("corrupt: its checksum does not match");
+    QTest::newRow("not a partial") << "text" << 1 << QByteArray("not a partial result");
+    QTest::newRow("another input list")
+        << "list" << 1 << QByteArray("made from another input list");
+    QTest::newRow("other options") << "options" << 1 << QByteArray("made with other options");
+    QTest::newRow("slice missing") << "missing" << -1 << QByteArray("slice 3/3 is missing");
+    QTest::newRow("slice repeated")
+        << "repeat" << 2 << QByteArray("holds slice 2/3 where slice 3/3 belongs");
+    QTest::newRow("out of order") << "swap" << 1
+                                  << QByteArray("holds slice 3/3 where slice 2/3 belongs");
+}
+
+// Each row guards against a merge that writes from partials that cannot make one run's output.
+void OrlentaExtractTest::mergeRefuses() {
+    QFETCH(QString, damage);
+    QFETCH(int, named);
+    QFETCH(QByteArray, reason);
+    const QStringList inputs = sliceInputs();
+    QStringList partials = runSlices(inputs, 3, "refuse");
+    QCOMPARE(partials.size(), 3);
+    QByteArray second = Read(partials[1]);
+    if (damage == "version") {
+        second[16] = 2;
+    } else if (damage == "truncate") {
+        second.chop(100);
+    } else if (damage == "flip") {
+        second[second.size() / 2] = second[second.size() / 2] ^ 0x20;
+    } else if (damage == "text") {
+        second = "ann@example.com\r\n";
+    } else if (damage == "list" || damage == "options") {
+        const QStringList other = damage == "list" ? inputs.mid(1) : QStringList{"--lf"} + inputs;
+        const QStringList made = runSlices(other, 3, "other");
+        QCOMPARE(made.size(), 3);
+        second = Read(made[1]);
+    }
+    QVERIFY(Write(partials[1], second));
+    if (damage == "missing") {
+        partials.removeLast();
+    } else if (damage == "repeat") {
+        partials[2] = partials[1];
+    } else if (damage == "swap") {
+        partials.swapItemsAt(1, 2);
+    }
+    const QString output = write("kept.out", "old content\r\n");
+    for (const QStringList& format : {QStringList{"-o", output}, QStringList{}}) {
+        const Outcome merge = Run(QStringList{"--merge"} + format + partials);
+        QCOMPARE(merge.exitCode, 1);
+        QCOMPARE(merge.out, QByteArray());  // standard output too: nothing of a refused merge
+        const QByteArray prefix =
+            "orlenta-extract: " +
+            (named < 0 ? QByteArray("--merge") : QFile::encodeName(partials[named])) + ": ";
+        QVERIFY2(merge.err.startsWith(prefix) && merge.err.contains(reason), merge.err.constData());
+        QCOMPARE(Read(output), QByteArray("old content\r\n"));
+    }
+}
+
+void OrlentaExtractTest::slicesRefuseSourcesWithoutSize_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("message");
+    // Each row guards against a slice reading a stream whose bytes no other slice can see.
+    QTest::newRow("standard input")
+        << "echo a@example.com | $X --slice 1/2 --partial \"$P\" -"
+        << QByteArray(
+               "orlenta-extract: standard input cannot be cut into slices: it has no size\n");
+    QTest::newRow("pipe named as a path")
+        << "$X --partial \"$P\" <(echo a@example.com)"
+        << QByteArray(": a pipe cannot be cut into slices: it has no size\n");
+}
+
+void OrlentaExtractTest::slicesRefuseSourcesWithoutSize() {
+    QFETCH(QString, command);
+    QFETCH(QByteArray, message);
+    const QString partial = dir_.filePath("stream.part");
+    const Outcome outcome = RunInShell("P='" + partial + "'; " + command);
+    QCOMPARE(outcome.exitCode, 2);
+    QVERIFY2(outcome.err.endsWith(message), outcome.err.constData());
+    QVERIFY(!QFile::exists(partial));
 }
 
 QTEST_GUILESS_MAIN(OrlentaExtractTest)
