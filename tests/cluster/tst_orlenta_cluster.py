@@ -195,7 +195,7 @@ class ClusterTest(unittest.TestCase):
              ["--comma", "--lf", "--all", "-j", "1"], [], False),
             ("an unreadable path: status 1, named once, the rest written", [],
              ["in/missing.txt"], False),
-            ("--local 3 with its default number of slices", [], [], True),
+            ("--local 2 with its default number of slices", [], [], True),
         ]
         for name, options, extra, local in rows:
             with self.subTest(name):
@@ -204,7 +204,7 @@ class ClusterTest(unittest.TestCase):
                 output = os.path.join(self.scratch, "out.txt")
                 if "--comma" in options:
                     arguments = ["-o", output] + arguments
-                where = (["--local", "3"] if local else
+                where = (["--local", "2"] if local else
                          ["--scheduler", self.shared_scheduler(), "--work-dir", self.work,
                           "--slices", "7"])
                 got = self.cluster(where + arguments)
@@ -221,7 +221,7 @@ class ClusterTest(unittest.TestCase):
 
     def test_a_killed_worker_has_its_slice_run_again(self):
         log = os.path.join(self.scratch, "slices-run.log")
-        slow = self.wrapper(SLOW_WRAPPER, log=log, delay=1.5)
+        slow = self.wrapper(SLOW_WRAPPER, log=log, delay=1.0)
         killed = []
 
         def kill_a_worker(process, group):
