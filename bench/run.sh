@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times orlenta-extract against the floor (cat) and the usual tools on the bench corpora, shows
-# peak memory, and checks that hostile inputs neither crash nor hang it.
+# peak memory, checks that hostile inputs neither crash nor hang it, and that the run shared out
+# (slices and a merge, by hand and on a local Dask cluster) writes the same bytes.
 #
 #   bench/run.sh BUILD_DIR        (make bench)
 #
@@ -292,6 +293,28 @@ for name in typical dense-3m pages; do
     fi
     echo
 done
+
+# The same run on a Dask cluster of this machine: orlenta-cluster --local 3 (three worker
+# processes, twelve slices, the merge here), start and stop of the cluster included. It must
+# write the one run's bytes.
+cluster=$build/cli/orlenta-cluster
+if /usr/bin/python3 -c 'import distributed' 2>/dev/null; then
+    for name in typical dense-3m pages; do
+        input=$corpus/$name.txt
+        [ "$name" = pages ] && input=$corpus/pages
+        bytes=$(du -sb --apparent-size "$input" | cut -f1)
+        echo "$name on a local Dask cluster:"
+        row "$name" "orlenta-cluster --local 3" cluster "$results/$name-cluster.out" \
+            "$cluster" --local 3 --extract "$extract" "$input"
+        echo "  $(ratio "${time_of[$name-cluster]}" "${time_of[$name-all]}")x the time of one" \
+            "run on every core (${time_of[$name-all]} s)"
+        check "$name: orlenta-cluster --local 3 gives the one run's bytes" \
+            "$(same_output "$results/$name-all.out" "$results/$name-cluster.out")"
+        echo
+    done
+else
+    check "orlenta-cluster: python3-distributed is installed (apt-get install python3-distributed)" 0
+fi
 
 # Memory: the set of 5 million distinct addresses, and a 1 GB file of text.
 file=$corpus/distinct-5m.txt

@@ -16,17 +16,19 @@ deb=$(ls "$scratch"/out/*.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || fail "no .deb was made"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 libarchive13 fonts-liberation; do
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 libarchive13 fonts-liberation python3 \
+    python3-distributed; do
     [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 metainfo=usr/share/metainfo/org.example.orlenta.metainfo.xml
-for path in usr/bin/orlenta-extract usr/lib/orlenta/orlenta usr/lib/orlenta/HAND-M.CUR \
+for path in usr/bin/orlenta-extract usr/bin/orlenta-cluster usr/lib/orlenta/orlenta usr/lib/orlenta/HAND-M.CUR \
             usr/lib/orlenta/drag.ico usr/share/applications/orlenta.desktop \
             usr/share/icons/hicolor/scalable/apps/orlenta.svg "$metainfo" \
             usr/share/man/man1/orlenta.1.gz usr/share/man/man1/orlenta-extract.1.gz \
+            usr/share/man/man1/orlenta-cluster.1.gz \
             usr/share/doc/orlenta/copyright usr/share/doc/orlenta/changelog.gz; do
     [ -e "$root/$path" ] || fail "$path is missing from the package"
 done
@@ -39,14 +41,16 @@ appstreamcli validate --no-net "$root/$metainfo" >"$scratch/appstream.log" 2>&1 
 desktop=$(desktop-file-validate "$root/usr/share/applications/orlenta.desktop" 2>&1) \
     && [ -z "$desktop" ] || fail "desktop-file-validate: $desktop"
 
-# The manual pages render without a warning, and the tool's page names every option --help does.
-for page in orlenta orlenta-extract; do
+# The manual pages render without a warning, and the tools' pages name every option --help does.
+for page in orlenta orlenta-extract orlenta-cluster; do
     warnings=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "man warns about $page.1: $warnings"
 done
-manual=$(MANWIDTH=200 man -l "$root/usr/share/man/man1/orlenta-extract.1.gz" 2>/dev/null)
-for option in $("$root/usr/bin/orlenta-extract" --help | sed -n 's/^  \(-[-a-z]*\).*/\1/p'); do
-    [ "$option" = "-" ] || grep -q -e "$option" <<<"$manual" || fail "the manual page lacks $option"
+for tool in orlenta-extract orlenta-cluster; do
+    manual=$(MANWIDTH=200 man -l "$root/usr/share/man/man1/$tool.1.gz" 2>/dev/null)
+    for option in $("$root/usr/bin/$tool" --help | sed -n 's/^  \(-[-a-z]*\).*/\1/p'); do
+        [ "$option" = "-" ] || grep -q -e "$option" <<<"$manual" || fail "the $tool page lacks $option"
+    done
 done
 
 # Debian's copyright format, and a changelog whose newest entry is this version.
@@ -60,6 +64,8 @@ zcat "$root/usr/share/doc/orlenta/changelog.gz" | head -n 1 | grep -q "^orlenta 
 
 version=$("$root/usr/bin/orlenta-extract" --version)
 [[ "$version" == "orlenta-extract "* ]] || fail "unexpected --version output: $version"
+[ "$("$root/usr/bin/orlenta-cluster" --version)" = "orlenta-cluster $package_version" ] \
+    || fail "orlenta-cluster --version: $("$root/usr/bin/orlenta-cluster" --version 2>&1)"
 
 printf 'Write to ann@example.org or ANN@example.org.\r\n' >"$scratch/mail.txt"
 "$root/usr/bin/orlenta-extract" "$scratch/mail.txt" >"$scratch/found.txt"
