@@ -124,8 +124,7 @@ bool StartsWithHeaderFields(std::string_view text) {
 std::string BoundaryOf(std::string_view value) {
     std::size_t pos = value.find(';');
     while (pos != std::string_view::npos) {
-        std::size_t next = pos + 1;
-        std::string_view rest = value.substr(next);
+        const std::string_view rest = value.substr(pos + 1);
         const std::size_t equals = rest.find('=');
         if (equals == std::string_view::npos) {
             return {};
@@ -163,6 +162,7 @@ MailDecodingSource::MailDecodingSource(std::unique_ptr<ByteSource> inner)
 
 bool MailDecodingSource::nextMember() {
     if (!inner_->nextMember()) {
+        error_ = inner_->error();  // why the members ended early, if they did
         return false;
     }
     kind_ = Kind::Undecided;
@@ -202,7 +202,6 @@ void MailDecodingSource::decide() {
     // turn, and only the one being read needs them.
     if (!in_) {
         in_.reset(new char[InputCapacity]);
-        out_.reset(new char[OutputCapacity]);
     }
     while (inEnd_ < MailPeekSize && !inputEnded_ && !inputFailed_) {
         fillInput();
@@ -212,6 +211,9 @@ void MailDecodingSource::decide() {
         kind_ = Kind::Other;
     } else {
         kind_ = StartsWith(start, "From ") ? Kind::Mbox : Kind::Mail;
+        if (!out_) {
+            out_.reset(new char[OutputCapacity]);
+        }
     }
 }
 
