@@ -230,7 +230,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         // The slices read the input; the merge only joins what they found.
         line.action = CommandLine::Action::Merge;
         if (line.slice || line.partialPath || line.folderFiles == FolderFiles::All ||
-            line.loneLf == LoneLf::EndsToken || progressGiven || threadsGiven) {
+            line.loneLf == LoneLf::EndsToken || line.unpack || line.mail || line.reportPath ||
+            progressGiven || threadsGiven) {
             parsed.error =
                 "--merge takes only -o and --comma (the slices' options are in their "
                 "partial files)";
@@ -239,7 +240,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         }
         return parsed;
     }
-    if (line.inputs.empty()) {
+    if (line.reportPath && (line.slice || line.partialPath)) {
+        // A report's counts and first places would need sums across the slices' partials.
+        parsed.error = "--report cannot go with --slice or --partial";
+    } else if (line.inputs.empty()) {
         parsed.error = "no input files";
     } else if (line.partialPath && line.outputPath && OutputIsStandard(*line.partialPath) &&
                OutputIsStandard(*line.outputPath)) {

@@ -145,6 +145,12 @@ std::uint32_t PartialOptionsOf(const CommandLine& commandLine) {
     if (commandLine.folderFiles == FolderFiles::All) {
         options |= PartialOptionAllFiles;
     }
+    if (commandLine.unpack) {
+        options |= PartialOptionUnpack;
+    }
+    if (commandLine.mail) {
+        options |= PartialOptionMail;
+    }
     return options;
 }
 
@@ -157,7 +163,9 @@ std::optional<SliceRun> CutSlice(const CommandLine& commandLine, const InputList
         return std::nullopt;
     }
     const SliceChoice choice = commandLine.slice.value_or(SliceChoice{});
-    SlicePlan plan = PlanSlice(expanded.inputs, sized.sizes, choice);
+    // Packed files and mails are decoded from their first byte: they are never cut.
+    const bool wholeSources = commandLine.unpack || commandLine.mail;
+    SlicePlan plan = PlanSlice(expanded.inputs, sized.sizes, choice, wholeSources);
     SliceRun slice;
     slice.inputs = std::move(plan.inputs);
     slice.sourcesStarting = plan.sourcesStarting;

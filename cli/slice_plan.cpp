@@ -69,7 +69,8 @@ InputSizes SizesOfInputs(const std::vector<Input>& inputs) {
     return result;
 }
 
-std::vector<std::uint64_t> SliceBounds(const std::vector<std::uint64_t>& sizes, unsigned count) {
+std::vector<std::uint64_t> SliceBounds(const std::vector<std::uint64_t>& sizes, unsigned count,
+                                       bool wholeSources) {
     std::vector<std::uint64_t> starts;
     starts.reserve(sizes.size());
     std::uint64_t total = 0;
@@ -89,7 +90,10 @@ std::vector<std::uint64_t> SliceBounds(const std::vector<std::uint64_t>& sizes, 
         if (after != starts.begin()) {
             const auto i = static_cast<std::size_t>(after - starts.begin() - 1);
             if (target > starts[i] && target < starts[i] + sizes[i]) {
-                cut = CutNear(target, starts[i], sizes[i], total, count);
+                const std::uint64_t end = starts[i] + sizes[i];
+                cut = !wholeSources ? CutNear(target, starts[i], sizes[i], total, count)
+                      : target - starts[i] <= end - target ? starts[i]
+                                                           : end;
             }
         }
         bounds[k] = std::max(cut, bounds[k - 1]);
@@ -98,8 +102,8 @@ std::vector<std::uint64_t> SliceBounds(const std::vector<std::uint64_t>& sizes, 
 }
 
 SlicePlan PlanSlice(const std::vector<Input>& inputs, const std::vector<std::uint64_t>& sizes,
-                    SliceChoice choice) {
-    const std::vector<std::uint64_t> bounds = SliceBounds(sizes, choice.count);
+                    SliceChoice choice, bool wholeSources) {
+    const std::vector<std::uint64_t> bounds = SliceBounds(sizes, choice.count, wholeSources);
     const std::uint64_t low = bounds[choice.index - 1];
     const std::uint64_t high = bounds[choice.index];
     const std::uint64_t total = bounds[choice.count];

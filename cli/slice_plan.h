@@ -35,15 +35,18 @@ struct InputSizes {
 InputSizes SizesOfInputs(const std::vector<Input>& inputs);
 
 // Where the N slices of a list of these sizes begin, in the bytes of the whole list: N + 1
-// offsets from 0 to the total, never decreasing (a slice may be empty).
-std::vector<std::uint64_t> SliceBounds(const std::vector<std::uint64_t>& sizes, unsigned count);
+// offsets from 0 to the total, never decreasing (a slice may be empty). With `wholeSources`
+// every cut falls between sources: a packed file or a mail spool (--unpack, --mail) is read
+// from its first byte or not at all.
+std::vector<std::uint64_t> SliceBounds(const std::vector<std::uint64_t>& sizes, unsigned count,
+                                       bool wholeSources = false);
 
 struct SlicePlan {
     std::vector<Input> inputs;          // the slice's sources, in order, each with its range
     std::uint64_t sourcesStarting = 0;  // sources whose first byte (or place) is in the slice
 };
 SlicePlan PlanSlice(const std::vector<Input>& inputs, const std::vector<std::uint64_t>& sizes,
-                    SliceChoice choice);
+                    SliceChoice choice, bool wholeSources = false);
 
 // What the slices of one run must agree on, so a merge never joins slices of different runs:
 // every source's kind, name and size, the folders that could not be walked, and the options

@@ -46,6 +46,8 @@ inline constexpr std::size_t PartialTrailerSize = PartialCountsSize + 8 + 8 + 4;
 enum PartialOption : std::uint32_t {
     PartialOptionLoneLf = 1,    // --lf
     PartialOptionAllFiles = 2,  // --all
+    PartialOptionUnpack = 4,    // --unpack
+    PartialOptionMail = 8,      // --mail
 };
 
 struct PartialHeader {

@@ -686,6 +686,15 @@ void OrlentaExtractTest::usageErrors_data() {
     QTest::newRow("slice past the count")
         << QStringList{"--slice", "4/3", "a"}
         << QByteArray("--slice needs K/N, 1 <= K <= N (e.g. --slice 2/3)");
+    // A report asked of a merge or a slice was silently not written.
+    QTest::newRow("merge with a report")
+        << QStringList{"--merge", "--report", "r.csv", "a.part"}
+        << QByteArray(
+               "--merge takes only -o and --comma (the slices' options are in their "
+               "partial files)");
+    QTest::newRow("slice with a report")
+        << QStringList{"--slice", "1/2", "--report", "r.csv", "a"}
+        << QByteArray("--report cannot go with --slice or --partial");
     QTest::newRow("merge with a slice's option")
         << QStringList{"--merge", "--lf", "a.part"}
         << QByteArray(
