@@ -9,6 +9,9 @@
   big-1g.txt    typical.txt repeated to just over 1 GB, for the memory check
   token.txt     one token of 200000 bytes full of "@" and "." (hostile input)
   random.bin    64 MB of random bytes (hostile input)
+  typical.txt.gz, typical.tar.gz, typical.zip   typical.txt packed, for --unpack
+  zeros-10g.zip 10 GiB of zeros deflated to 10 MB, then a member with an address (--unpack)
+  bomb.zip      zips of zips of 1 GiB of zeros, 16 at each of 4 levels: 4 TiB (--unpack)
   small-files/  200,000 files of 16 bytes in one folder (a mail dump at its worst)
   pages/        200,000 web pages of 4 KB in one folder
   mail.mbox     an mbox spool of generated messages (quoted-printable with soft breaks inside
@@ -23,10 +26,13 @@ The same seed gives the same bytes. Usage: make-corpus.py [--out DIR] [--seed N]
 import argparse
 import base64
 import binascii
+import io
 import os
 import random
 import shutil
+import subprocess
 import sys
+import zipfile
 
 WORDS = """
 the of and to in a is that for it as was with be by on not he i this are or his from at
@@ -443,6 +449,45 @@ def build_random(path, seed):
         out.write(random.Random(seed).randbytes(64 << 20))
 
 
+def build_packed(typical, path, kind):
+    folder = os.path.dirname(typical)
+    if kind == "gz":
+        with open(path, "wb") as out:
+            subprocess.run(["gzip", "-6", "-c", typical], stdout=out, check=True)
+    elif kind == "tar.gz":
+        subprocess.run(["bsdtar", "-L", "-czf", path, "-C", folder, "typical.txt"], check=True)
+    else:
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
+            archive.write(typical, "typical.txt")
+
+
+def build_zeros_zip(path, size=10 << 30):
+    block = bytes(1 << 20)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+        with archive.open("zeros.bin", "w", force_zip64=True) as member:
+            for _ in range(size // len(block)):
+                member.write(block)
+        archive.writestr("after.txt", "after@example.org\r\n")
+
+
+def build_bomb(path, levels=4, fanout=16):
+    inner = io.BytesIO()
+    with zipfile.ZipFile(inner, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+        with archive.open("zeros.bin", "w", force_zip64=True) as member:
+            block = bytes(1 << 20)
+            for _ in range(1024):
+                member.write(block)
+    data = inner.getvalue()
+    for level in range(1, levels):
+        outer = io.BytesIO()
+        with zipfile.ZipFile(outer, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
+            for n in range(fanout):
+                archive.writestr("level%d-%02d.zip" % (level, n), data)
+        data = outer.getvalue()
+    with open(path, "wb") as out:
+        out.write(data)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus"))
@@ -459,6 +504,11 @@ def main():
         ("typical.txt", lambda p: Maker(args.seed).typical(p, args.typical_bytes)),
         ("dense-3m.txt", lambda p: Maker(args.seed + 1).dense(p, args.dense_addresses)),
         ("big-1g.txt", lambda p: build_big(os.path.join(args.out, "typical.txt"), p, args.big_bytes)),
+        ("typical.txt.gz", lambda p: build_packed(os.path.join(args.out, "typical.txt"), p, "gz")),
+        ("typical.tar.gz", lambda p: build_packed(os.path.join(args.out, "typical.txt"), p, "tar.gz")),
+        ("typical.zip", lambda p: build_packed(os.path.join(args.out, "typical.txt"), p, "zip")),
+        ("zeros-10g.zip", build_zeros_zip),
+        ("bomb.zip", build_bomb),
         ("token.txt", build_token),
         ("random.bin", lambda p: build_random(p, args.seed)),
         ("distinct-5m.txt", lambda p: Maker(args.seed + 2).distinct(p, 5_000_000)),

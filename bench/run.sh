@@ -248,6 +248,50 @@ for key in one all; do
 done
 echo
 
+# --unpack: the typical corpus packed finds what the plain file gives; a gzipped one against
+# zcat into a pipe and rg -z; a 10 GiB member of zeros and a nested zip bomb in bounded memory.
+# Needs: "typical" above (its output is the reference).
+echo "--unpack over typical.txt packed:"
+bytes=$(stat -c %s "$corpus/typical.txt")
+for packed in typical.tar.gz typical.zip typical.txt.gz; do
+    cat "$corpus/$packed" >/dev/null
+    row unpack "orlenta-extract --unpack $packed" "$packed" "$results/unpack-$packed.out" \
+        "$extract" --unpack "$corpus/$packed"
+    check "--unpack $packed: the same bytes as typical.txt" \
+        "$(same_output "$results/unpack-$packed.out" "$results/typical-one.out")"
+done
+row unpack "zcat typical.txt.gz | orlenta-extract -" zcat "$results/unpack-zcat.out" \
+    bash -c 'zcat "$1" | "$2" -' _ "$corpus/typical.txt.gz" "$extract"
+row unpack "rg -z -a -o PATTERN typical.txt.gz" rg "$results/unpack-rg.out" \
+    rg -z -a -o "$pattern" "$corpus/typical.txt.gz"
+gz=${time_of[unpack-typical.txt.gz]}
+check "--unpack typical.txt.gz within 1.3x of zcat | orlenta-extract - ($(ratio "$gz" "${time_of[unpack-zcat]}")x)" \
+    "$(at_least 1.3 "$(ratio "$gz" "${time_of[unpack-zcat]}")")"
+check "--unpack typical.txt.gz faster than rg -z ($(ratio "${time_of[unpack-rg]}" "$gz")x)" \
+    "$(at_least "${time_of[unpack-rg]}" "$gz")"
+# Once each: a run is seconds of decompression.
+bounded() {  # label file expected-status message
+    local status=0
+    /usr/bin/time -f %M -o "$results/time.txt" "$extract" --unpack "$2" \
+        >"$results/unpack-bounded.out" 2>"$results/unpack-bounded.err" || status=$?
+    local kb
+    kb=$(tail -n 1 "$results/time.txt")
+    printf '  %-40s exit %s, %s MB peak\n' "$1" "$status" "$(awk -v k="$kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+    sed 's/^/    /' "$results/unpack-bounded.err"
+    check "$1: exit $3, peak memory under 100 MB ($((kb / 1024)) MB)" \
+        "$([ "$status" = "$3" ] && [ "$kb" -lt 102400 ] && echo 1 || echo 0)"
+    if [ -n "$4" ]; then
+        check "$1: reported" "$(grep -q "$4" "$results/unpack-bounded.err" && echo 1 || echo 0)"
+    fi
+}
+start=$(date +%s%N)
+bounded "zeros-10g.zip (10 GiB member)" "$corpus/zeros-10g.zip" 0 ""
+echo "    $(awk -v ns="$(($(date +%s%N) - start))" 'BEGIN { printf "%.1f s, %.0f MB/s unpacked", ns / 1e9, 10737418240 / 1e6 / (ns / 1e9) }')"
+check "zeros-10g.zip: the member after the zeros is read" \
+    "$(grep -q after@example.org "$results/unpack-bounded.out" && echo 1 || echo 0)"
+bounded "bomb.zip (4 TiB nested)" "$corpus/bomb.zip" 1 "zip bomb"
+echo
+
 # Where one thread's time goes, stage by stage: what more cores can share and what they cannot.
 for name in typical dense-3m; do
     echo "stages of one thread, $name.txt:"

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <utility>
 
 namespace orlenta {
@@ -44,8 +47,9 @@ void SupportPackings(archive* a) {
     archive_read_support_format_ar(a);
     archive_read_support_format_rar(a);
     archive_read_support_format_rar5(a);
-    // Anything else: one entry of plain (or only compressed) bytes.
+    // Anything else: one entry of plain (or only compressed) bytes; none for no bytes at all.
     archive_read_support_format_raw(a);
+    archive_read_support_format_empty(a);
 }
 
 std::string ErrorOf(archive* a, const char* fallback) {
@@ -66,6 +70,52 @@ int PackedLevels(archive* a, int headerResult) {
     return archive_filter_count(a) - 1 + (IsArchive(a, headerResult) ? 1 : 0);
 }
 
+// libarchive reads a 7z archive's index at its end, by seeking: one read from a pipe or inside
+// another archive is copied into a temporary file first, unless it was read too far already.
+constexpr char SevenZipUnseekable[] = "a 7z archive that cannot be read from here";
+
+std::string TooExpanding() {
+    return "not read further: the file unpacks to more than " + std::to_string(MostUnpackRatio) +
+           " times its size (a zip bomb?)";
+}
+
+// A file no one else can open, gone when closed: in $TMPDIR, or /tmp.
+UniqueFd OpenUnlinkedTemporary(std::string& error) {
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || *folder == '\0') {
+        folder = "/tmp";
+    }
+    UniqueFd fd(::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!fd) {
+        std::string path = std::string(folder) + "/.orlenta-unpack-XXXXXX";
+        fd.reset(::mkostemp(path.data(), O_CLOEXEC));
+        if (fd) {
+            ::unlink(path.c_str());
+        }
+    }
+    if (!fd) {
+        error = std::strerror(errno);
+    }
+    return fd;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size, std::string& error) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = std::string("a 7z archive could not be copied to a temporary file: ") +
+                    std::strerror(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::string TooDeep() {
     return "packed more than " + std::to_string(MostPackedLevels) + " levels deep, not unpacked";
 }
@@ -81,10 +131,11 @@ struct ArchiveSource::Input {
     std::unique_ptr<char[]> buffer{new char[LayerBufferSize]};
     std::uint64_t position = 0;
     std::uint64_t highWater = 0;
-    std::string error;
+    std::exception_ptr failure;  // thrown inside a read callback
 };
 
 struct ArchiveSource::Layer {
+    std::unique_ptr<Input> ownInput;  // a 7z archive copied into a temporary file
     archive* a = nullptr;
     Layer* parent = nullptr;  // null: reads the Input
     Input* input = nullptr;
@@ -151,8 +202,7 @@ la_ssize_t ReadFresh(archive* a, Layer& layer, const void** buffer) {
 
 // While a layer is recognised, what it reads is kept, so that it can be read again from the
 // start as plain bytes (see OpenLayer).
-la_ssize_t ReadLayer(archive* a, void* data, const void** buffer) {
-    Layer& layer = *static_cast<Layer*>(data);
+la_ssize_t ReadLayerOrThrow(archive* a, Layer& layer, const void** buffer) {
     if (layer.replayed < layer.recorded.size()) {
         *buffer = layer.recorded.data() + layer.replayed;
         const std::size_t n = layer.recorded.size() - layer.replayed;
@@ -169,6 +219,19 @@ la_ssize_t ReadLayer(archive* a, void* data, const void** buffer) {
         }
     }
     return n;
+}
+
+// libarchive is C: an exception (out of memory, or one a stream's read throws) must not pass
+// through it. It is kept and thrown again once libarchive has returned (ArchiveSource).
+la_ssize_t ReadLayer(archive* a, void* data, const void** buffer) {
+    Layer& layer = *static_cast<Layer*>(data);
+    try {
+        return ReadLayerOrThrow(a, layer, buffer);
+    } catch (...) {
+        layer.input->failure = std::current_exception();
+        archive_set_error(a, ENOMEM, "failed");
+        return ARCHIVE_FATAL;
+    }
 }
 
 la_int64_t SeekInput(archive*, void* data, la_int64_t offset, int whence) {
@@ -203,6 +266,7 @@ int OpenOnce(Layer& layer, bool rawOnly) {
     if (rawOnly) {
         SupportCompressions(layer.a);
         archive_read_support_format_raw(layer.a);
+        archive_read_support_format_empty(layer.a);
     } else {
         SupportPackings(layer.a);
     }
@@ -240,8 +304,11 @@ int OpenLayer(Layer& layer) {
         }
         result = OpenOnce(layer, true);
     }
-    if (layer.replayed == static_cast<std::size_t>(-1)) {
-        std::string().swap(layer.recorded);  // libarchive may still read what is replayed
+    if (layer.replayed == static_cast<std::size_t>(-1) && result >= ARCHIVE_WARN &&
+        archive_format(layer.a) != ARCHIVE_FORMAT_7ZIP) {
+        // Not needed any more; what is replayed libarchive may still read, and what a layer
+        // that failed read may be copied (spoolSevenZip).
+        std::string().swap(layer.recorded);
     }
     return result;
 }
@@ -254,14 +321,12 @@ bool LooksPacked(const char* data, std::size_t size) {
         throw std::bad_alloc();
     }
     SupportPackings(a);
-    bool packed = false;
-    if (archive_read_open_memory(a, data, size) >= ARCHIVE_WARN) {
-        if (archive_filter_count(a) > 1) {
-            packed = true;
-        } else {
-            archive_entry* entry = nullptr;
-            packed = PackedLevels(a, archive_read_next_header(a, &entry)) > 0;
-        }
+    // Plain bytes never fail the open: a failure is a compression recognised and damaged, for
+    // the unpacking reader to report.
+    bool packed = true;
+    if (archive_read_open_memory(a, data, size) >= ARCHIVE_WARN && archive_filter_count(a) == 1) {
+        archive_entry* entry = nullptr;
+        packed = PackedLevels(a, archive_read_next_header(a, &entry)) > 0;
     }
     archive_read_free(a);
     return packed;
@@ -327,7 +392,13 @@ bool ArchiveSource::setMemberError(std::string reason) {
 bool ArchiveSource::openRoot() {
     auto root = std::make_unique<Layer>();
     root->input = input_.get();
-    const int result = OpenLayer(*root);
+    int result = OpenLayer(*root);
+    if (archive_format(root->a) == ARCHIVE_FORMAT_7ZIP && !input_->seekable) {
+        root = spoolSevenZip(*root, result, error_);
+        if (!root) {
+            return false;
+        }
+    }
     if (result == ARCHIVE_EOF) {
         return false;  // empty, or an archive without members
     }
@@ -369,10 +440,34 @@ bool ArchiveSource::reopenAfterDamage() {
     root->level = 1;
     root->isArchive = true;
     layers_.push_back(std::move(root));
+    reopened_ = true;
     return true;
 }
 
+void ArchiveSource::throwFailure() {
+    if (input_->failure) {
+        std::rethrow_exception(std::exchange(input_->failure, nullptr));
+    }
+    for (const std::unique_ptr<Layer>& layer : layers_) {
+        if (layer->ownInput && layer->ownInput->failure) {
+            std::rethrow_exception(std::exchange(layer->ownInput->failure, nullptr));
+        }
+    }
+}
+
 bool ArchiveSource::nextMember() {
+    const bool found = findNextMember();
+    throwFailure();
+    return found;
+}
+
+long ArchiveSource::read(char* data, std::size_t size) {
+    const long got = readMember(data, size);
+    throwFailure();
+    return got;
+}
+
+bool ArchiveSource::findNextMember() {
     error_.clear();
     memberError_.clear();
     leafEnded_ = false;
@@ -420,7 +515,9 @@ bool ArchiveSource::nextMember() {
             if (result == ARCHIVE_FATAL) {
                 pop();
                 if (layers_.empty()) {
-                    error_ = reason;  // the file itself: said once, under its name
+                    // The file itself, said once under its name; after a reopen past a damaged
+                    // member, that member has said it.
+                    error_ = std::exchange(reopened_, false) ? std::string() : reason;
                     return false;
                 }
             }
@@ -428,6 +525,7 @@ bool ArchiveSource::nextMember() {
         }
         if (layers_.size() == 1) {
             ++rootEntries_;
+            reopened_ = false;
         }
         const char* path = archive_entry_pathname(top.entry);
         top.entryName = path != nullptr ? path : "?";
@@ -447,11 +545,68 @@ bool ArchiveSource::nextMember() {
     return false;
 }
 
+std::unique_ptr<ArchiveSource::Layer> ArchiveSource::spoolSevenZip(Layer& failed, int& result,
+                                                                   std::string& error) {
+    if (failed.recordingCut) {
+        error = SevenZipUnseekable;
+        return nullptr;
+    }
+    auto input = std::make_unique<Input>();
+    input->fd = OpenUnlinkedTemporary(error);
+    if (!input->fd) {
+        error = "a 7z archive needs a temporary file: " + error;
+        return nullptr;
+    }
+    input->seekable = true;
+    std::uint64_t spooled = failed.recorded.size();
+    if (!WriteAll(input->fd.get(), failed.recorded.data(), failed.recorded.size(), error)) {
+        return nullptr;
+    }
+    for (;;) {
+        const void* bytes = nullptr;
+        const la_ssize_t n = ReadFresh(failed.a, failed, &bytes);
+        if (n < 0) {
+            error = ErrorOf(failed.a, "not readable");
+            return nullptr;
+        }
+        if (n == 0) {
+            break;
+        }
+        spooled += static_cast<std::uint64_t>(n);
+        if (spooled > UnpackAllowance && spooled / MostUnpackRatio > input_->highWater) {
+            error = TooExpanding();
+            gaveUp_ = true;
+            return nullptr;
+        }
+        if (!WriteAll(input->fd.get(), static_cast<const char*>(bytes), static_cast<std::size_t>(n),
+                      error)) {
+            return nullptr;
+        }
+    }
+    if (::lseek(input->fd.get(), 0, SEEK_SET) != 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    auto layer = std::make_unique<Layer>();
+    layer->ownInput = std::move(input);
+    layer->input = layer->ownInput.get();
+    result = OpenLayer(*layer);
+    return layer;
+}
+
 bool ArchiveSource::pushEntry() {
     Layer& parent = *layers_.back();
     auto child = std::make_unique<Layer>();
     child->parent = &parent;
-    const int result = OpenLayer(*child);
+    child->input = parent.input;
+    int result = OpenLayer(*child);
+    if (archive_format(child->a) == ARCHIVE_FORMAT_7ZIP && !parent.broken) {
+        std::string reason;
+        child = spoolSevenZip(*child, result, reason);
+        if (!child) {
+            return setMemberError(reason);
+        }
+    }
     if (parent.broken) {
         return setMemberError(ErrorOf(parent.a, "damaged archive"));
     }
@@ -484,7 +639,7 @@ std::string ArchiveSource::memberName() const {
     return name;
 }
 
-long ArchiveSource::read(char* data, std::size_t size) {
+long ArchiveSource::readMember(char* data, std::size_t size) {
     if (!memberError_.empty()) {
         error_ = memberError_;
         return -1;
@@ -501,8 +656,7 @@ long ArchiveSource::read(char* data, std::size_t size) {
     }
     given_ += static_cast<std::uint64_t>(n);
     if (given_ > UnpackAllowance && given_ / MostUnpackRatio > input_->highWater) {
-        error_ = "not read further: the file unpacks to more than " +
-                 std::to_string(MostUnpackRatio) + " times its size (a zip bomb?)";
+        error_ = TooExpanding();
         gaveUp_ = true;
         return -1;
     }

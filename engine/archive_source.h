@@ -74,7 +74,15 @@ public:
     struct Input;
 
 private:
+    bool findNextMember();
+    long readMember(char* data, std::size_t size);
+    // Throws what a read callback caught (std::bad_alloc), once libarchive has returned.
+    void throwFailure();
     bool openRoot();
+    // A 7z archive that `failed` to open for want of seeking: the bytes it read and the rest of
+    // its bytes are copied into an unlinked temporary file, opened as a layer in its place
+    // (`result`: its first header's). Null, with the reason, when that fails.
+    std::unique_ptr<Layer> spoolSevenZip(Layer& failed, int& result, std::string& error);
     // Opens the data of the current entry of the top layer as a layer of its own: true when
     // that makes a member to read (or one that failed), false for an archive to go into.
     bool pushEntry();
@@ -91,6 +99,7 @@ private:
     bool gaveUp_ = false;     // the file gave more than MostUnpackRatio allows
     std::uint64_t given_ = 0;
     std::size_t rootEntries_ = 0;  // entries of the outermost archive met so far
+    bool reopened_ = false;        // opened again past a damaged member, no entry read since
     std::string memberError_;
     std::string error_;
 };

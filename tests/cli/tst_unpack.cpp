@@ -112,6 +112,18 @@ void UnpackTest::findsWhatThePlainFilesGive_data() {
     QTest::newRow("standard input, a tar.gz")
         << "bsdtar czf in " + files << QStringList{"--unpack", "-"} << "in" << Files << QByteArray()
         << 0 << QStringList();
+    // Raw refuses nothing at all: "Unrecognized archive format".
+    QTest::newRow("empty standard input and empty member")
+        << "printf '' > e && zip -q in.zip e plain/a.txt && mv in.zip in && : > empty"
+        << QStringList{"--unpack", "-", "in"} << "empty" << QStringList{"plain/a.txt"}
+        << QByteArray() << 0 << QStringList();
+    // libarchive seeks in a 7z archive: one from a pipe or in a zip was not readable.
+    QTest::newRow("standard input, a 7z")
+        << "bsdtar --format 7zip -cf in " + files << QStringList{"--unpack", "-"} << "in" << Files
+        << QByteArray() << 0 << QStringList();
+    QTest::newRow("7z in a zip") << "bsdtar --format 7zip -cf i.7z " + files +
+                                        " && zip -q in.zip i.7z && mv in.zip in"
+                                 << in << QString() << Files << QByteArray() << 0 << QStringList();
     QTest::newRow("standard input, a zip")
         << "zip -q in.zip " + files + " && mv in.zip in" << QStringList{"--unpack", "-"} << "in"
         << Files << QByteArray() << 0 << QStringList();
@@ -142,6 +154,11 @@ void UnpackTest::findsWhatThePlainFilesGive_data() {
         << in << QString() << QStringList{"-"}
         << QByteArray("carl@example.net\r\nbob@example.org\r\n") << 1
         << QStringList{"orlenta-extract: in:big.txt: "};
+    // Taken for plain bytes, it was read undecompressed, silently.
+    QTest::newRow("damaged gzip file")
+        << "{ printf '\\037\\213\\010\\000\\000\\000\\000\\000\\000\\003'; cat plain/a.txt; } > in"
+        << in << QString() << QStringList{"-"} << QByteArray() << 1
+        << QStringList{"orlenta-extract: in: gzip decompression failed"};
     QTest::newRow("encrypted member")
         << "zip -q -P secret in.zip plain/a.txt && zip -q in.zip plain/sub/b.csv && mv in.zip in"
         << in << QString() << QStringList{"-"}

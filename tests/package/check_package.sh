@@ -16,7 +16,7 @@ deb=$(ls "$scratch"/out/*.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || fail "no .deb was made"
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6gui6 libqt6core6 fonts-liberation; do
+for needed in libqt6widgets6 libqt6gui6 libqt6core6 libarchive13 fonts-liberation; do
     [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 
