@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -69,9 +70,51 @@ int PackedLevels(archive* a, int headerResult) {
     return archive_filter_count(a) - 1 + (IsArchive(a, headerResult) ? 1 : 0);
 }
 
-// libarchive reads a 7z archive's index at its end, by seeking.
-constexpr char SevenZipUnseekable[] =
-    "a 7z archive is read only as a file of its own, not from a pipe or inside another archive";
+// libarchive reads a 7z archive's index at its end, by seeking: one read from a pipe or inside
+// another archive is copied into a temporary file first, unless it was read too far already.
+constexpr char SevenZipUnseekable[] = "a 7z archive that cannot be read from here";
+
+std::string TooExpanding() {
+    return "not read further: the file unpacks to more than " + std::to_string(MostUnpackRatio) +
+           " times its size (a zip bomb?)";
+}
+
+// A file no one else can open, gone when closed: in $TMPDIR, or /tmp.
+UniqueFd OpenUnlinkedTemporary(std::string& error) {
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || *folder == '\0') {
+        folder = "/tmp";
+    }
+    UniqueFd fd(::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!fd) {
+        std::string path = std::string(folder) + "/.orlenta-unpack-XXXXXX";
+        fd.reset(::mkostemp(path.data(), O_CLOEXEC));
+        if (fd) {
+            ::unlink(path.c_str());
+        }
+    }
+    if (!fd) {
+        error = std::strerror(errno);
+    }
+    return fd;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size, std::string& error) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = std::string("a 7z archive could not be copied to a temporary file: ") +
+                    std::strerror(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 std::string TooDeep() {
     return "packed more than " + std::to_string(MostPackedLevels) + " levels deep, not unpacked";
@@ -92,6 +135,7 @@ struct ArchiveSource::Input {
 };
 
 struct ArchiveSource::Layer {
+    std::unique_ptr<Input> ownInput;  // a 7z archive copied into a temporary file
     archive* a = nullptr;
     Layer* parent = nullptr;  // null: reads the Input
     Input* input = nullptr;
@@ -260,8 +304,11 @@ int OpenLayer(Layer& layer) {
         }
         result = OpenOnce(layer, true);
     }
-    if (layer.replayed == static_cast<std::size_t>(-1)) {
-        std::string().swap(layer.recorded);  // libarchive may still read what is replayed
+    if (layer.replayed == static_cast<std::size_t>(-1) && result >= ARCHIVE_WARN &&
+        archive_format(layer.a) != ARCHIVE_FORMAT_7ZIP) {
+        // Not needed any more; what is replayed libarchive may still read, and what a layer
+        // that failed read may be copied (spoolSevenZip).
+        std::string().swap(layer.recorded);
     }
     return result;
 }
@@ -345,14 +392,18 @@ bool ArchiveSource::setMemberError(std::string reason) {
 bool ArchiveSource::openRoot() {
     auto root = std::make_unique<Layer>();
     root->input = input_.get();
-    const int result = OpenLayer(*root);
+    int result = OpenLayer(*root);
+    if (archive_format(root->a) == ARCHIVE_FORMAT_7ZIP && !input_->seekable) {
+        root = spoolSevenZip(*root, result, error_);
+        if (!root) {
+            return false;
+        }
+    }
     if (result == ARCHIVE_EOF) {
         return false;  // empty, or an archive without members
     }
     if (result < ARCHIVE_WARN) {
-        error_ = archive_format(root->a) == ARCHIVE_FORMAT_7ZIP && !input_->seekable
-                     ? SevenZipUnseekable
-                     : ErrorOf(root->a, "not readable");
+        error_ = ErrorOf(root->a, "not readable");
         return false;
     }
     root->level = PackedLevels(root->a, result);
@@ -396,6 +447,11 @@ bool ArchiveSource::reopenAfterDamage() {
 void ArchiveSource::throwFailure() {
     if (input_->failure) {
         std::rethrow_exception(std::exchange(input_->failure, nullptr));
+    }
+    for (const std::unique_ptr<Layer>& layer : layers_) {
+        if (layer->ownInput && layer->ownInput->failure) {
+            std::rethrow_exception(std::exchange(layer->ownInput->failure, nullptr));
+        }
     }
 }
 
@@ -489,19 +545,73 @@ bool ArchiveSource::findNextMember() {
     return false;
 }
 
+std::unique_ptr<ArchiveSource::Layer> ArchiveSource::spoolSevenZip(Layer& failed, int& result,
+                                                                   std::string& error) {
+    if (failed.recordingCut) {
+        error = SevenZipUnseekable;
+        return nullptr;
+    }
+    auto input = std::make_unique<Input>();
+    input->fd = OpenUnlinkedTemporary(error);
+    if (!input->fd) {
+        error = "a 7z archive needs a temporary file: " + error;
+        return nullptr;
+    }
+    input->seekable = true;
+    std::uint64_t spooled = failed.recorded.size();
+    if (!WriteAll(input->fd.get(), failed.recorded.data(), failed.recorded.size(), error)) {
+        return nullptr;
+    }
+    for (;;) {
+        const void* bytes = nullptr;
+        const la_ssize_t n = ReadFresh(failed.a, failed, &bytes);
+        if (n < 0) {
+            error = ErrorOf(failed.a, "not readable");
+            return nullptr;
+        }
+        if (n == 0) {
+            break;
+        }
+        spooled += static_cast<std::uint64_t>(n);
+        if (spooled > UnpackAllowance && spooled / MostUnpackRatio > input_->highWater) {
+            error = TooExpanding();
+            gaveUp_ = true;
+            return nullptr;
+        }
+        if (!WriteAll(input->fd.get(), static_cast<const char*>(bytes), static_cast<std::size_t>(n),
+                      error)) {
+            return nullptr;
+        }
+    }
+    if (::lseek(input->fd.get(), 0, SEEK_SET) != 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    auto layer = std::make_unique<Layer>();
+    layer->ownInput = std::move(input);
+    layer->input = layer->ownInput.get();
+    result = OpenLayer(*layer);
+    return layer;
+}
+
 bool ArchiveSource::pushEntry() {
     Layer& parent = *layers_.back();
     auto child = std::make_unique<Layer>();
     child->parent = &parent;
     child->input = parent.input;
-    const int result = OpenLayer(*child);
+    int result = OpenLayer(*child);
+    if (archive_format(child->a) == ARCHIVE_FORMAT_7ZIP && !parent.broken) {
+        std::string reason;
+        child = spoolSevenZip(*child, result, reason);
+        if (!child) {
+            return setMemberError(reason);
+        }
+    }
     if (parent.broken) {
         return setMemberError(ErrorOf(parent.a, "damaged archive"));
     }
     if (result < ARCHIVE_WARN) {
-        return setMemberError(archive_format(child->a) == ARCHIVE_FORMAT_7ZIP
-                                  ? SevenZipUnseekable
-                                  : "damaged: " + ErrorOf(child->a, "not readable"));
+        return setMemberError("damaged: " + ErrorOf(child->a, "not readable"));
     }
     child->level = parent.level + (result == ARCHIVE_EOF ? 0 : PackedLevels(child->a, result));
     if (child->level > MostPackedLevels) {
@@ -546,8 +656,7 @@ long ArchiveSource::readMember(char* data, std::size_t size) {
     }
     given_ += static_cast<std::uint64_t>(n);
     if (given_ > UnpackAllowance && given_ / MostUnpackRatio > input_->highWater) {
-        error_ = "not read further: the file unpacks to more than " +
-                 std::to_string(MostUnpackRatio) + " times its size (a zip bomb?)";
+        error_ = TooExpanding();
         gaveUp_ = true;
         return -1;
     }

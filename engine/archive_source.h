@@ -79,6 +79,10 @@ private:
     // Throws what a read callback caught (std::bad_alloc), once libarchive has returned.
     void throwFailure();
     bool openRoot();
+    // A 7z archive that `failed` to open for want of seeking: the bytes it read and the rest of
+    // its bytes are copied into an unlinked temporary file, opened as a layer in its place
+    // (`result`: its first header's). Null, with the reason, when that fails.
+    std::unique_ptr<Layer> spoolSevenZip(Layer& failed, int& result, std::string& error);
     // Opens the data of the current entry of the top layer as a layer of its own: true when
     // that makes a member to read (or one that failed), false for an archive to go into.
     bool pushEntry();
