@@ -1,7 +1,5 @@
-#include "engine/bounded_first_spellings.h"
 #include "engine/seen_emails.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <memory>
@@ -18,8 +16,6 @@ private slots:
     void keysLongerThanABlock();
     void growingKeepsEveryKey_data();
     void growingKeepsEveryKey();
-    void boundedFirstSpellings_data();
-    void boundedFirstSpellings();
 };
 
 void SeenEmailsTest::keysLongerThanABlock_data() {
@@ -82,58 +78,6 @@ void SeenEmailsTest::growingKeepsEveryKey() {
         QVERIFY2(!isNew[static_cast<std::size_t>(i)], again[static_cast<std::size_t>(i)].c_str());
     }
     QCOMPARE(seen.size(), std::size_t{Count});
-}
-
-void SeenEmailsTest::boundedFirstSpellings_data() {
-    QTest::addColumn<int>("budgetKiB");  // 0: none
-    QTest::addColumn<int>("blockSize");  // of the spill; 0: its own choice
-    QTest::newRow("within the budget") << 0 << 0;
-    // Past the budget: the rest goes through the spill and comes out in order at finish().
-    QTest::newRow("spilled") << 150 << 0;
-    // Records, a 3000-byte address among them, cut across blocks; partitions split again.
-    QTest::newRow("small blocks, split again") << 60 << 64;
-}
-
-// Guards the de-duplicator that --merge uses: first spellings, in order, for every budget.
-void SeenEmailsTest::boundedFirstSpellings() {
-    QFETCH(int, budgetKiB);
-    QFETCH(int, blockSize);
-    QRandomGenerator random(3);
-    std::vector<std::string> addresses;
-    for (int i = 0; i < 60000; ++i) {
-        std::string address = "a" + std::to_string(random.bounded(20000)) + "@Example.com";
-        if (random.bounded(2) == 0) {
-            address[0] = 'A';
-        }
-        addresses.push_back(i == 30000 ? std::string(3000, 'l') + "@long.org" : address);
-    }
-    std::vector<std::string> expected;
-    SeenEmails seen;
-    for (const std::string& address : addresses) {
-        if (seen.InsertLowerCased(address)) {
-            expected.push_back(address);
-        }
-    }
-    MemoryBudget budget;
-    MemoryBudget::Report report;
-    if (budgetKiB > 0) {
-        budget.bytes = static_cast<std::size_t>(budgetKiB) << 10;
-        budget.blockSize = static_cast<std::size_t>(blockSize);
-        budget.partitions = 4;
-        budget.report = &report;
-    }
-    std::vector<std::string> got;
-    BoundedFirstSpellings firsts(budget,
-                                 [&got](std::string_view address) { got.emplace_back(address); });
-    for (const std::string& address : addresses) {
-        firsts.add(address);
-    }
-    firsts.finish();
-    QCOMPARE(got.size(), expected.size());
-    QVERIFY(got == expected);
-    QCOMPARE(firsts.emitted(), expected.size());
-    QCOMPARE(report.frozen, budgetKiB > 0);
-    QVERIFY(blockSize == 0 || report.deepestLevel >= 2);
 }
 
 QTEST_GUILESS_MAIN(SeenEmailsTest)
