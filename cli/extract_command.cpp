@@ -13,7 +13,6 @@
 #include "results/output_file.h"
 #include "results/partial_writer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,38 +40,14 @@ void Complain(const std::string& name, const std::string& reason) {
 // --unpack and --mail together: a packed file's members are read through the mail decoder,
 // as a plain file is.
 ChunkReader UnpackingMail(ChunkReader reader) {
-    if (!reader.ok()) {
-        return reader;
+    ChunkReader unpacked = Unpacking(std::move(reader), [](std::unique_ptr<ByteSource> members) {
+        return std::unique_ptr<ByteSource>(
+            std::make_unique<MailDecodingSource>(std::move(members)));
+    });
+    if (unpacked.madeOfMembers()) {
+        return unpacked;
     }
-    const std::string name = reader.name();
-    if (std::optional<OpenRegularFile> file = reader.takeFile()) {
-        if (file->length == 0 || !LooksPackedDescriptor(file->fd.get())) {
-            return ReadAsMail(ChunkReader::FromFile(std::move(*file), name));
-        }
-        return ChunkReader::FromSource(
-            std::make_unique<MailDecodingSource>(
-                std::make_unique<ArchiveSource>(std::move(file->fd), true)),
-            name);
-    }
-    if (std::unique_ptr<ByteSource> stream = reader.takeStream()) {
-        return ChunkReader::FromSource(std::make_unique<MailDecodingSource>(
-                                           std::make_unique<ArchiveSource>(std::move(stream))),
-                                       name);
-    }
-    return reader;
-}
-
-// With --mail, a file of a folder is read whatever its name when it starts as a mail or an mbox
-// spool does. Never waiting: a FIFO put in a file's place meanwhile is no mail.
-bool StartsAsMail(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat status {};
-    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return false;
-    }
-    std::string start(MailPeekSize, '\0');
-    const long count = ReadFullyAt(fd.get(), start.data(), start.size(), 0);
-    return count > 0 && LooksLikeMail(std::string_view(start.data(), std::size_t(count)));
+    return ReadAsMail(std::move(unpacked));
 }
 
 // Unasked, the line is for someone watching a terminal while the addresses go elsewhere: not
@@ -236,7 +211,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
             : commandLine.folderFiles;
     const InputList expanded =
         ExpandInputs(commandLine.inputs, folderFiles, threads,
-                     commandLine.mail ? ReadForContent(StartsAsMail) : ReadForContent());
+                     commandLine.mail ? ReadForContent(LooksLikeMailFile) : ReadForContent());
     for (const UnreadableInput& folder : expanded.unreadable) {
         Complain(folder.path, folder.reason);
     }

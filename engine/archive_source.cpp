@@ -345,20 +345,23 @@ bool LooksPackedFile(const std::string& path) {
            LooksPackedDescriptor(fd.get());
 }
 
-ChunkReader Unpacking(ChunkReader reader) {
+ChunkReader Unpacking(ChunkReader reader, const MemberDecoder& decodeMembers) {
     if (!reader.ok()) {
         return reader;
     }
     const std::string name = reader.name();
+    const auto readerOf = [&](std::unique_ptr<ByteSource> archive) {
+        return ChunkReader::FromSource(
+            decodeMembers ? decodeMembers(std::move(archive)) : std::move(archive), name);
+    };
     if (std::optional<OpenRegularFile> file = reader.takeFile()) {
         if (file->length == 0 || !LooksPackedDescriptor(file->fd.get())) {
             return ChunkReader::FromFile(std::move(*file), name);
         }
-        return ChunkReader::FromSource(std::make_unique<ArchiveSource>(std::move(file->fd), true),
-                                       name);
+        return readerOf(std::make_unique<ArchiveSource>(std::move(file->fd), true));
     }
     if (std::unique_ptr<ByteSource> stream = reader.takeStream()) {
-        return ChunkReader::FromSource(std::make_unique<ArchiveSource>(std::move(stream)), name);
+        return readerOf(std::make_unique<ArchiveSource>(std::move(stream)));
     }
     return reader;
 }

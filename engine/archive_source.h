@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,8 +48,10 @@ bool LooksPackedFile(const std::string& path);
 // --unpack on one opened source: a regular file that looks packed, or a stream (standard input,
 // a pipe), is read through an ArchiveSource, member by member; a plain regular file comes back
 // as it is (the same reads, the same chunks as without --unpack), and so does a reader that
-// failed to open or a pseudo-file.
-ChunkReader Unpacking(ChunkReader reader);
+// failed to open or a pseudo-file. `decodeMembers`, when given, is put between the archive and
+// the reader (--mail with --unpack: every member read as a mail).
+using MemberDecoder = std::function<std::unique_ptr<ByteSource>(std::unique_ptr<ByteSource>)>;
+ChunkReader Unpacking(ChunkReader reader, const MemberDecoder& decodeMembers = {});
 
 // The members of a compressed file or an archive, in the archive's order and depth first
 // through archives inside it: "inner.zip:users.csv" of "dump.tar.gz". Streamed: a few buffers

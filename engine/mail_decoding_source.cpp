@@ -1,6 +1,8 @@
 #include "engine/mail_decoding_source.h"
 
+#include <fcntl.h>
 #include <string.h>  // memrchr
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -559,6 +561,17 @@ void MailDecodingSource::put(std::string_view bytes) {
 
 bool LooksLikeMail(std::string_view start) {
     return StartsWith(start, "From ") || StartsWithHeaderFields(start);
+}
+
+bool LooksLikeMailFile(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+    }
+    std::string start(MailPeekSize, '\0');
+    const long count = ReadFullyAt(fd.get(), start.data(), start.size(), 0);
+    return count > 0 && LooksLikeMail(std::string_view(start.data(), std::size_t(count)));
 }
 
 namespace {

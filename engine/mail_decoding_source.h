@@ -105,6 +105,10 @@ inline constexpr std::size_t MailPeekSize = 8 * 1024;
 // A Thunderbird index (.msf) or a CSV file is none.
 bool LooksLikeMail(std::string_view start);
 
+// The same for a path: with --mail, a folder walk picks mail files so, whatever their names.
+// Never waiting: a FIFO put in a file's place meanwhile is no mail.
+bool LooksLikeMailFile(const std::string& path);
+
 // `reader`'s bytes read through a MailDecodingSource, under the same name: a regular file or a
 // stream not read yet (anything else, a failed open too, is given back as it is).
 //   ChunkReader reader = ReadAsMail(ChunkReader("Inbox"));
