@@ -32,6 +32,7 @@ public:
         std::uint64_t sources;
         std::size_t firstSource;  // in sourceName()
         std::uint64_t offset;
+        std::uint64_t lastSource;  // the number of the last source it occurs in, as sourceNumber()
     };
 
     AddressReport();
@@ -49,6 +50,8 @@ public:
     std::size_t size() const { return size_; }
     Row row(std::size_t index) const;
     const std::string& sourceName(std::size_t index) const { return names_[index]; }
+    // The number of a first source among all the sources, from 1 in the order they started.
+    std::uint64_t sourceNumber(std::size_t index) const { return nameNumbers_[index]; }
 
 private:
     struct Entry {
@@ -90,7 +93,8 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;  // the first spellings, back to back
     std::size_t blockLeft_ = 0;
     char* blockAt_ = nullptr;
-    std::vector<std::string> names_;  // the sources that are first sources
+    std::vector<std::string> names_;          // the sources that are first sources
+    std::vector<std::uint64_t> nameNumbers_;  // their numbers, as currentSource_
     std::string currentName_;
     std::uint64_t currentSource_ = 0;  // numbered from 1 as they start
     bool currentNamed_ = false;        // currentName_ is names_.back()

@@ -164,6 +164,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
             progressGiven = true;
         } else if (argument == "--merge") {
             merge = true;
+        } else if (argument == "--report-columns") {
+            line.reportColumns = true;
         } else if (argument == "--slice") {
             if (i + 1 == arguments.size()) {
                 parsed.error = "--slice needs K/N, 1 <= K <= N (e.g. --slice 2/3)";
@@ -230,10 +232,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         // The slices read the input; the merge only joins what they found.
         line.action = CommandLine::Action::Merge;
         if (line.slice || line.partialPath || line.folderFiles == FolderFiles::All ||
-            line.loneLf == LoneLf::EndsToken || line.unpack || line.mail || line.reportPath ||
+            line.loneLf == LoneLf::EndsToken || line.unpack || line.mail || line.reportColumns ||
             progressGiven || threadsGiven) {
             parsed.error =
-                "--merge takes only -o and --comma (the slices' options are in their "
+                "--merge takes only -o, --comma and --report (the slices' options are in their "
                 "partial files)";
         } else if (line.inputs.empty()) {
             parsed.error = "--merge needs the partial files, in slice order";
@@ -241,8 +243,12 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         return parsed;
     }
     if (line.reportPath && (line.slice || line.partialPath)) {
-        // A report's counts and first places would need sums across the slices' partials.
-        parsed.error = "--report cannot go with --slice or --partial";
+        // A slice's own counts and first places are not the run's: the merge sums them.
+        parsed.error =
+            "--report cannot go with --slice or --partial: give the slices --report-columns "
+            "and --merge --report FILE";
+    } else if (line.reportColumns && !line.partialPath) {
+        parsed.error = "--report-columns needs --partial FILE, which carries them";
     } else if (line.inputs.empty()) {
         parsed.error = "no input files";
     } else if (line.partialPath && line.outputPath && OutputIsStandard(*line.partialPath) &&
@@ -260,8 +266,9 @@ std::string UsageLine() {
 namespace {
 
 std::string MoreUsage() {
-    return "       orlenta-extract [options] --slice K/N [--partial FILE] PATH...\n"
-           "       orlenta-extract --merge [--comma] [-o FILE] PARTIAL...\n";
+    return "       orlenta-extract [options] --slice K/N [--partial FILE [--report-columns]] "
+           "PATH...\n"
+           "       orlenta-extract --merge [--comma] [-o FILE] [--report FILE] PARTIAL...\n";
 }
 
 }  // namespace
@@ -329,10 +336,15 @@ std::string HelpText() {
            "  --partial FILE  write the slice's result to FILE for --merge (without\n"
            "               --slice: all of the input as its one slice); no addresses go\n"
            "               to standard output then unless -o asks for them\n"
+           "  --report-columns  with --partial: also keep in FILE each address's counts and\n"
+           "               first place, for --merge --report (the slice tallies every\n"
+           "               occurrence, as --report does)\n"
            "  --merge      join the partial files given, in slice order, into the output\n"
            "               of one run; a partial of another version, input list or\n"
            "               options, truncated, corrupt, missing or out of order is\n"
            "               refused (status 1, -o untouched)\n"
+           "  --merge --report FILE  also write the report the one run writes; the\n"
+           "               slices must have been made with --report-columns\n"
            "  --help       show this text\n"
            "  --version    show the version\n"
            "\n"

@@ -27,6 +27,8 @@ struct CommandLine {
     std::optional<SliceChoice> slice;        // --slice K/N: only the K-th of N slices is read
     std::optional<std::string> partialPath;  // --partial FILE: the slice's mergeable result
     std::optional<std::string> reportPath;   // --report FILE: a row per address, where it was
+    bool reportColumns =
+        false;  // --report-columns: the partial carries what --merge --report needs
     FolderFiles folderFiles = FolderFiles::ExpectedKinds;  // --all: every file of a folder
     LoneLf loneLf = LoneLf::Ordinary;                      // --lf: a lone LF ends a token
     bool unpack = false;  // --unpack: compressed files and archives read unpacked

@@ -4,6 +4,7 @@
 #include "cli/escaped_name.h"
 #include "cli/input_list.h"
 #include "cli/progress_line.h"
+#include "cli/report_columns.h"
 #include "cli/report_writer.h"
 #include "engine/archive_source.h"
 #include "engine/extraction_run.h"
@@ -65,7 +66,8 @@ ProgressLine::When ProgressWhen(const CommandLine& commandLine) {
 
 // Writes every new address as it comes (when the output could be opened, and to the partial
 // file when there is one), names each unreadable source at once, keeps the progress line going
-// and, for --report, tallies every occurrence.
+// and, for --report and --report-columns, tallies every occurrence and notes which input each
+// source of the report belongs to (a packed file's members are sources of one input).
 class StreamingSink final : public RunSink {
 public:
     StreamingSink(AddressWriter* output, PartialWriter* partial, ProgressLine& progress,
@@ -75,6 +77,7 @@ public:
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
             progress_.fileStarted();
+            ++inputsStarted_;
         }
         return true;
     }
@@ -86,10 +89,15 @@ public:
         if (partial_ != nullptr) {
             partial_->add(address);
         }
+        ++addresses_;
         progress_.addressFound();
     }
     bool wantsOccurrences() override { return report_ != nullptr; }
-    void sourceStarted(const std::string& name) override { report_->sourceStarted(name); }
+    void sourceStarted(const std::string& name) override {
+        report_->sourceStarted(name);
+        // Each input's sources follow its BeforeFile yield.
+        inputOfSource_.push_back(inputsStarted_ == 0 ? 0 : inputsStarted_ - 1);
+    }
     void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
         report_->add(occurrences, count);
     }
@@ -97,11 +105,17 @@ public:
         progress_.message(Complaint(path, reason));
     }
 
+    std::uint64_t addresses() const { return addresses_; }
+    std::vector<std::size_t>& inputOfSource() { return inputOfSource_; }
+
 private:
     AddressWriter* output_;
     PartialWriter* partial_;
     ProgressLine& progress_;
     AddressReport* report_;
+    std::uint64_t addresses_ = 0;
+    std::size_t inputsStarted_ = 0;
+    std::vector<std::size_t> inputOfSource_;
 };
 
 // The slice of the input this run reads (all of it without --slice), and what its partial
@@ -110,6 +124,7 @@ struct SliceRun {
     std::vector<Input> inputs;
     PartialHeader header;
     std::uint64_t sourcesStarting = 0;
+    std::size_t firstInput = 0;  // the place of inputs[0] in the whole list
 };
 
 std::uint32_t PartialOptionsOf(const CommandLine& commandLine) {
@@ -144,6 +159,7 @@ std::optional<SliceRun> CutSlice(const CommandLine& commandLine, const InputList
     SliceRun slice;
     slice.inputs = std::move(plan.inputs);
     slice.sourcesStarting = plan.sourcesStarting;
+    slice.firstInput = plan.firstInput;
     slice.header.programVersion = ORLENTA_VERSION;
     slice.header.sliceIndex = choice.index;
     slice.header.sliceCount = choice.count;
@@ -171,7 +187,18 @@ ChunkReader OpenInput(const Input& input) {
     return reader;
 }
 
-// Opens the --report target as -o is opened; false once the reason is on standard error.
+}  // namespace
+
+std::string FailureReason(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
+        return "out of memory";
+    }
+    if (dynamic_cast<const std::length_error*>(&error) != nullptr) {
+        return std::string("out of memory (") + error.what() + ")";
+    }
+    return error.what();
+}
+
 bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file) {
     if (OutputFile::IsStandardOutputName(path)) {
         if (outputToStandardOutput) {
@@ -189,18 +216,6 @@ bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile
         return false;
     }
     return true;
-}
-
-}  // namespace
-
-std::string FailureReason(const std::exception& error) {
-    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) {
-        return "out of memory";
-    }
-    if (dynamic_cast<const std::length_error*>(&error) != nullptr) {
-        return std::string("out of memory (") + error.what() + ")";
-    }
-    return error.what();
 }
 
 int RunExtractCommand(const CommandLine& commandLine) {
@@ -238,7 +253,11 @@ int RunExtractCommand(const CommandLine& commandLine) {
                 partialFile.error());
             return ExitSomeFailed;
         }
-        partial.emplace(slice->header, partialFile);
+        // With --report-columns the records wait for the report's counts, and the header
+        // for the names of the first sources: all is written at the end.
+        if (!commandLine.reportColumns) {
+            partial.emplace(slice->header, partialFile);
+        }
     }
 
     // Standard output for no -o or "-o -"; otherwise the named file, which OutputFile replaces
@@ -266,6 +285,9 @@ int RunExtractCommand(const CommandLine& commandLine) {
             file.discard();
             return ExitSomeFailed;
         }
+        report.emplace();
+    }
+    if (commandLine.reportColumns) {
         report.emplace();
     }
     AddressWriter output(commandLine.format, file);
@@ -343,7 +365,34 @@ int RunExtractCommand(const CommandLine& commandLine) {
         Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
         written = false;
     }
-    if (partial) {
+    if (commandLine.reportColumns && written) {
+        // The report's rows are the run's new addresses in their order; a report that lost
+        // count of them must not stand for the slice.
+        if (report->size() != sink.addresses()) {
+            std::fprintf(stderr,
+                         "orlenta-extract: the report counts %zu addresses where the run found "
+                         "%llu\n",
+                         report->size(), static_cast<unsigned long long>(sink.addresses()));
+            partialFile.discard();
+            return ExitSomeFailed;
+        }
+        try {
+            SliceSources sources;
+            sources.inputOfSource = std::move(sink.inputOfSource());
+            sources.firstInput = slice->firstInput;
+            sources.firstInputBegin = inputs.empty() ? 0 : inputs.front().range.begin;
+            AddReportColumns(*report, slice->header);
+            partial.emplace(slice->header, partialFile);
+            AddReportRecords(*report, sources, *partial);
+        } catch (const std::exception& error) {
+            partialFile.discard();
+            std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
+            return ExitSomeFailed;
+        }
+    }
+    if (commandLine.partialPath && !partial) {
+        partialFile.discard();
+    } else if (partial) {
         PartialCounts counts;
         counts.sources = slice->sourcesStarting;
         counts.sourcesRead = result.filesRead;
@@ -362,7 +411,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         }
     }
     bool reported = true;
-    if (report) {
+    if (commandLine.reportPath) {
         const std::string& reportPath = *commandLine.reportPath;
         reported =
             WriteReport(*report, ReportFormatFor(reportPath), reportFile) && reportFile.commit();

@@ -28,4 +28,10 @@ int RunExtractCommand(const CommandLine& commandLine);
 // std::bad_alloc, "out of memory (WHAT)" for std::length_error, otherwise its what().
 std::string FailureReason(const std::exception& error);
 
+class OutputFile;
+
+// Opens the --report target as -o is opened ("-" is standard output, refused when the
+// addresses go there); false once the reason is on standard error.
+bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file);
+
 }  // namespace orlenta

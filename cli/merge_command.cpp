@@ -2,6 +2,7 @@
 
 #include "cli/escaped_name.h"
 #include "cli/extract_command.h"
+#include "cli/merge_report.h"
 #include "results/address_writer.h"
 #include "results/output_file.h"
 #include "results/partial_reader.h"
@@ -92,8 +93,9 @@ std::optional<PartialCounts> CheckPartials(const std::vector<std::string>& paths
 // sorted by (hash, lower-cased address), merged in that order, so that equal addresses meet
 // one after another, the earliest slice's first. Memory: a bit per record and a buffer per
 // slice, however many addresses. Checks every index's checksum; false once a partial is
-// named as failing.
-bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<bool>>& repeated) {
+// named as failing. Each repeat is told to `report` too, when there is one.
+bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<bool>>& repeated,
+                 MergedReport* report) {
     struct Cursor {
         PartialReader reader;
         std::vector<PartialIndexEntry> batch;
@@ -138,6 +140,8 @@ bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<
     // The last address taken: a view into its slice's batch, copied only before that batch is
     // refilled.
     bool any = false;
+    std::size_t keptSlice = 0;  // where the last address taken was first met
+    std::uint64_t keptRecord = 0;
     std::uint64_t lastHash = 0;
     std::string_view last;
     std::string lastCopy;
@@ -148,8 +152,13 @@ bool MarkRepeats(const std::vector<std::string>& paths, std::vector<std::vector<
         const PartialIndexEntry& entry = cursor.entry();
         if (any && entry.hash == lastHash && entry.lowered == last) {
             repeated[slice][static_cast<std::size_t>(entry.record)] = true;
+            if (report != nullptr) {
+                report->repeats(keptSlice, keptRecord, slice, entry.record);
+            }
         } else {
             any = true;
+            keptSlice = slice;
+            keptRecord = entry.record;
             lastHash = entry.hash;
             last = entry.lowered;
         }
@@ -191,7 +200,7 @@ std::string VerifyRecords(const std::vector<std::string>& paths) {
 // MarkRepeats, and for an output that cannot be taken back VerifyRecords beside it on a thread
 // of its own (on this one when no thread can start). False once a partial is named as failing.
 bool CheckBeforeWriting(const std::vector<std::string>& paths, bool verifyRecords,
-                        std::vector<std::vector<bool>>& repeated) {
+                        std::vector<std::vector<bool>>& repeated, MergedReport* report) {
     std::future<std::string> verified;
     if (verifyRecords) {
         try {
@@ -199,7 +208,7 @@ bool CheckBeforeWriting(const std::vector<std::string>& paths, bool verifyRecord
         } catch (const std::system_error&) {
         }
     }
-    const bool marked = MarkRepeats(paths, repeated);
+    const bool marked = MarkRepeats(paths, repeated, report);
     std::string complaint;
     if (verifyRecords) {
         complaint = verified.valid() ? verified.get() : VerifyRecords(paths);
@@ -256,25 +265,58 @@ int RunMergeCommand(const CommandLine& commandLine) {
         Complain(outputName, file.error());
         return ExitSomeFailed;
     }
+    // The report likewise; its columns are read before the indexes are merged.
+    OutputFile reportFile;
+    std::optional<MergedReport> report;
+    if (commandLine.reportPath) {
+        if (!OpenReport(*commandLine.reportPath, toStandardOutput, reportFile)) {
+            file.discard();
+            return ExitSomeFailed;
+        }
+        report.emplace();
+    }
     AddressWriter output(commandLine.format, file);
     try {
         // The indexes are read whole before anything is written. What goes through cannot be
         // taken back: there the records' checksums are checked first too; a file held until
         // commit is checked as it is read, and dropped if a partial fails.
         std::vector<std::vector<bool>> repeated;
-        if (!CheckBeforeWriting(paths, file.way() == OutputFile::Way::Through, repeated) ||
+        if ((report && !report->readColumns(paths)) ||
+            !CheckBeforeWriting(paths, file.way() == OutputFile::Way::Through, repeated,
+                                report ? &*report : nullptr) ||
             !WriteFirstSpellings(paths, repeated, output)) {
             file.discard();
+            reportFile.discard();
             return ExitSomeFailed;
         }
     } catch (const std::exception& error) {
         file.discard();
+        reportFile.discard();
         std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
         return ExitSomeFailed;
     }
     if (!output.finish()) {
         Complain(outputName, file.error());
+        reportFile.discard();
         return ExitSomeFailed;
+    }
+    if (report) {
+        const std::string& reportPath = *commandLine.reportPath;
+        const std::string reportName =
+            OutputFile::IsStandardOutputName(reportPath) ? "standard output" : reportPath;
+        bool reported = false;
+        try {
+            reported = report->write(paths, ReportFormatFor(reportPath), reportFile, reportName);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
+        }
+        if (!reported || !reportFile.commit()) {
+            if (reported) {
+                Complain(reportName, reportFile.error());
+            }
+            reportFile.discard();
+            return ExitSomeFailed;
+        }
     }
     return total->skipped == 0 && total->foldersUnreadable == 0 ? ExitOk : ExitSomeFailed;
 }

@@ -216,25 +216,38 @@ std::string EscapedBytesNotUtf8(std::string_view text) {
     return escaped;
 }
 
-bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
-    RowBuffer out(file);
+namespace {
+
+void PutHeader(RowBuffer& out, ReportFormat format) {
     if (format == ReportFormat::Csv) {
         constexpr std::string_view Header = "address,occurrences,sources,first_source,offset\r\n";
         out.made(Put(out.room(Header.size()), Header));
     }
+}
+
+// The first source's name as written: escaped, then quoted or made a JSON string.
+void PutSourceName(std::string& source, const std::string& name, ReportFormat format) {
+    const std::string escaped = EscapedName(name);
+    source.clear();
+    if (format == ReportFormat::Csv) {
+        AppendCsvField(source, escaped);
+    } else {
+        AppendJsonString(source, EscapedBytesNotUtf8(escaped));
+    }
+}
+
+}  // namespace
+
+bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
+    RowBuffer out(file);
+    PutHeader(out, format);
     // Rows of one source follow one another: its name is made once for them all.
     std::size_t sourceShown = SIZE_MAX;
     std::string source;
     for (std::size_t i = 0; i < report.size(); ++i) {
         const AddressReport::Row row = report.row(i);
         if (row.firstSource != sourceShown) {
-            const std::string escaped = EscapedName(report.sourceName(row.firstSource));
-            source.clear();
-            if (format == ReportFormat::Csv) {
-                AppendCsvField(source, escaped);
-            } else {
-                AppendJsonString(source, EscapedBytesNotUtf8(escaped));
-            }
+            PutSourceName(source, report.sourceName(row.firstSource), format);
             sourceShown = row.firstSource;
         }
         if (!PutRow(out, row, source, format)) {
@@ -242,6 +255,37 @@ bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& f
         }
     }
     return out.flush();
+}
+
+struct ReportRows::State {
+    State(ReportFormat format, OutputFile& file) : format(format), out(file) {}
+    ReportFormat format;
+    RowBuffer out;
+    std::string name;    // the last first source's name
+    std::string source;  // and as written
+    bool named = false;
+};
+
+ReportRows::ReportRows(ReportFormat format, OutputFile& file)
+    : state_(std::make_unique<State>(format, file)) {
+    PutHeader(state_->out, format);
+}
+
+ReportRows::~ReportRows() = default;
+
+bool ReportRows::add(const AddressReport::Row& row, const std::string& firstSourceName) {
+    State& state = *state_;
+    // Rows of one first source mostly follow one another: its name is made once for them.
+    if (!state.named || firstSourceName != state.name) {
+        state.name = firstSourceName;
+        PutSourceName(state.source, firstSourceName, state.format);
+        state.named = true;
+    }
+    return PutRow(state.out, row, state.source, state.format);
+}
+
+bool ReportRows::finish() {
+    return state_->out.flush();
 }
 
 }  // namespace orlenta

@@ -2,6 +2,7 @@
 
 #include "cli/address_report.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,5 +33,26 @@ std::string EscapedBytesNotUtf8(std::string_view text);
 
 // Writes the report to `file` (opened, not committed); false with file.error() on failure.
 bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file);
+
+// Writes rows one at a time, for a report that is not held whole (the merge's): the CSV
+// header first, then each row as add() gets it (its firstSource is not looked at: the name
+// comes with it), a megabyte at a time.
+//   ReportRows rows(ReportFormat::Csv, file);
+//   rows.add(row, "a.txt");
+//   if (!rows.finish()) { report(file.error()); }
+class ReportRows final {
+public:
+    ReportRows(ReportFormat format, OutputFile& file);
+    ~ReportRows();
+    ReportRows(const ReportRows&) = delete;
+    ReportRows& operator=(const ReportRows&) = delete;
+
+    bool add(const AddressReport::Row& row, const std::string& firstSourceName);
+    bool finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace orlenta

@@ -114,11 +114,15 @@ SlicePlan PlanSlice(const std::vector<Input>& inputs, const std::vector<std::uin
         const std::uint64_t size = sizes[i];
         const std::uint64_t end = start + size;
         const bool startsHere = (start >= low && start < high) || (last && start == total);
+        const bool inSlice = size == 0 ? startsHere : std::max(start, low) < std::min(end, high);
+        if (inSlice && plan.inputs.empty()) {
+            plan.firstInput = i;
+        }
         if (size == 0) {
             if (startsHere) {
                 plan.inputs.push_back(inputs[i]);
             }
-        } else if (std::max(start, low) < std::min(end, high)) {
+        } else if (inSlice) {
             Input part = inputs[i];
             if (start < low || end > high) {
                 part.range = {std::max(start, low) - start, std::min(end, high) - start};

@@ -44,6 +44,7 @@ std::vector<std::uint64_t> SliceBounds(const std::vector<std::uint64_t>& sizes, 
 struct SlicePlan {
     std::vector<Input> inputs;          // the slice's sources, in order, each with its range
     std::uint64_t sourcesStarting = 0;  // sources whose first byte (or place) is in the slice
+    std::size_t firstInput = 0;         // the place of inputs[0] in the whole list (they follow on)
 };
 SlicePlan PlanSlice(const std::vector<Input>& inputs, const std::vector<std::uint64_t>& sizes,
                     SliceChoice choice, bool wholeSources = false);

@@ -97,6 +97,11 @@ std::string EncodePartialHeader(const PartialHeader& header) {
         fields += static_cast<char>(column.size());
         fields += column;
     }
+    AppendU32(fields, static_cast<std::uint32_t>(header.sourceNames.size()));
+    for (const std::string& name : header.sourceNames) {
+        AppendU32(fields, static_cast<std::uint32_t>(name.size()));
+        fields += name;
+    }
     std::string out(PartialMagic);
     AppendU32(out, PartialFormatVersion);
     AppendU32(out, static_cast<std::uint32_t>(fields.size()));
@@ -120,6 +125,16 @@ bool DecodePartialHeaderFields(std::string_view bytes, PartialHeader& header) {
     header.columns.resize(static_cast<std::size_t>(columns));
     for (std::string& column : header.columns) {
         if (!read.text(column, 1)) {
+            return false;
+        }
+    }
+    std::uint64_t names = 0;
+    if (!read.number(names, 4) || names > bytes.size() / 4) {
+        return false;
+    }
+    header.sourceNames.resize(static_cast<std::size_t>(names));
+    for (std::string& name : header.sourceNames) {
+        if (!read.text(name, 4)) {
             return false;
         }
     }

@@ -16,11 +16,12 @@ namespace orlenta {
 // programs ("FORMAT OF PARTIAL FILES"):
 //
 //   magic          16 bytes  "ORLENTA-PARTIAL\n"
-//   format version u32       1 (PartialFormatVersion); a reader refuses any other
+//   format version u32       2 (PartialFormatVersion); a reader refuses any other
 //   header length  u32       bytes of the header fields that follow
 //   header         program version (u16 length + bytes), slice K and N (u32 each), input
 //                  fingerprint (32 bytes), options (u32: 1 = --lf, 2 = --all), the per-address
-//                  columns (u16 count, then each name: u8 length + bytes)
+//                  columns (u16 count, then each name: u8 length + bytes), the source names
+//                  the columns refer to (u32 count, then each: u32 length + bytes)
 //   records        one per distinct address of the slice, in the order of first appearance:
 //                  its length (LEB128 varint), its first spelling, then one varint per column
 //   index          the same addresses sorted by (hash, lower-cased bytes): the hash (u64,
@@ -34,10 +35,11 @@ namespace orlenta {
 //
 // The merge finds the addresses earlier slices hold by merging the slices' indexes, in order
 // of hash, reading each file from start to end without a table of all the addresses. Columns
-// let a later writer give each address more (occurrences, the first source): a reader that
-// does not know a column passes over it. This version writes none.
+// give each address more; a reader that does not know a column passes over it. A slice made
+// with --report-columns writes the ReportColumns (the others none): what --merge --report
+// needs to write the report of one run.
 inline constexpr std::string_view PartialMagic = "ORLENTA-PARTIAL\n";
-inline constexpr std::uint32_t PartialFormatVersion = 1;
+inline constexpr std::uint32_t PartialFormatVersion = 2;
 inline constexpr std::string_view PartialEndMagic = "END\n";
 inline constexpr std::size_t PartialCountsSize = 7 * 8;
 inline constexpr std::size_t PartialTrailerSize = PartialCountsSize + 8 + 8 + 4;
@@ -50,6 +52,19 @@ enum PartialOption : std::uint32_t {
     PartialOptionMail = 8,      // --mail
 };
 
+// The columns of --report-columns, in this order, for a record of slice K:
+//   occurrences        its occurrences in any case in the slice
+//   sources            the number of the slice's sources it occurs in
+//   first_source       the number of its first source in the run's whole expanded input list,
+//                      from 0 (the members of a packed file share their file's number)
+//   first_source_name  its first source's name, as a place in PartialHeader::sourceNames
+//   offset             the byte offset of its first occurrence, from the start of that source
+//                      (of the file, when the slice begins inside it)
+//   last_source        the number of the last source it occurs in, as first_source
+// A source cut across slices has the same number in each: the merge counts it once.
+inline constexpr std::array<std::string_view, 6> ReportColumns = {
+    "occurrences", "sources", "first_source", "first_source_name", "offset", "last_source"};
+
 struct PartialHeader {
     std::string programVersion;
     std::uint32_t sliceIndex = 1;  // K, from 1
@@ -57,6 +72,7 @@ struct PartialHeader {
     std::array<unsigned char, 32> inputFingerprint{};
     std::uint32_t options = 0;  // PartialOption bits
     std::vector<std::string> columns;
+    std::vector<std::string> sourceNames;  // the first sources the columns name
 };
 
 struct PartialCounts {

@@ -232,6 +232,38 @@ bool PartialReader::next(std::vector<std::string_view>& addresses) {
                      });
 }
 
+bool PartialReader::next(std::vector<std::string_view>& addresses,
+                         std::vector<std::uint64_t>& columns) {
+    const std::uint64_t limit = counts_.recordBytes;
+    const std::size_t count = header_.columns.size();
+    columns.clear();
+    return nextItems(addresses, [limit, count, &columns](const char*& at, const char* end,
+                                                         std::string_view& address) {
+        std::uint64_t length = 0;
+        if (!ReadVarint(at, end, length)) {
+            return at < end ? Parsed::Bad : Parsed::NeedMore;  // too long, or cut
+        }
+        if (length == 0 || length > limit) {
+            return Parsed::Bad;
+        }
+        if (length > std::uint64_t(end - at)) {
+            return Parsed::NeedMore;
+        }
+        address = std::string_view(at, static_cast<std::size_t>(length));
+        at += length;
+        const std::size_t before = columns.size();
+        std::uint64_t column = 0;
+        for (std::size_t c = 0; c < count; ++c) {
+            if (!ReadVarint(at, end, column)) {
+                columns.resize(before);  // the record comes again whole after the next fill
+                return Parsed::NeedMore;
+            }
+            columns.push_back(column);
+        }
+        return Parsed::Item;
+    });
+}
+
 bool PartialReader::next(std::vector<PartialIndexEntry>& entries) {
     const std::uint64_t records = counts_.records;
     const std::uint64_t limit = counts_.indexBytes;

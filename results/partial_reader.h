@@ -46,6 +46,9 @@ public:
     // valid until the next call. False at the end, and when an entry or the checksum is found
     // wrong (failed() then).
     bool next(std::vector<std::string_view>& addresses);
+    // Records with their column values: header().columns.size() of them per record, one
+    // record after another, in `columns`.
+    bool next(std::vector<std::string_view>& addresses, std::vector<std::uint64_t>& columns);
     bool next(std::vector<PartialIndexEntry>& entries);
 
     bool failed() const { return !error_.empty(); }

@@ -16,15 +16,23 @@ char Lowered(char c) {
 
 }  // namespace
 
-PartialWriter::PartialWriter(const PartialHeader& header, OutputFile& output) : output_(output) {
+PartialWriter::PartialWriter(const PartialHeader& header, OutputFile& output)
+    : output_(output), columns_(header.columns.size()) {
     block_.reserve(BlockSize + 1024);
     block_ = EncodePartialHeader(header);
 }
 
 void PartialWriter::add(std::string_view address) {
+    add(address, nullptr);
+}
+
+void PartialWriter::add(std::string_view address, const std::uint64_t* columns) {
     const std::size_t before = block_.size();
     AppendVarint(block_, address.size());
     block_ += address;
+    for (std::size_t c = 0; c < columns_; ++c) {
+        AppendVarint(block_, columns != nullptr ? columns[c] : 0);
+    }
     recordBytes_ += block_.size() - before;
     const std::size_t offset = lowered_.size();
     for (char c : address) {

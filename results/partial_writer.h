@@ -25,6 +25,8 @@ public:
     PartialWriter(const PartialHeader& header, OutputFile& output);
 
     void add(std::string_view address);
+    // An address with its column values, as many as the header names (header.columns).
+    void add(std::string_view address, const std::uint64_t* columns);
 
     // Writes the index and the trailer with `counts` (its record and index fields are the
     // writer's own), then commits.
@@ -40,6 +42,7 @@ private:
     void write(PartialChecksum& checksum);
 
     OutputFile& output_;
+    std::size_t columns_;
     std::string block_;
     PartialChecksum recordsChecksum_;
     std::uint64_t recordBytes_ = 0;
