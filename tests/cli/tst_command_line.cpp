@@ -249,9 +249,10 @@ void CommandLineTest::usageAndHelpTexts() {
                        "[--progress] [-j N] [--memory SIZE] [-o FILE] [--report FILE] PATH..."));
     const QString help = QString::fromStdString(HelpText());
     QVERIFY(help.startsWith(QString::fromStdString(UsageLine()) + "\n"));
-    for (const char* option : {"--comma", "--all", "--lf", "--unpack", "--mail", "--progress",
-                               "-j N", "--memory SIZE", "-o FILE", "--report FILE", "--slice K/N",
-                               "--partial FILE", "--merge", "--help", "--version"}) {
+    for (const char* option :
+         {"--comma", "--all", "--lf", "--unpack", "--mail", "--progress", "-j N", "--memory SIZE",
+          "-o FILE", "--report FILE", "--slice K/N", "--partial FILE", "--report-columns",
+          "--merge", "--help", "--version"}) {
         QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 }

@@ -686,19 +686,19 @@ void OrlentaExtractTest::usageErrors_data() {
     QTest::newRow("slice past the count")
         << QStringList{"--slice", "4/3", "a"}
         << QByteArray("--slice needs K/N, 1 <= K <= N (e.g. --slice 2/3)");
-    // A report asked of a merge or a slice was silently not written.
-    QTest::newRow("merge with a report")
-        << QStringList{"--merge", "--report", "r.csv", "a.part"}
-        << QByteArray(
-               "--merge takes only -o and --comma (the slices' options are in their "
-               "partial files)");
+    // A report asked of a slice, or columns of no partial, were silently not written.
+    QTest::newRow("report columns without a partial")
+        << QStringList{"--slice", "1/2", "--report-columns", "a"}
+        << QByteArray("--report-columns needs --partial FILE, which carries them");
     QTest::newRow("slice with a report")
         << QStringList{"--slice", "1/2", "--report", "r.csv", "a"}
-        << QByteArray("--report cannot go with --slice or --partial");
+        << QByteArray(
+               "--report cannot go with --slice or --partial: give the slices "
+               "--report-columns and --merge --report FILE");
     QTest::newRow("merge with a slice's option")
         << QStringList{"--merge", "--lf", "a.part"}
         << QByteArray(
-               "--merge takes only -o and --comma (the slices' options are in their "
+               "--merge takes only -o, --comma and --report (the slices' options are in their "
                "partial files)");
 }
 
@@ -897,31 +897,54 @@ void OrlentaExtractTest::slicesThenMergeGiveOneRun_data() {
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("threads");
     QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("report");  // --report of the one run and the merge
     // Each row guards the merge against slices cut wrong, a cut file read in other chunks, a
     // first spelling of a later slice kept, or a skipped source named twice or never.
     for (int count : {1, 2, 3, 7}) {
         for (const char* threads : {"1", "2"}) {
-            QTest::addRow("%d slices, -j %s", count, threads) << count << threads << "--all";
+            QTest::addRow("%d slices, -j %s", count, threads)
+                << count << threads << "--all" << QString();
         }
     }
     QTest::newRow("3 slices, comma") << 3 << "2"
-                                     << "--comma";
+                                     << "--comma" << QString();
     QTest::newRow("3 slices, --lf") << 3 << "1"
-                                    << "--lf";
+                                    << "--lf" << QString();
+    // The large file is cut across the slices with addresses on every side: a report guards
+    // against a cut source counted once a slice, offsets from the slice's start, or a later
+    // slice's first place kept.
+    QTest::newRow("1 slice, report") << 1 << "2"
+                                     << "--all"
+                                     << "report.csv";
+    QTest::newRow("3 slices, report") << 3 << "2"
+                                      << "--all"
+                                      << "report.csv";
+    QTest::newRow("3 slices, JSON Lines report") << 3 << "1"
+                                                 << "--all"
+                                                 << "report.jsonl";
 }
 
 void OrlentaExtractTest::slicesThenMergeGiveOneRun() {
     QFETCH(int, count);
     QFETCH(QString, threads);
     QFETCH(QString, option);
+    QFETCH(QString, report);
     const QStringList inputs = sliceInputs();
     QVERIFY(!inputs.isEmpty());
-    const QStringList format = option == "--comma" ? QStringList{option} : QStringList{};
-    const QStringList slicing = option == "--comma" ? QStringList{} : QStringList{option};
-    const Outcome one = Run(QStringList{"-j", threads, option} + inputs);
+    QStringList format = option == "--comma" ? QStringList{option} : QStringList{};
+    QStringList slicing = option == "--comma" ? QStringList{} : QStringList{option};
+    const QString oneReport = dir_.filePath("one-" + report);
+    const QString mergedReport = dir_.filePath("merged-" + report);
+    const Outcome one =
+        Run(QStringList{"-j", threads, option} +
+            (report.isEmpty() ? QStringList{} : QStringList{"--report", oneReport}) + inputs);
     QCOMPARE(one.exitCode, 1);  // the missing file
     QVERIFY(one.out.count('@') > 9000);
 
+    if (!report.isEmpty()) {
+        slicing << "--report-columns";
+        format << "--report" << mergedReport;
+    }
     QByteArray errors;
     const QStringList partials =
         runSlices(QStringList{"-j", threads} + slicing + inputs, count, "ok", &errors);
@@ -932,6 +955,10 @@ void OrlentaExtractTest::slicesThenMergeGiveOneRun() {
     QCOMPARE(merge.err, QByteArray());
     QCOMPARE(merge.exitCode, one.exitCode);
     QVERIFY(Read(merged) == one.out);
+    if (!report.isEmpty()) {
+        QVERIFY(Read(oneReport).count('\n') > 9000);
+        QVERIFY(Read(mergedReport) == Read(oneReport));
+    }
 }
 
 void OrlentaExtractTest::mergeRefuses_data() {
@@ -940,7 +967,7 @@ void OrlentaExtractTest::mergeRefuses_data() {
     QTest::addColumn<QByteArray>("reason");
 
     QTest::newRow("another format version")
-        << "version" << 1 << QByteArray("format version 2 of partial results");
+        << "version" << 1 << QByteArray("format version 3 of partial results");
     QTest::newRow("truncated") << "truncate" << 1 << QByteArray("truncated");
     QTest::newRow("corrupt") << "flip" << 1 << QByteArray("corrupt: its checksum does not match");
     QTest::newRow("not a partial") << "text" << 1 << QByteArray("not a partial result");
@@ -952,6 +979,8 @@ void OrlentaExtractTest::mergeRefuses_data() {
         << "repeat" << 2 << QByteArray("holds slice 2/3 where slice 3/3 belongs");
     QTest::newRow("out of order") << "swap" << 1
                                   << QByteArray("holds slice 3/3 where slice 2/3 belongs");
+    QTest::newRow("a report from slices without report columns")
+        << "columns" << 0 << QByteArray("has no report columns");
 }
 
 // Each row guards against a merge that writes from partials that cannot make one run's output.
@@ -964,7 +993,7 @@ void OrlentaExtractTest::mergeRefuses() {
     QCOMPARE(partials.size(), 3);
     QByteArray second = Read(partials[1]);
     if (damage == "version") {
-        second[16] = 2;
+        second[16] = 3;
     } else if (damage == "truncate") {
         second.chop(100);
     } else if (damage == "flip") {
@@ -986,8 +1015,11 @@ void OrlentaExtractTest::mergeRefuses() {
         partials.swapItemsAt(1, 2);
     }
     const QString output = write("kept.out", "old content\r\n");
+    const QString report = dir_.filePath("refused-report.csv");
+    const QStringList reporting =
+        damage == "columns" ? QStringList{"--report", report} : QStringList{};
     for (const QStringList& format : {QStringList{"-o", output}, QStringList{}}) {
-        const Outcome merge = Run(QStringList{"--merge"} + format + partials);
+        const Outcome merge = Run(QStringList{"--merge"} + format + reporting + partials);
         QCOMPARE(merge.exitCode, 1);
         QCOMPARE(merge.out, QByteArray());  // standard output too: nothing of a refused merge
         const QByteArray prefix =
@@ -995,6 +1027,7 @@ void OrlentaExtractTest::mergeRefuses() {
             (named < 0 ? QByteArray("--merge") : QFile::encodeName(partials[named])) + ": ";
         QVERIFY2(merge.err.startsWith(prefix) && merge.err.contains(reason), merge.err.constData());
         QCOMPARE(Read(output), QByteArray("old content\r\n"));
+        QVERIFY(!QFile::exists(report));
     }
 }
 
