@@ -291,6 +291,27 @@ for name in typical dense-3m pages; do
         check "typical: the merge under a tenth of the run ($merge s, the run $run s)" \
             "$(at_least "$(awk -v r="$run" 'BEGIN { printf "%.6f", r / 10 }')" "$merge")"
     fi
+    # The same slices with --report-columns, merged with --report: the one run's report above
+    # (made from the same path), byte for byte.
+    if [ "$name" != pages ]; then
+        columned=()
+        for k in 1 2 3; do
+            partial=$results/$name-columns$k.part
+            row "$name" "  ... --report-columns" "columns$k" /dev/null \
+                "$extract" -j "$cores" --slice "$k/3" --partial "$partial" --report-columns "$input"
+            columned+=("$partial")
+        done
+        row "$name" "orlenta-extract --merge --report R.csv" report-merge \
+            "$results/$name-report-merge.out" \
+            "$extract" --merge --report "$results/$name-merged.csv" "${columned[@]}"
+        echo "  with report columns: $(du -cb "${columned[@]}" | tail -1 | cut -f1) bytes of" \
+            "partial files; the merge with --report ${time_of[$name-report-merge]} s against" \
+            "$merge s without"
+        check "$name: 3 slices with --report-columns, then --merge --report, give the one run's report" \
+            "$(same_output "$results/$name.csv" "$results/$name-merged.csv")"
+        check "$name: --merge --report leaves the addresses' bytes as they were" \
+            "$(same_output "$results/$name-all.out" "$results/$name-report-merge.out")"
+    fi
     echo
 done
 

@@ -254,6 +254,11 @@ bool PartialReader::next(std::vector<std::string_view>& addresses,
         const std::size_t before = columns.size();
         std::uint64_t column = 0;
         for (std::size_t c = 0; c < count; ++c) {
+            // Most counts take one byte.
+            if (at < end && (static_cast<unsigned char>(*at) & 0x80) == 0) {
+                columns.push_back(static_cast<unsigned char>(*at++));
+                continue;
+            }
             if (!ReadVarint(at, end, column)) {
                 columns.resize(before);  // the record comes again whole after the next fill
                 return Parsed::NeedMore;

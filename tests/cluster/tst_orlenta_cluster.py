@@ -196,11 +196,18 @@ class ClusterTest(unittest.TestCase):
             ("an unreadable path: status 1, named once, the rest written", [],
              ["in/missing.txt"], False),
             ("--local 2 with its default number of slices", [], [], True),
+            ("--report goes to the merge, its columns to the slices: the one run's report",
+             ["--report", os.path.join(self.scratch, "report.csv")], [], False),
         ]
         for name, options, extra, local in rows:
             with self.subTest(name):
                 arguments = options + paths + extra
                 expected = self.extract(arguments)
+                report = options[1] if "--report" in options else None
+                if report:
+                    with open(report, "rb") as written:
+                        expected_report = written.read()
+                    os.remove(report)
                 output = os.path.join(self.scratch, "out.txt")
                 if "--comma" in options:
                     arguments = ["-o", output] + arguments
@@ -216,6 +223,10 @@ class ClusterTest(unittest.TestCase):
                 else:
                     self.assertEqual(got.stdout, expected.stdout)
                 self.assertGreater(len(expected.stdout), 100000)
+                if report:
+                    with open(report, "rb") as written:
+                        self.assertEqual(written.read(), expected_report)
+                    os.remove(report)
                 if extra:
                     self.assertEqual(got.stderr.count(b"in/missing.txt"), 1, got.stderr)
 
