@@ -281,8 +281,9 @@ int RunMergeCommand(const CommandLine& commandLine) {
         // taken back: there the records' checksums are checked first too; a file held until
         // commit is checked as it is read, and dropped if a partial fails.
         std::vector<std::vector<bool>> repeated;
+        // Reading the report's columns checks the records' checksums already.
         if ((report && !report->readColumns(paths)) ||
-            !CheckBeforeWriting(paths, file.way() == OutputFile::Way::Through, repeated,
+            !CheckBeforeWriting(paths, file.way() == OutputFile::Way::Through && !report, repeated,
                                 report ? &*report : nullptr) ||
             !WriteFirstSpellings(paths, repeated, output)) {
             file.discard();
