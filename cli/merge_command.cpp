@@ -301,23 +301,8 @@ int RunMergeCommand(const CommandLine& commandLine) {
         reportFile.discard();
         return ExitSomeFailed;
     }
-    if (report) {
-        const std::string& reportPath = *commandLine.reportPath;
-        const std::string reportName =
-            OutputFile::IsStandardOutputName(reportPath) ? "standard output" : reportPath;
-        bool reported = false;
-        try {
-            reported = report->write(paths, ReportFormatFor(reportPath), reportFile, reportName);
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
-        }
-        if (!reported || !reportFile.commit()) {
-            if (reported) {
-                Complain(reportName, reportFile.error());
-            }
-            reportFile.discard();
-            return ExitSomeFailed;
-        }
+    if (report && !report->write(paths, *commandLine.reportPath, reportFile)) {
+        return ExitSomeFailed;
     }
     return total->skipped == 0 && total->foldersUnreadable == 0 ? ExitOk : ExitSomeFailed;
 }

@@ -2,6 +2,7 @@
 
 #include "cli/address_report.h"
 #include "cli/escaped_name.h"
+#include "cli/extract_command.h"
 #include "results/output_file.h"
 #include "results/partial_reader.h"
 
@@ -126,8 +127,27 @@ void MergedReport::repeats(std::size_t keptSlice, std::uint64_t keptRecord, std:
     occurrences_[repeat] = 0;
 }
 
-bool MergedReport::write(const std::vector<std::string>& paths, ReportFormat format,
-                         OutputFile& file, const std::string& fileName) {
+bool MergedReport::write(const std::vector<std::string>& paths, const std::string& path,
+                         OutputFile& file) {
+    const std::string name = OutputFile::IsStandardOutputName(path) ? "standard output" : path;
+    bool written = false;
+    try {
+        written = writeRows(paths, ReportFormatFor(path), file, name);
+        if (written && !file.commit()) {
+            Complain(name, file.error());
+            written = false;
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
+    }
+    if (!written) {
+        file.discard();
+    }
+    return written;
+}
+
+bool MergedReport::writeRows(const std::vector<std::string>& paths, ReportFormat format,
+                             OutputFile& file, const std::string& fileName) {
     ReportRows rows(format, file);
     std::vector<std::string_view> addresses;
     std::vector<std::uint64_t> columns;

@@ -21,7 +21,7 @@ class OutputFile;
 //   MergedReport report;
 //   report.readColumns(paths);          // every partial's records, once, before the merge
 //   report.repeats(0, 7, 2, 3);         // as the merge of the indexes meets equal addresses
-//   report.write(paths, ReportFormat::Csv, file);
+//   report.write(paths, "report.csv", file);           // file opened from "report.csv"
 //
 // Memory: 32 bytes per record of every partial, and the names of one partial's first sources
 // at a time.
@@ -37,11 +37,14 @@ public:
                  std::uint64_t record);
 
     // Writes the row of each record that repeats no earlier slice, in slice order, to `file`
-    // (opened, not committed). False once a partial or the file is named as failing.
-    bool write(const std::vector<std::string>& paths, ReportFormat format, OutputFile& file,
-               const std::string& fileName);
+    // (opened from `path`, "-" for standard output; CSV, or JSON Lines for a name ending in
+    // .jsonl), and commits it. False once a partial or the file is named as failing (out of
+    // memory too), the file then dropped.
+    bool write(const std::vector<std::string>& paths, const std::string& path, OutputFile& file);
 
 private:
+    bool writeRows(const std::vector<std::string>& paths, ReportFormat format, OutputFile& file,
+                   const std::string& fileName);
     // The place of record `record` of slice `slice` in the arrays below; past their end when
     // the slice has fewer records.
     std::size_t placeOf(std::size_t slice, std::uint64_t record) const;
