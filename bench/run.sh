@@ -297,7 +297,7 @@ for name in typical dense-3m pages; do
         columned=()
         for k in 1 2 3; do
             partial=$results/$name-columns$k.part
-            row "$name" "  ... --report-columns" "columns$k" /dev/null \
+            row "$name" "--slice $k/3 --partial --report-columns" "columns$k" /dev/null \
                 "$extract" -j "$cores" --slice "$k/3" --partial "$partial" --report-columns "$input"
             columned+=("$partial")
         done
