@@ -67,22 +67,6 @@ void AppendU32(std::string& out, std::uint32_t value) {
     }
 }
 
-std::uint32_t ReadU32(const char* bytes) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-    }
-    return value;
-}
-
-std::uint64_t ReadU64(const char* bytes) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < 8; ++i) {
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-    }
-    return value;
-}
-
 std::string EncodePartialHeader(const PartialHeader& header) {
     std::string fields;
     AppendU16(fields, static_cast<std::uint16_t>(header.programVersion.size()));
@@ -172,18 +156,6 @@ void AppendVarint(std::string& out, std::uint64_t value) {
         value >>= 7;
     }
     out += static_cast<char>(value);
-}
-
-bool ReadVarint(const char*& at, const char* end, std::uint64_t& value) {
-    value = 0;
-    for (int shift = 0; at < end && shift < 64; shift += 7) {
-        const auto byte = static_cast<unsigned char>(*at++);
-        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-        if ((byte & 0x80) == 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace orlenta
