@@ -114,8 +114,9 @@ class IndexHeads final {
 public:
     static constexpr std::size_t None = static_cast<std::size_t>(-1);
 
-    explicit IndexHeads(const std::vector<std::unique_ptr<IndexCursor>>& cursors)
-        : cursors_(cursors), scan_(cursors.size() <= 8) {}
+    // `cursors` fills up as the slices are added, to `slices` of them.
+    IndexHeads(const std::vector<std::unique_ptr<IndexCursor>>& cursors, std::size_t slices)
+        : cursors_(cursors), scan_(slices <= 8) {}
 
     // Slices must be added in slice order.
     void add(std::size_t slice) {
@@ -196,7 +197,7 @@ bool MarkRepeats(const std::vector<std::string>& paths, RepeatMarks& repeated) {
         Complain(paths[slice], reader.error());
         return false;
     };
-    IndexHeads heads(cursors);
+    IndexHeads heads(cursors, paths.size());
     for (std::size_t slice = 0; slice < paths.size(); ++slice) {
         auto cursor = std::make_unique<IndexCursor>();
         if (!cursor->reader.open(paths[slice]) ||
