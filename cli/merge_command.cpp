@@ -121,41 +121,52 @@ public:
     // Slices must be added in slice order.
     void add(std::size_t slice) {
         live_.push_back(slice);
+        hashes_.push_back(cursors_[slice]->entry().hash);
         if (!scan_) {
             std::push_heap(live_.begin(), live_.end(), Later{cursors_});
         }
     }
 
     // The slice whose head comes first, or None.
-    std::size_t first() const {
+    std::size_t first() {
         if (live_.empty()) {
             return None;
         }
         if (!scan_) {
             return live_.front();
         }
-        std::size_t best = live_.front();
+        // The heads' hashes sit side by side: most steps compare them alone.
+        std::size_t best = 0;
+        std::uint64_t bestHash = hashes_[0];
         for (std::size_t i = 1; i < live_.size(); ++i) {
-            if (Before(cursors_[live_[i]]->entry(), cursors_[best]->entry())) {
-                best = live_[i];  // strictly before: among equal heads the earlier slice stays
+            const std::uint64_t hash = hashes_[i];
+            // Strictly before: among equal heads the earlier slice stays.
+            if (hash < bestHash ||
+                (hash == bestHash &&
+                 cursors_[live_[i]]->entry().lowered < cursors_[live_[best]]->entry().lowered)) {
+                best = i;
+                bestHash = hash;
             }
         }
-        return best;
+        firstAt_ = best;
+        return live_[best];
     }
 
     // The first slice's head moved on to its next entry.
     void moved(std::size_t slice) {
-        if (!scan_) {
+        if (scan_) {
+            hashes_[firstAt_] = cursors_[slice]->entry().hash;
+        } else {
             std::pop_heap(live_.begin(), live_.end(), Later{cursors_});
             std::push_heap(live_.begin(), live_.end(), Later{cursors_});
         }
-        static_cast<void>(slice);
     }
 
     // The first slice has no entries left.
-    void drop(std::size_t slice) {
+    void drop() {
         if (scan_) {
-            live_.erase(std::find(live_.begin(), live_.end(), slice));
+            live_.erase(live_.begin() + static_cast<std::ptrdiff_t>(firstAt_));
+            hashes_.erase(hashes_.begin() + static_cast<std::ptrdiff_t>(firstAt_));
         } else {
             std::pop_heap(live_.begin(), live_.end(), Later{cursors_});
             live_.pop_back();
@@ -163,9 +174,6 @@ public:
     }
 
 private:
-    static bool Before(const PartialIndexEntry& x, const PartialIndexEntry& y) {
-        return x.hash != y.hash ? x.hash < y.hash : x.lowered < y.lowered;
-    }
     // The heap's order: the top is the first head.
     struct Later {
         const std::vector<std::unique_ptr<IndexCursor>>& cursors;
@@ -173,7 +181,7 @@ private:
             const PartialIndexEntry& x = cursors[a]->entry();
             const PartialIndexEntry& y = cursors[b]->entry();
             if (x.hash != y.hash || x.lowered != y.lowered) {
-                return Before(y, x);
+                return IndexBefore(y.hash, y.lowered, x.hash, x.lowered);
             }
             return a > b;  // the same address: the earlier slice first
         }
@@ -181,7 +189,9 @@ private:
 
     const std::vector<std::unique_ptr<IndexCursor>>& cursors_;
     const bool scan_;
-    std::vector<std::size_t> live_;
+    std::vector<std::size_t> live_;      // slices with entries left (a heap unless scan_)
+    std::vector<std::uint64_t> hashes_;  // scan_: the hash of each one's head
+    std::size_t firstAt_ = 0;            // scan_: where first() found the first in live_
 };
 
 // For each slice, which of its records an earlier slice holds too: the slices' indexes, each
@@ -245,7 +255,7 @@ bool MarkRepeats(const std::vector<std::string>& paths, RepeatMarks& repeated) {
         } else if (cursor.reader.failed()) {
             return failed(slice, cursor.reader);
         } else {
-            heads.drop(slice);
+            heads.drop();
         }
     }
     return true;

@@ -118,6 +118,12 @@ inline bool ReadVarint(const char*& at, const char* end, std::uint64_t& value) {
         value = static_cast<unsigned char>(*at++);
         return true;
     }
+    if (end - at >= 2 && static_cast<unsigned char>(at[1]) < 0x80) {  // record numbers
+        value = (static_cast<unsigned char>(at[0]) & 0x7Fu) |
+                static_cast<std::uint64_t>(static_cast<unsigned char>(at[1])) << 7;
+        at += 2;
+        return true;
+    }
     value = 0;
     for (int shift = 0; at < end && shift < 64; shift += 7) {
         const auto byte = static_cast<unsigned char>(*at++);
