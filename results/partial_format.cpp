@@ -1,5 +1,9 @@
 #include "results/partial_format.h"
 
+#ifdef ORLENTA_CHECKSUM_AVX2
+#include "results/partial_checksum_avx2.h"
+#endif
+
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
@@ -143,6 +147,14 @@ PartialChecksum::PartialChecksum() : state_(std::make_unique<State>()) {
 PartialChecksum::~PartialChecksum() = default;
 
 void PartialChecksum::add(const char* data, std::size_t size) {
+#ifdef ORLENTA_CHECKSUM_AVX2
+    // A merge checks every byte of its partials: AVX2 where the processor has it.
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        UpdatePartialChecksumAvx2(&state_->xxh, data, size);
+        return;
+    }
+#endif
     XXH3_64bits_update(&state_->xxh, data, size);
 }
 
