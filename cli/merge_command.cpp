@@ -196,7 +196,7 @@ private:
 
 // For each slice, which of its records an earlier slice holds too: the slices' indexes, each
 // sorted by (hash, lower-cased address), merged in that order, so that equal addresses meet
-// one after another, the earliest slice's first. Memory: a byte per record and a window per
+// one after another, the earliest slice's first. Memory: a byte per record and a buffer per
 // slice, however many addresses. Checks every index's checksum; false once a partial is
 // named as failing.
 bool MarkRepeats(const std::vector<std::string>& paths, RepeatMarks& repeated) {
