@@ -6,6 +6,7 @@
 #include "cli/progress_line.h"
 #include "cli/report_columns.h"
 #include "cli/report_writer.h"
+#include "engine/archive_library.h"
 #include "engine/archive_source.h"
 #include "engine/extraction_run.h"
 #include "engine/mail_decoding_source.h"
@@ -219,6 +220,15 @@ bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile
 }
 
 int RunExtractCommand(const CommandLine& commandLine) {
+    // --unpack's library is loaded for it alone: refused before anything is read when it
+    // cannot be.
+    if (commandLine.unpack) {
+        std::string error;
+        if (!LoadArchiveLibrary(error)) {
+            std::fprintf(stderr, "orlenta-extract: --unpack: %s\n", error.c_str());
+            return ExitSomeFailed;
+        }
+    }
     const unsigned threads = commandLine.threads == 0 ? AvailableProcessors() : commandLine.threads;
     const FolderFiles folderFiles =
         commandLine.unpack && commandLine.folderFiles == FolderFiles::ExpectedKinds

@@ -1,7 +1,7 @@
 #include "engine/archive_source.h"
 
-#include <archive.h>
-#include <archive_entry.h>
+#include "engine/archive_library.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,38 +28,38 @@ constexpr std::size_t MostRecorded = 1024 * 1024;
 // disk (mtree names them), decoders that cut a text file at a "begin 644" line (uu), and
 // filters that run outside programs (lzop, lrzip, grzip).
 void SupportCompressions(archive* a) {
-    archive_read_support_filter_gzip(a);
-    archive_read_support_filter_bzip2(a);
-    archive_read_support_filter_xz(a);
-    archive_read_support_filter_lzma(a);
-    archive_read_support_filter_zstd(a);
-    archive_read_support_filter_lz4(a);
-    archive_read_support_filter_lzip(a);
-    archive_read_support_filter_compress(a);
+    Archive().archive_read_support_filter_gzip(a);
+    Archive().archive_read_support_filter_bzip2(a);
+    Archive().archive_read_support_filter_xz(a);
+    Archive().archive_read_support_filter_lzma(a);
+    Archive().archive_read_support_filter_zstd(a);
+    Archive().archive_read_support_filter_lz4(a);
+    Archive().archive_read_support_filter_lzip(a);
+    Archive().archive_read_support_filter_compress(a);
 }
 
 void SupportPackings(archive* a) {
     SupportCompressions(a);
-    archive_read_support_format_tar(a);
-    archive_read_support_format_zip(a);
-    archive_read_support_format_7zip(a);
-    archive_read_support_format_cpio(a);
-    archive_read_support_format_ar(a);
-    archive_read_support_format_rar(a);
-    archive_read_support_format_rar5(a);
+    Archive().archive_read_support_format_tar(a);
+    Archive().archive_read_support_format_zip(a);
+    Archive().archive_read_support_format_7zip(a);
+    Archive().archive_read_support_format_cpio(a);
+    Archive().archive_read_support_format_ar(a);
+    Archive().archive_read_support_format_rar(a);
+    Archive().archive_read_support_format_rar5(a);
     // Anything else: one entry of plain (or only compressed) bytes; none for no bytes at all.
-    archive_read_support_format_raw(a);
-    archive_read_support_format_empty(a);
+    Archive().archive_read_support_format_raw(a);
+    Archive().archive_read_support_format_empty(a);
 }
 
 std::string ErrorOf(archive* a, const char* fallback) {
-    const char* text = archive_error_string(a);
+    const char* text = Archive().archive_error_string(a);
     return text != nullptr && *text != '\0' ? text : fallback;
 }
 
 // Whether a layer is an archive: raw never fails, so a failure means another format took it.
 bool IsArchive(archive* a, int headerResult) {
-    const int format = archive_format(a);
+    const int format = Archive().archive_format(a);
     return headerResult < ARCHIVE_WARN ||
            (format != ARCHIVE_FORMAT_RAW && format != ARCHIVE_FORMAT_EMPTY && format != 0);
 }
@@ -67,7 +67,7 @@ bool IsArchive(archive* a, int headerResult) {
 // The levels of packing of a layer: one per compression (libarchive stacks them: "a.gz.gz"
 // gives two) and one for an archive.
 int PackedLevels(archive* a, int headerResult) {
-    return archive_filter_count(a) - 1 + (IsArchive(a, headerResult) ? 1 : 0);
+    return Archive().archive_filter_count(a) - 1 + (IsArchive(a, headerResult) ? 1 : 0);
 }
 
 // libarchive reads a 7z archive's index at its end, by seeking: one read from a pipe or inside
@@ -154,7 +154,7 @@ struct ArchiveSource::Layer {
 
     ~Layer() {
         if (a != nullptr) {
-            archive_read_free(a);
+            Archive().archive_read_free(a);
         }
     }
 };
@@ -169,10 +169,10 @@ using Input = ArchiveSource::Input;
 la_ssize_t ReadFresh(archive* a, Layer& layer, const void** buffer) {
     if (layer.parent != nullptr) {
         const la_ssize_t n =
-            archive_read_data(layer.parent->a, layer.buffer.get(), LayerBufferSize);
+            Archive().archive_read_data(layer.parent->a, layer.buffer.get(), LayerBufferSize);
         if (n < 0) {
             layer.parent->broken = n <= ARCHIVE_FATAL;
-            archive_set_error(a, EIO, "%s", ErrorOf(layer.parent->a, "damaged").c_str());
+            Archive().archive_set_error(a, EIO, "%s", ErrorOf(layer.parent->a, "damaged").c_str());
             return ARCHIVE_FATAL;
         }
         *buffer = layer.buffer.get();
@@ -184,13 +184,13 @@ la_ssize_t ReadFresh(archive* a, Layer& layer, const void** buffer) {
     if (input.stream) {
         n = input.stream->read(input.buffer.get(), LayerBufferSize);
         if (n < 0) {
-            archive_set_error(a, EIO, "%s", input.stream->error().c_str());
+            Archive().archive_set_error(a, EIO, "%s", input.stream->error().c_str());
             return ARCHIVE_FATAL;
         }
     } else {
         while ((n = ::read(input.fd.get(), input.buffer.get(), LayerBufferSize)) < 0) {
             if (errno != EINTR) {
-                archive_set_error(a, errno, "%s", std::strerror(errno));
+                Archive().archive_set_error(a, errno, "%s", std::strerror(errno));
                 return ARCHIVE_FATAL;
             }
         }
@@ -229,7 +229,7 @@ la_ssize_t ReadLayer(archive* a, void* data, const void** buffer) {
         return ReadLayerOrThrow(a, layer, buffer);
     } catch (...) {
         layer.input->failure = std::current_exception();
-        archive_set_error(a, ENOMEM, "failed");
+        Archive().archive_set_error(a, ENOMEM, "failed");
         return ARCHIVE_FATAL;
     }
 }
@@ -257,33 +257,33 @@ la_int64_t SkipInput(archive*, void* data, la_int64_t request) {
 // Opens `layer.a` (anew when it was open) and reads its first header; the header's result.
 int OpenOnce(Layer& layer, bool rawOnly) {
     if (layer.a != nullptr) {
-        archive_read_free(layer.a);
+        Archive().archive_read_free(layer.a);
     }
-    layer.a = archive_read_new();
+    layer.a = Archive().archive_read_new();
     if (layer.a == nullptr) {
         throw std::bad_alloc();
     }
     if (rawOnly) {
         SupportCompressions(layer.a);
-        archive_read_support_format_raw(layer.a);
-        archive_read_support_format_empty(layer.a);
+        Archive().archive_read_support_format_raw(layer.a);
+        Archive().archive_read_support_format_empty(layer.a);
     } else {
         SupportPackings(layer.a);
     }
     if (layer.parent != nullptr && !layer.buffer) {
         layer.buffer.reset(new char[LayerBufferSize]);
     }
-    archive_read_set_callback_data(layer.a, &layer);
-    archive_read_set_read_callback(layer.a, ReadLayer);
+    Archive().archive_read_set_callback_data(layer.a, &layer);
+    Archive().archive_read_set_read_callback(layer.a, ReadLayer);
     if (layer.parent == nullptr && layer.input->seekable) {
-        archive_read_set_seek_callback(layer.a, SeekInput);
-        archive_read_set_skip_callback(layer.a, SkipInput);
+        Archive().archive_read_set_seek_callback(layer.a, SeekInput);
+        Archive().archive_read_set_skip_callback(layer.a, SkipInput);
     }
-    const int opened = archive_read_open1(layer.a);
+    const int opened = Archive().archive_read_open1(layer.a);
     if (opened < ARCHIVE_WARN) {
         return opened;
     }
-    return archive_read_next_header(layer.a, &layer.entry);
+    return Archive().archive_read_next_header(layer.a, &layer.entry);
 }
 
 // Opens a layer. A tar archive takes bytes that start with a block of zeros for an empty
@@ -294,7 +294,7 @@ int OpenLayer(Layer& layer) {
     layer.recording = !seekable;
     int result = OpenOnce(layer, false);
     layer.recording = false;
-    if (result == ARCHIVE_EOF && archive_format(layer.a) == ARCHIVE_FORMAT_TAR &&
+    if (result == ARCHIVE_EOF && Archive().archive_format(layer.a) == ARCHIVE_FORMAT_TAR &&
         !layer.recordingCut) {
         if (seekable) {
             ::lseek(layer.input->fd.get(), 0, SEEK_SET);
@@ -305,7 +305,7 @@ int OpenLayer(Layer& layer) {
         result = OpenOnce(layer, true);
     }
     if (layer.replayed == static_cast<std::size_t>(-1) && result >= ARCHIVE_WARN &&
-        archive_format(layer.a) != ARCHIVE_FORMAT_7ZIP) {
+        Archive().archive_format(layer.a) != ARCHIVE_FORMAT_7ZIP) {
         // Not needed any more; what is replayed libarchive may still read, and what a layer
         // that failed read may be copied (spoolSevenZip).
         std::string().swap(layer.recorded);
@@ -316,7 +316,7 @@ int OpenLayer(Layer& layer) {
 }  // namespace
 
 bool LooksPacked(const char* data, std::size_t size) {
-    archive* a = archive_read_new();
+    archive* a = Archive().archive_read_new();
     if (a == nullptr) {
         throw std::bad_alloc();
     }
@@ -324,11 +324,12 @@ bool LooksPacked(const char* data, std::size_t size) {
     // Plain bytes never fail the open: a failure is a compression recognised and damaged, for
     // the unpacking reader to report.
     bool packed = true;
-    if (archive_read_open_memory(a, data, size) >= ARCHIVE_WARN && archive_filter_count(a) == 1) {
+    if (Archive().archive_read_open_memory(a, data, size) >= ARCHIVE_WARN &&
+        Archive().archive_filter_count(a) == 1) {
         archive_entry* entry = nullptr;
-        packed = PackedLevels(a, archive_read_next_header(a, &entry)) > 0;
+        packed = PackedLevels(a, Archive().archive_read_next_header(a, &entry)) > 0;
     }
-    archive_read_free(a);
+    Archive().archive_read_free(a);
     return packed;
 }
 
@@ -396,7 +397,7 @@ bool ArchiveSource::openRoot() {
     auto root = std::make_unique<Layer>();
     root->input = input_.get();
     int result = OpenLayer(*root);
-    if (archive_format(root->a) == ARCHIVE_FORMAT_7ZIP && !input_->seekable) {
+    if (Archive().archive_format(root->a) == ARCHIVE_FORMAT_7ZIP && !input_->seekable) {
         root = spoolSevenZip(*root, result, error_);
         if (!root) {
             return false;
@@ -414,7 +415,7 @@ bool ArchiveSource::openRoot() {
         error_ = TooDeep();
         return false;
     }
-    root->isArchive = archive_format(root->a) != ARCHIVE_FORMAT_RAW;
+    root->isArchive = Archive().archive_format(root->a) != ARCHIVE_FORMAT_RAW;
     root->pendingHeader = root->isArchive;
     root->pendingResult = result;
     layers_.push_back(std::move(root));
@@ -425,7 +426,7 @@ bool ArchiveSource::openRoot() {
 bool ArchiveSource::reopenAfterDamage() {
     // libarchive gives up on a zip at the first damaged member; a zip on disk lists its
     // members at its end, so it is opened again and the members up to that one passed over.
-    if (!input_->seekable || archive_format(layers_.front()->a) != ARCHIVE_FORMAT_ZIP ||
+    if (!input_->seekable || Archive().archive_format(layers_.front()->a) != ARCHIVE_FORMAT_ZIP ||
         ::lseek(input_->fd.get(), 0, SEEK_SET) != 0) {
         return false;
     }
@@ -435,9 +436,9 @@ bool ArchiveSource::reopenAfterDamage() {
     root->input = input_.get();
     int result = OpenLayer(*root);
     for (std::size_t entry = 1; entry < rootEntries_ && result >= ARCHIVE_WARN; ++entry) {
-        result = archive_read_next_header(root->a, &root->entry);
+        result = Archive().archive_read_next_header(root->a, &root->entry);
     }
-    if (result < ARCHIVE_WARN || archive_format(root->a) != ARCHIVE_FORMAT_ZIP) {
+    if (result < ARCHIVE_WARN || Archive().archive_format(root->a) != ARCHIVE_FORMAT_ZIP) {
         return false;
     }
     root->level = 1;
@@ -503,7 +504,7 @@ bool ArchiveSource::findNextMember() {
         }
         int result = top.pendingResult;
         if (!std::exchange(top.pendingHeader, false)) {
-            result = archive_read_next_header(top.a, &top.entry);
+            result = Archive().archive_read_next_header(top.a, &top.entry);
         }
         if (result == ARCHIVE_EOF) {
             pop();
@@ -512,8 +513,8 @@ bool ArchiveSource::findNextMember() {
         if (result < ARCHIVE_WARN) {
             const std::string reason = ErrorOf(top.a, "damaged archive");
             if (result == ARCHIVE_FAILED && top.entry != nullptr &&
-                archive_entry_pathname(top.entry) != nullptr) {
-                top.entryName = archive_entry_pathname(top.entry);
+                Archive().archive_entry_pathname(top.entry) != nullptr) {
+                top.entryName = Archive().archive_entry_pathname(top.entry);
             }
             if (result == ARCHIVE_FATAL) {
                 pop();
@@ -530,15 +531,16 @@ bool ArchiveSource::findNextMember() {
             ++rootEntries_;
             reopened_ = false;
         }
-        const char* path = archive_entry_pathname(top.entry);
+        const char* path = Archive().archive_entry_pathname(top.entry);
         top.entryName = path != nullptr ? path : "?";
         // Folders, links, devices have no bytes of their own; an entry of no type is a file
         // (ar archives made by Debian's ar give none).
-        const auto type = archive_entry_filetype(top.entry);
-        if ((type != 0 && type != AE_IFREG) || archive_entry_hardlink(top.entry) != nullptr) {
+        const auto type = Archive().archive_entry_filetype(top.entry);
+        if ((type != 0 && type != AE_IFREG) ||
+            Archive().archive_entry_hardlink(top.entry) != nullptr) {
             continue;
         }
-        if (archive_entry_is_data_encrypted(top.entry)) {
+        if (Archive().archive_entry_is_data_encrypted(top.entry)) {
             return setMemberError("encrypted, not read");
         }
         if (pushEntry()) {
@@ -603,7 +605,7 @@ bool ArchiveSource::pushEntry() {
     child->parent = &parent;
     child->input = parent.input;
     int result = OpenLayer(*child);
-    if (archive_format(child->a) == ARCHIVE_FORMAT_7ZIP && !parent.broken) {
+    if (Archive().archive_format(child->a) == ARCHIVE_FORMAT_7ZIP && !parent.broken) {
         std::string reason;
         child = spoolSevenZip(*child, result, reason);
         if (!child) {
@@ -620,7 +622,8 @@ bool ArchiveSource::pushEntry() {
     if (child->level > MostPackedLevels) {
         return setMemberError(TooDeep());
     }
-    child->isArchive = result != ARCHIVE_EOF && archive_format(child->a) != ARCHIVE_FORMAT_RAW;
+    child->isArchive =
+        result != ARCHIVE_EOF && Archive().archive_format(child->a) != ARCHIVE_FORMAT_RAW;
     layers_.push_back(std::move(child));
     if (!layers_.back()->isArchive) {
         leaf_ = true;
@@ -651,7 +654,7 @@ long ArchiveSource::readMember(char* data, std::size_t size) {
         return 0;
     }
     Layer& leaf = *layers_.back();
-    const la_ssize_t n = archive_read_data(leaf.a, data, size);
+    const la_ssize_t n = Archive().archive_read_data(leaf.a, data, size);
     if (n < 0) {
         error_ = ErrorOf(leaf.a, "damaged");
         leafEnded_ = true;

@@ -1,5 +1,9 @@
 #include "results/partial_format.h"
 
+#ifdef ORLENTA_CHECKSUM_AVX2
+#include "results/partial_checksum_avx2.h"
+#endif
+
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
@@ -65,22 +69,6 @@ void AppendU32(std::string& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         out += static_cast<char>((value >> (8 * i)) & 0xFF);
     }
-}
-
-std::uint32_t ReadU32(const char* bytes) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-    }
-    return value;
-}
-
-std::uint64_t ReadU64(const char* bytes) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < 8; ++i) {
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-    }
-    return value;
 }
 
 std::string EncodePartialHeader(const PartialHeader& header) {
@@ -174,6 +162,14 @@ PartialChecksum::PartialChecksum() : state_(std::make_unique<State>()) {
 PartialChecksum::~PartialChecksum() = default;
 
 void PartialChecksum::add(const char* data, std::size_t size) {
+#ifdef ORLENTA_CHECKSUM_AVX2
+    // A merge checks every byte of its partials: AVX2 where the processor has it.
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) {
+        UpdatePartialChecksumAvx2(&state_->xxh, data, size);
+        return;
+    }
+#endif
     XXH3_64bits_update(&state_->xxh, data, size);
 }
 
@@ -187,18 +183,6 @@ void AppendVarint(std::string& out, std::uint64_t value) {
         value >>= 7;
     }
     out += static_cast<char>(value);
-}
-
-bool ReadVarint(const char*& at, const char* end, std::uint64_t& value) {
-    value = 0;
-    for (int shift = 0; at < end && shift < 64; shift += 7) {
-        const auto byte = static_cast<unsigned char>(*at++);
-        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-        if ((byte & 0x80) == 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace orlenta

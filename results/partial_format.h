@@ -128,11 +128,44 @@ PartialCounts DecodePartialCounts(const char* bytes);
 
 void AppendVarint(std::string& out, std::uint64_t value);
 // Reads a varint at `at` below `end`; false when it does not end there (or is too long).
-bool ReadVarint(const char*& at, const char* end, std::uint64_t& value);
+// Inline, as ReadU64: a merge reads three of them per address.
+inline bool ReadVarint(const char*& at, const char* end, std::uint64_t& value) {
+    if (at < end && static_cast<unsigned char>(*at) < 0x80) {  // most lengths: one byte
+        value = static_cast<unsigned char>(*at++);
+        return true;
+    }
+    if (end - at >= 2 && static_cast<unsigned char>(at[1]) < 0x80) {  // record numbers
+        value = (static_cast<unsigned char>(at[0]) & 0x7Fu) |
+                static_cast<std::uint64_t>(static_cast<unsigned char>(at[1])) << 7;
+        at += 2;
+        return true;
+    }
+    value = 0;
+    for (int shift = 0; at < end && shift < 64; shift += 7) {
+        const auto byte = static_cast<unsigned char>(*at++);
+        value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void AppendU32(std::string& out, std::uint32_t value);
 void AppendU64(std::string& out, std::uint64_t value);
-std::uint32_t ReadU32(const char* bytes);
-std::uint64_t ReadU64(const char* bytes);
+inline std::uint32_t ReadU32(const char* bytes) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    }
+    return value;
+}
+inline std::uint64_t ReadU64(const char* bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 8; ++i) {
+        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+    }
+    return value;
+}
 
 }  // namespace orlenta

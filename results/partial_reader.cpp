@@ -14,8 +14,9 @@ namespace orlenta {
 
 namespace {
 
-// Entries handed out per batch at most.
-constexpr std::size_t BatchEntries = 16384;
+// Entries handed out per batch at most: few enough that a batch stays in the cache beside
+// the buffer it points into (a merge walks a batch of each slice at once).
+constexpr std::size_t BatchEntries = 256;
 
 constexpr std::size_t FixedHeaderSize = 24;  // magic, version, header length
 
@@ -155,6 +156,17 @@ bool PartialReader::finishSection() {
     if (begin_ != end_) {
         return fail("corrupt: its last entry is cut short");
     }
+    if (!checksumMatches()) {
+        return false;
+    }
+    if (seen_ != counts_.records) {
+        return fail("corrupt: " + std::to_string(seen_) + " addresses where its trailer counts " +
+                    std::to_string(counts_.records));
+    }
+    return false;
+}
+
+bool PartialReader::checksumMatches() {
     if (section_ == Section::Index) {
         checksum_->add(countBytes_);
     }
@@ -162,11 +174,21 @@ bool PartialReader::finishSection() {
     if (checksum_->value() != expected) {
         return fail("corrupt: its checksum does not match its content");
     }
-    if (seen_ != counts_.records) {
-        return fail("corrupt: " + std::to_string(seen_) + " addresses where its trailer counts " +
-                    std::to_string(counts_.records));
+    return true;
+}
+
+bool PartialReader::check() {
+    if (done_ || !started_) {
+        return started_ && !failed();
     }
-    return false;
+    while (unread_ > 0) {
+        begin_ = end_;  // nothing of what was read is kept
+        if (!fill()) {
+            return false;
+        }
+    }
+    done_ = true;
+    return checksumMatches();
 }
 
 template <typename Item, typename Parse>

@@ -24,6 +24,10 @@ namespace orlenta {
 //   std::vector<std::string_view> batch;
 //   while (partial.next(batch)) { use(batch); }
 //   if (partial.failed()) { report(partial.error()); }      // "corrupt: its checksum ..."
+//
+// Its buffer stays small (256 KB by default) on purpose: a section read through a buffer that
+// stays in the cache costs less than one read whole into fresh memory, whose pages the
+// system must first clear.
 class PartialReader final {
 public:
     enum class Section { Records, Index };
@@ -51,6 +55,12 @@ public:
     bool next(std::vector<std::string_view>& addresses, std::vector<std::uint64_t>& columns);
     bool next(std::vector<PartialIndexEntry>& entries);
 
+    // Reads the rest of the section for its checksum alone, handing nothing out: a check
+    // before anything is written, of entries that another reader hands out afterwards (which
+    // checks their form then). False with error() when the section is cut short or its
+    // checksum does not match.
+    bool check();
+
     bool failed() const { return !error_.empty(); }
     const std::string& error() const { return error_; }
 
@@ -61,6 +71,7 @@ private:
     bool fail(std::string reason);
     bool fill();
     bool finishSection();
+    bool checksumMatches();
 
     UniqueFd fd_;
     PartialHeader header_;

@@ -109,6 +109,12 @@ void InputFaultsTest::faultIsAnsweredSoundly_data() {
                    .arg(threads)
             << 0 << QByteArray("env@example.com\r\n") << QByteArray();
     }
+    // Guards against a libarchive that cannot be loaded (it is loaded only for --unpack)
+    // ending the run in std::terminate, or in a run that leaves the packed files unread.
+    QTest::newRow("libarchive that cannot be loaded")
+        << "mkdir lib && : > lib/libarchive.so.13 && LD_LIBRARY_PATH=lib $X --unpack t.txt" << 1
+        << QByteArray()
+        << QByteArray("orlenta-extract: --unpack: lib/libarchive.so.13: file too short\n");
     // Guards against names that retitle or clear the terminal or forge a message line.
     QTest::newRow("name with ESC, newline and backslash")
         << R"sh($X "$(printf 'no\033]0;x\a\033[2J\\such\nfile')")sh" << 1 << QByteArray()

@@ -906,6 +906,9 @@ void OrlentaExtractTest::slicesThenMergeGiveOneRun_data() {
                 << count << threads << "--all" << QString();
         }
     }
+    // Past 8 slices the merge orders the indexes' heads with a heap instead of a scan.
+    QTest::newRow("9 slices, -j 2") << 9 << "2"
+                                    << "--all" << QString();
     QTest::newRow("3 slices, comma") << 3 << "2"
                                      << "--comma" << QString();
     QTest::newRow("3 slices, --lf") << 3 << "1"
@@ -970,6 +973,9 @@ void OrlentaExtractTest::mergeRefuses_data() {
         << "version" << 1 << QByteArray("format version 3 of partial results");
     QTest::newRow("truncated") << "truncate" << 1 << QByteArray("truncated");
     QTest::newRow("corrupt") << "flip" << 1 << QByteArray("corrupt: its checksum does not match");
+    // The first slice's records are formatted ahead, the last ones' beside the others.
+    QTest::newRow("first slice's records corrupt") << "flip first" << 0 << QByteArray("corrupt");
+    QTest::newRow("last slice's records corrupt") << "flip last" << 2 << QByteArray("corrupt");
     QTest::newRow("not a partial") << "text" << 1 << QByteArray("not a partial result");
     QTest::newRow("another input list")
         << "list" << 1 << QByteArray("made from another input list");
@@ -991,22 +997,25 @@ void OrlentaExtractTest::mergeRefuses() {
     const QStringList inputs = sliceInputs();
     QStringList partials = runSlices(inputs, 3, "refuse");
     QCOMPARE(partials.size(), 3);
-    QByteArray second = Read(partials[1]);
+    const int damaged = damage == "flip first" ? 0 : damage == "flip last" ? 2 : 1;
+    QByteArray bytes = Read(partials[damaged]);
     if (damage == "version") {
-        second[16] = 3;
+        bytes[16] = 3;
     } else if (damage == "truncate") {
-        second.chop(100);
+        bytes.chop(100);
     } else if (damage == "flip") {
-        second[second.size() / 2] = second[second.size() / 2] ^ 0x20;
+        bytes[bytes.size() / 2] = bytes[bytes.size() / 2] ^ 0x20;
+    } else if (damage.startsWith("flip ")) {
+        bytes[200] = bytes[200] ^ 0x20;  // past the header: in the records
     } else if (damage == "text") {
-        second = "ann@example.com\r\n";
+        bytes = "ann@example.com\r\n";
     } else if (damage == "list" || damage == "options") {
         const QStringList other = damage == "list" ? inputs.mid(1) : QStringList{"--lf"} + inputs;
         const QStringList made = runSlices(other, 3, "other");
         QCOMPARE(made.size(), 3);
-        second = Read(made[1]);
+        bytes = Read(made[1]);
     }
-    QVERIFY(Write(partials[1], second));
+    QVERIFY(Write(partials[damaged], bytes));
     if (damage == "missing") {
         partials.removeLast();
     } else if (damage == "repeat") {
