@@ -17,8 +17,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 namespace orlenta {
 
@@ -93,6 +95,8 @@ public:
     void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
         report_->add(occurrences, count);
     }
+    bool takesCounts() override { return report_ != nullptr; }
+    void countsFound(AddressCounts counts) override { report_->take(std::move(counts)); }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         progress_.message(Complaint(path, reason));
     }
@@ -338,6 +342,34 @@ int RunExtractCommand(const CommandLine& commandLine) {
     }
     progress.finish();
 
+    // The report's rows are written while the list is put on disk: both mostly wait for it.
+    bool reported = true;
+    std::exception_ptr reportFailure;
+    const auto writeReport = [&] {
+        try {
+            reported = WriteReport(*report, ReportFormatFor(*commandLine.reportPath), reportFile);
+        } catch (...) {
+            reportFailure = std::current_exception();
+        }
+    };
+    std::thread reportWriter;
+    // Joined however this function is left (a throw included): never destroyed running.
+    struct Joined {
+        std::thread& thread;
+        ~Joined() {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    } joined{reportWriter};
+    if (report) {
+        try {
+            reportWriter = std::thread(writeReport);
+        } catch (const std::exception&) {
+            writeReport();  // no thread to be had: before the list then
+        }
+    }
+
     bool written = true;
     if (writesList && !output.finish()) {
         Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
@@ -361,11 +393,16 @@ int RunExtractCommand(const CommandLine& commandLine) {
             written = false;
         }
     }
-    bool reported = true;
+    if (reportWriter.joinable()) {
+        reportWriter.join();
+    }
+    if (reportFailure) {
+        reportFile.discard();
+        std::rethrow_exception(reportFailure);
+    }
     if (report) {
         const std::string& reportPath = *commandLine.reportPath;
-        reported =
-            WriteReport(*report, ReportFormatFor(reportPath), reportFile) && reportFile.commit();
+        reported = reported && reportFile.commit();
         if (!reported) {
             reportFile.discard();
             Complain(OutputFile::IsStandardOutputName(reportPath) ? std::string("standard output")

@@ -4,9 +4,17 @@
 #include "results/output_file.h"
 
 #include <charconv>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace orlenta {
@@ -15,6 +23,8 @@ namespace {
 
 // Written out whenever this much has gathered: few system calls, little memory.
 constexpr std::size_t FlushBytes = 1 << 20;
+// The disk is asked to start taking what was written whenever this much more has been.
+constexpr std::size_t WritebackBytes = 16 << 20;
 
 bool EndsWith(const std::string& text, std::string_view end) {
     return text.size() >= end.size() &&
@@ -107,13 +117,17 @@ char* Put(char* at, std::string_view bytes) {
     return at + bytes.size();
 }
 
-// The rows as they are put together, written out a megabyte at a time: one row is made in
-// place, with no string built for it.
+// The rows as they are put together, a megabyte at a time: one row is made in place, with no
+// string built for it. Each full megabyte goes to `full`, which writes it or hands it on to be
+// written, and gives back an empty one.
 class RowBuffer final {
 public:
-    explicit RowBuffer(OutputFile& file) : file_(file), bytes_(FlushBytes) {}
+    // Takes a full block, gives back an empty one; false when the rows are to stop.
+    using Full = std::function<bool(std::vector<char>& block, std::size_t used)>;
 
-    // Room for `size` more bytes; null when a write failed.
+    explicit RowBuffer(Full full) : full_(std::move(full)), bytes_(FlushBytes) {}
+
+    // Room for `size` more bytes; null when the rows are to stop.
     char* room(std::size_t size) {
         if (used_ + size > bytes_.size()) {
             if (!flush()) {
@@ -128,13 +142,12 @@ public:
     void made(const char* end) { used_ = static_cast<std::size_t>(end - bytes_.data()); }
 
     bool flush() {
-        const bool written = file_.write(bytes_.data(), used_);
-        used_ = 0;
-        return written;
+        const std::size_t used = std::exchange(used_, 0);
+        return full_(bytes_, used);
     }
 
 private:
-    OutputFile& file_;
+    Full full_;
     std::vector<char> bytes_;
     std::size_t used_ = 0;
 };
@@ -216,8 +229,10 @@ std::string EscapedBytesNotUtf8(std::string_view text) {
     return escaped;
 }
 
-bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
-    RowBuffer out(file);
+namespace {
+
+// Puts every row together into `out`; false when it was told to stop.
+bool PutRows(const AddressReport& report, ReportFormat format, RowBuffer& out) {
     if (format == ReportFormat::Csv) {
         constexpr std::string_view Header = "address,occurrences,sources,first_source,offset\r\n";
         out.made(Put(out.room(Header.size()), Header));
@@ -242,6 +257,150 @@ bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& f
         }
     }
     return out.flush();
+}
+
+// Blocks of rows handed from the thread that puts them together to the one that writes them,
+// a few at a time: each side has about as much to do.
+class BlockQueue final {
+public:
+    static constexpr std::size_t MostWaiting = 4;
+
+    // The putting side: waits for room; false once the writer has stopped.
+    bool push(std::vector<char>& block, std::size_t used) {
+        std::vector<char> spare;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return full_.size() < MostWaiting || stopped_; });
+            if (stopped_) {
+                return false;
+            }
+            full_.push_back({std::move(block), used});
+            if (!empty_.empty()) {
+                spare = std::move(empty_.back());
+                empty_.pop_back();
+            }
+        }
+        changed_.notify_all();
+        block = std::move(spare);
+        if (block.size() < FlushBytes) {
+            block.resize(FlushBytes);
+        }
+        return true;
+    }
+
+    // The putting side is done; `failure` when it threw.
+    void finish(std::exception_ptr failure) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+            failure_ = std::move(failure);
+        }
+        changed_.notify_all();
+    }
+
+    // The writing side: the next block, or false once there is none.
+    bool pop(std::vector<char>& block, std::size_t& used) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !full_.empty() || finished_; });
+        if (full_.empty()) {
+            return false;
+        }
+        block = std::move(full_.front().first);
+        used = full_.front().second;
+        full_.pop_front();
+        lock.unlock();
+        changed_.notify_all();
+        return true;
+    }
+
+    // The writing side gives an empty block back.
+    void giveBack(std::vector<char> block) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        empty_.push_back(std::move(block));
+    }
+
+    // The writing side stops: the putting side does too.
+    void stop() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    std::exception_ptr failure() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return failure_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<std::vector<char>, std::size_t>> full_;
+    std::vector<std::vector<char>> empty_;
+    bool finished_ = false;
+    bool stopped_ = false;
+    std::exception_ptr failure_;
+};
+
+// Writes a block; past every few megabytes the disk starts taking them, so the commit's sync
+// does not wait for them all at the end.
+bool WriteBlock(OutputFile& file, const std::vector<char>& block, std::size_t used,
+                std::size_t& sinceWriteback) {
+    if (!file.write(block.data(), used)) {
+        return false;
+    }
+    sinceWriteback += used;
+    if (sinceWriteback >= WritebackBytes) {
+        file.startWriteback();
+        sinceWriteback = 0;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
+    std::size_t sinceWriteback = 0;
+    BlockQueue queue;
+    std::thread putter;
+    try {
+        putter = std::thread([&report, format, &queue] {
+            std::exception_ptr failure;
+            try {
+                RowBuffer out([&queue](std::vector<char>& block, std::size_t used) {
+                    return queue.push(block, used);
+                });
+                PutRows(report, format, out);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            queue.finish(std::move(failure));
+        });
+    } catch (const std::exception&) {
+        // No thread to be had (std::system_error, std::bad_alloc): the rows are put together and
+        // written here, one after the other.
+        RowBuffer out([&file, &sinceWriteback](std::vector<char>& block, std::size_t used) {
+            return WriteBlock(file, block, used, sinceWriteback);
+        });
+        return PutRows(report, format, out);
+    }
+    bool written = true;
+    std::vector<char> block;
+    std::size_t used = 0;
+    while (queue.pop(block, used)) {
+        if (!WriteBlock(file, block, used, sinceWriteback)) {
+            written = false;
+            queue.stop();
+            break;
+        }
+        queue.giveBack(std::move(block));
+    }
+    putter.join();
+    if (const std::exception_ptr failure = queue.failure()) {
+        std::rethrow_exception(failure);
+    }
+    return written;
 }
 
 }  // namespace orlenta
