@@ -343,6 +343,10 @@ public:
     Table& operator=(const Table&) = delete;
 
     bool insert(std::string_view address, std::uint64_t hash) {
+        if (numbered_) {
+            std::uint32_t number;
+            return insertNumbered(address, hash, number);
+        }
         if ((count_ + 1) * 4 > capacity() * 3) {
             grow();
         }
@@ -499,7 +503,9 @@ private:
 SeenEmails::SeenEmails() : SeenEmails(KeyArena::MaxBlocks) {}
 SeenEmails::SeenEmails(std::size_t blocksPerArena)
     : table_(std::make_unique<Table>(blocksPerArena, false)) {}
-SeenEmails::SeenEmails(Numbering) : table_(std::make_unique<Table>(KeyArena::MaxBlocks, true)) {}
+SeenEmails::SeenEmails(Numbering) : SeenEmails(Numbered, KeyArena::MaxBlocks) {}
+SeenEmails::SeenEmails(Numbering, std::size_t blocksPerArena)
+    : table_(std::make_unique<Table>(blocksPerArena, true)) {}
 SeenEmails::~SeenEmails() = default;
 
 void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t count, bool* isNew,

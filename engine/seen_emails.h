@@ -28,6 +28,7 @@ public:
     // counts too. Up to 2^32 addresses.
     enum Numbering { Numbered };
     explicit SeenEmails(Numbering);
+    SeenEmails(Numbering, std::size_t blocksPerArena);
     ~SeenEmails();
     SeenEmails(const SeenEmails&) = delete;
     SeenEmails& operator=(const SeenEmails&) = delete;
