@@ -3,14 +3,13 @@
 #include "cli/escaped_name.h"
 #include "results/output_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <exception>
-#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -21,8 +20,8 @@ namespace orlenta {
 
 namespace {
 
-// Written out whenever this much has gathered: few system calls, little memory.
-constexpr std::size_t FlushBytes = 1 << 20;
+// Threads that put rows together while this one writes them.
+constexpr std::size_t PuttingThreads = 2;
 // The disk is asked to start taking what was written whenever this much more has been.
 constexpr std::size_t WritebackBytes = 16 << 20;
 
@@ -109,6 +108,10 @@ void AppendJsonString(std::string& out, std::string_view text) {
 }
 
 char* PutNumber(char* at, std::uint64_t number) {
+    if (number < 10) {  // most counts
+        *at = static_cast<char>('0' + number);
+        return at + 1;
+    }
     return std::to_chars(at, at + 20, number).ptr;
 }
 
@@ -117,43 +120,29 @@ char* Put(char* at, std::string_view bytes) {
     return at + bytes.size();
 }
 
-// The rows as they are put together, a megabyte at a time: one row is made in place, with no
-// string built for it. Each full megabyte goes to `full`, which writes it or hands it on to be
-// written, and gives back an empty one.
-class RowBuffer final {
+// The rows of one batch as they are put together: one row is made in place, with no string
+// built for it.
+class RowBytes final {
 public:
-    // Takes a full block, gives back an empty one; false when the rows are to stop.
-    using Full = std::function<bool(std::vector<char>& block, std::size_t used)>;
-
-    explicit RowBuffer(Full full) : full_(std::move(full)), bytes_(FlushBytes) {}
-
-    // Room for `size` more bytes; null when the rows are to stop.
+    // Room for `size` more bytes.
     char* room(std::size_t size) {
         if (used_ + size > bytes_.size()) {
-            if (!flush()) {
-                return nullptr;
-            }
-            if (size > bytes_.size()) {
-                bytes_.resize(size);
-            }
+            bytes_.resize(std::max(2 * bytes_.size(), used_ + size));
         }
         return bytes_.data() + used_;
     }
     void made(const char* end) { used_ = static_cast<std::size_t>(end - bytes_.data()); }
 
-    bool flush() {
-        const std::size_t used = std::exchange(used_, 0);
-        return full_(bytes_, used);
-    }
+    std::string_view bytes() const { return std::string_view(bytes_.data(), used_); }
+    void clear() { used_ = 0; }
 
 private:
-    Full full_;
     std::vector<char> bytes_;
     std::size_t used_ = 0;
 };
 
 // `source`: the first source's name as written (escaped, quoted or made a JSON string).
-bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& source,
+void PutRow(RowBytes& out, const AddressReport::Row& row, const std::string& source,
             ReportFormat format) {
     constexpr std::size_t Numbers = 3 * 20;
     if (format == ReportFormat::Csv) {
@@ -164,9 +153,6 @@ bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& so
             address = quoted;
         }
         char* at = out.room(address.size() + source.size() + Numbers + 6);
-        if (at == nullptr) {
-            return false;
-        }
         at = Put(at, address);
         *at++ = ',';
         at = PutNumber(at, row.occurrences);
@@ -179,16 +165,13 @@ bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& so
         *at++ = '\r';
         *at++ = '\n';
         out.made(at);
-        return true;
+        return;
     }
     std::string address;
     AppendJsonString(address, EscapedBytesNotUtf8(row.address));
     constexpr std::string_view Keys[] = {"{\"address\":",      ",\"occurrences\":", ",\"sources\":",
                                          ",\"first_source\":", ",\"offset\":",      "}\n"};
     char* at = out.room(address.size() + source.size() + Numbers + 80);
-    if (at == nullptr) {
-        return false;
-    }
     at = Put(at, Keys[0]);
     at = Put(at, address);
     at = Put(at, Keys[1]);
@@ -201,7 +184,6 @@ bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& so
     at = PutNumber(at, row.offset);
     at = Put(at, Keys[5]);
     out.made(at);
-    return true;
 }
 
 }  // namespace
@@ -231,16 +213,16 @@ std::string EscapedBytesNotUtf8(std::string_view text) {
 
 namespace {
 
-// Puts every row together into `out`; false when it was told to stop.
-bool PutRows(const AddressReport& report, ReportFormat format, RowBuffer& out) {
-    if (format == ReportFormat::Csv) {
-        constexpr std::string_view Header = "address,occurrences,sources,first_source,offset\r\n";
-        out.made(Put(out.room(Header.size()), Header));
-    }
+// Rows put together at a time: a megabyte or two.
+constexpr std::size_t BatchRows = 16384;
+
+// Puts rows `begin` to `end` together into `out`.
+void PutRows(const AddressReport& report, ReportFormat format, std::size_t begin, std::size_t end,
+             RowBytes& out) {
     // Rows of one source follow one another: its name is made once for them all.
     std::size_t sourceShown = SIZE_MAX;
     std::string source;
-    for (std::size_t i = 0; i < report.size(); ++i) {
+    for (std::size_t i = begin; i < end; ++i) {
         const AddressReport::Row row = report.row(i);
         if (row.firstSource != sourceShown) {
             const std::string escaped = EscapedName(report.sourceName(row.firstSource));
@@ -252,74 +234,73 @@ bool PutRows(const AddressReport& report, ReportFormat format, RowBuffer& out) {
             }
             sourceShown = row.firstSource;
         }
-        if (!PutRow(out, row, source, format)) {
-            return false;
-        }
+        PutRow(out, row, source, format);
     }
-    return out.flush();
 }
 
-// Blocks of rows handed from the thread that puts them together to the one that writes them,
-// a few at a time: each side has about as much to do.
-class BlockQueue final {
+// The batches of rows, put together by several threads at once and written in order by one:
+// putting a row together costs more than writing it. A batch's bytes wait in one of a few
+// slots for their turn; a thread takes the next batch only when its slot is free.
+class Batches final {
 public:
-    static constexpr std::size_t MostWaiting = 4;
+    Batches(const AddressReport& report, ReportFormat format)
+        : report_(report), format_(format), count_((report.size() + BatchRows - 1) / BatchRows) {}
 
-    // The putting side: waits for room; false once the writer has stopped.
-    bool push(std::vector<char>& block, std::size_t used) {
-        std::vector<char> spare;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return full_.size() < MostWaiting || stopped_; });
-            if (stopped_) {
-                return false;
+    std::size_t count() const { return count_; }
+
+    // A putting thread: batches until there are none left or the writer stopped.
+    void put() {
+        try {
+            for (;;) {
+                std::size_t batch;
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait(lock, [this] {
+                        return stopped_ || next_ == count_ || next_ < written_ + Slots;
+                    });
+                    if (stopped_ || next_ == count_) {
+                        return;
+                    }
+                    batch = next_++;
+                }
+                putBatch(batch);
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    ready_[batch % Slots] = true;
+                }
+                changed_.notify_all();
             }
-            full_.push_back({std::move(block), used});
-            if (!empty_.empty()) {
-                spare = std::move(empty_.back());
-                empty_.pop_back();
+        } catch (...) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (!failure_) {
+                    failure_ = std::current_exception();
+                }
+                stopped_ = true;
             }
+            changed_.notify_all();
         }
-        changed_.notify_all();
-        block = std::move(spare);
-        if (block.size() < FlushBytes) {
-            block.resize(FlushBytes);
-        }
-        return true;
     }
 
-    // The putting side is done; `failure` when it threw.
-    void finish(std::exception_ptr failure) {
+    // The writer: the bytes of `batch` once they are put together; null when a putting thread
+    // failed.
+    const RowBytes* wait(std::size_t batch) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this, batch] { return ready_[batch % Slots] || failure_; });
+        return failure_ ? nullptr : &slots_[batch % Slots];
+    }
+
+    // The writer is done with the oldest batch: its slot is free.
+    void written(std::size_t batch) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-            failure_ = std::move(failure);
+            ready_[batch % Slots] = false;
+            ++written_;
         }
         changed_.notify_all();
     }
 
-    // The writing side: the next block, or false once there is none.
-    bool pop(std::vector<char>& block, std::size_t& used) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !full_.empty() || finished_; });
-        if (full_.empty()) {
-            return false;
-        }
-        block = std::move(full_.front().first);
-        used = full_.front().second;
-        full_.pop_front();
-        lock.unlock();
-        changed_.notify_all();
-        return true;
-    }
-
-    // The writing side gives an empty block back.
-    void giveBack(std::vector<char> block) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        empty_.push_back(std::move(block));
-    }
-
-    // The writing side stops: the putting side does too.
+    // The writer stops: so do the putting threads.
     void stop() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -333,24 +314,42 @@ public:
         return failure_;
     }
 
+    // Without a thread to put them together: the writer puts each batch itself.
+    const RowBytes* putHere(std::size_t batch) {
+        putBatch(batch);
+        return &slots_[batch % Slots];
+    }
+
 private:
+    static constexpr std::size_t Slots = 6;
+
+    void putBatch(std::size_t batch) {
+        RowBytes& out = slots_[batch % Slots];
+        out.clear();
+        PutRows(report_, format_, batch * BatchRows,
+                std::min(report_.size(), (batch + 1) * BatchRows), out);
+    }
+
+    const AddressReport& report_;
+    const ReportFormat format_;
+    const std::size_t count_;
+    RowBytes slots_[Slots];  // batch b in slot b % Slots, touched by one thread at a time
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::pair<std::vector<char>, std::size_t>> full_;
-    std::vector<std::vector<char>> empty_;
-    bool finished_ = false;
+    bool ready_[Slots] = {};
+    std::size_t next_ = 0;     // the next batch to be put together
+    std::size_t written_ = 0;  // batches written
     bool stopped_ = false;
     std::exception_ptr failure_;
 };
 
-// Writes a block; past every few megabytes the disk starts taking them, so the commit's sync
+// Writes `bytes`; past every few megabytes the disk starts taking them, so the commit's sync
 // does not wait for them all at the end.
-bool WriteBlock(OutputFile& file, const std::vector<char>& block, std::size_t used,
-                std::size_t& sinceWriteback) {
-    if (!file.write(block.data(), used)) {
+bool WriteBytes(OutputFile& file, std::string_view bytes, std::size_t& sinceWriteback) {
+    if (!file.write(bytes)) {
         return false;
     }
-    sinceWriteback += used;
+    sinceWriteback += bytes.size();
     if (sinceWriteback >= WritebackBytes) {
         file.startWriteback();
         sinceWriteback = 0;
@@ -362,42 +361,36 @@ bool WriteBlock(OutputFile& file, const std::vector<char>& block, std::size_t us
 
 bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
     std::size_t sinceWriteback = 0;
-    BlockQueue queue;
-    std::thread putter;
-    try {
-        putter = std::thread([&report, format, &queue] {
-            std::exception_ptr failure;
-            try {
-                RowBuffer out([&queue](std::vector<char>& block, std::size_t used) {
-                    return queue.push(block, used);
-                });
-                PutRows(report, format, out);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            queue.finish(std::move(failure));
-        });
-    } catch (const std::exception&) {
-        // No thread to be had (std::system_error, std::bad_alloc): the rows are put together and
-        // written here, one after the other.
-        RowBuffer out([&file, &sinceWriteback](std::vector<char>& block, std::size_t used) {
-            return WriteBlock(file, block, used, sinceWriteback);
-        });
-        return PutRows(report, format, out);
+    if (format == ReportFormat::Csv &&
+        !WriteBytes(file, "address,occurrences,sources,first_source,offset\r\n", sinceWriteback)) {
+        return false;
+    }
+    Batches batches(report, format);
+    std::vector<std::thread> putters;
+    for (std::size_t i = 0; i < PuttingThreads && batches.count() > 1; ++i) {
+        try {
+            putters.emplace_back([&batches] { batches.put(); });
+        } catch (const std::exception&) {
+            break;  // no thread to be had (std::system_error, std::bad_alloc): fewer then
+        }
     }
     bool written = true;
-    std::vector<char> block;
-    std::size_t used = 0;
-    while (queue.pop(block, used)) {
-        if (!WriteBlock(file, block, used, sinceWriteback)) {
+    for (std::size_t batch = 0; batch < batches.count(); ++batch) {
+        const RowBytes* rows = putters.empty() ? batches.putHere(batch) : batches.wait(batch);
+        if (rows == nullptr) {
+            break;  // a putting thread threw: thrown again below
+        }
+        if (!WriteBytes(file, rows->bytes(), sinceWriteback)) {
             written = false;
-            queue.stop();
             break;
         }
-        queue.giveBack(std::move(block));
+        batches.written(batch);
     }
-    putter.join();
-    if (const std::exception_ptr failure = queue.failure()) {
+    batches.stop();
+    for (std::thread& putter : putters) {
+        putter.join();
+    }
+    if (const std::exception_ptr failure = batches.failure()) {
         std::rethrow_exception(failure);
     }
     return written;
