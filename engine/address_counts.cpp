@@ -11,10 +11,9 @@ constexpr std::size_t BlockBytes = 1 << 20;
 
 }  // namespace
 
-void ShardCounts::added(std::uint32_t number, std::string_view spelling, std::uint64_t source,
-                        std::uint64_t offset) {
-    if (number % EntriesPerBlock == 0) {
-        entries_.push_back(std::unique_ptr<Entry[]>(new Entry[EntriesPerBlock]));
+void AddressCounts::rowMade(std::size_t shard, std::string_view spelling) {
+    if (shard >= made_.size()) {
+        made_.resize(shard + 1, 0);
     }
     if (spelling.size() > blockLeft_) {
         const std::size_t size = std::max(BlockBytes, spelling.size());
@@ -23,24 +22,27 @@ void ShardCounts::added(std::uint32_t number, std::string_view spelling, std::ui
         blockLeft_ = size;
     }
     std::memcpy(blockAt_, spelling.data(), spelling.size());
-    at(number) =
-        Entry{blockAt_, static_cast<std::uint32_t>(spelling.size()), 1, 1, source, source, offset};
+    rows_.push_back(Made{blockAt_, static_cast<std::uint32_t>(spelling.size()), made_[shard]});
+    shardOf_.push_back(static_cast<std::uint8_t>(shard));
+    ++made_[shard];
     blockAt_ += spelling.size();
     blockLeft_ -= spelling.size();
 }
 
 AddressCounts::Row AddressCounts::row(std::size_t index) const {
-    const std::uint64_t reference = order_[index];
-    const ShardCounts::Entry& entry =
-        shards_[reference >> 32].at(static_cast<std::uint32_t>(reference));
+    const Made& made = rows_[index];
+    const ShardCounts::Entry& entry = shards_[shardOf_[index]].at(made.number);
     // The names are in the order of their numbers: the last one at or before the row's first
     // source is its name.
     const auto named = std::upper_bound(
         names_.begin(), names_.end(), entry.firstSource,
         [](std::uint64_t number, const auto& name) { return number < name.first; });
-    return Row{
-        std::string_view(entry.text, entry.length),           entry.occurrences, entry.sources,
-        static_cast<std::size_t>(named - names_.begin()) - 1, entry.offset,      entry.lastSource};
+    return Row{std::string_view(made.text, made.length),
+               entry.occurrences,
+               entry.sources,
+               static_cast<std::size_t>(named - names_.begin()) - 1,
+               entry.offset,
+               entry.lastSource};
 }
 
 }  // namespace orlenta

@@ -14,13 +14,11 @@ namespace orlenta {
 // shard's numbered set (SeenEmails::Numbered), and filled by whichever worker has the shard's
 // turn: the units come strictly in text order, so the first occurrence is met first and the
 // sources one after the other.
-//   counts.added(7, "Ann@x.org", 3, 120);  // number 7 new in source 3 at byte 120
-//   counts.met(7, 3);                      // "ann@X.org" again there: 2 occurrences, 1 source
+//   counts.added(7, 3, 120);  // number 7 new in source 3 at byte 120
+//   counts.met(7, 3);         // met again there: 2 occurrences, 1 source
 class ShardCounts final {
 public:
     struct Entry {
-        const char* text;  // the first spelling, in blocks of the shard's own
-        std::uint32_t length;
         std::uint64_t occurrences;
         std::uint64_t sources;
         std::uint64_t firstSource;  // numbered from 1 as sources start
@@ -29,8 +27,12 @@ public:
     };
 
     // `number` is the next one: the set numbers addresses in the order they are added.
-    void added(std::uint32_t number, std::string_view spelling, std::uint64_t source,
-               std::uint64_t offset);
+    void added(std::uint32_t number, std::uint64_t source, std::uint64_t offset) {
+        if (number % EntriesPerBlock == 0) {
+            entries_.push_back(std::unique_ptr<Entry[]>(new Entry[EntriesPerBlock]));
+        }
+        at(number) = Entry{1, 1, source, source, offset};
+    }
     void met(std::uint32_t number, std::uint64_t source) {
         Entry& entry = at(number);
         ++entry.occurrences;
@@ -52,18 +54,15 @@ private:
     // Entries in blocks of a fixed size: no copy and no spare half as they grow.
     static constexpr std::size_t EntriesPerBlock = 1 << 12;
     std::vector<std::unique_ptr<Entry[]>> entries_;
-    std::vector<std::unique_ptr<char[]>> blocks_;  // the first spellings, back to back
-    std::size_t blockLeft_ = 0;
-    char* blockAt_ = nullptr;
 };
 
 // The counts of every address of a parallel run, for orlenta-extract --report: the shards'
 // counts, read in the order of the output (the order the run handed the new addresses on),
-// and the names of the sources where some address was first met. The calling thread of the
-// run tells it the shard of each new address as it hands it on, and names the sources; the
-// workers fill the shards' counts meanwhile.
-//   counts.sourceNamed(3, "a.txt");   // the first new address of source 3 comes next
-//   counts.rowMade(shard);            // one new address, the next of its shard
+// with the first spellings and the names of the sources where some address was first met.
+// The calling thread of the run gives it each new address and its shard as it hands it on,
+// and names the sources; the workers fill the shards' counts meanwhile.
+//   counts.sourceNamed(3, "a.txt");          // the first new address of source 3 comes next
+//   counts.rowMade(shard, "Ann@x.org");      // one new address, the next of its shard
 //   ... counts.takeShards(shards) once every worker is done; then row(0), row(1), ...
 class AddressCounts final {
 public:
@@ -83,15 +82,10 @@ public:
     void sourceNamed(std::uint64_t number, const std::string& name) {
         names_.emplace_back(number, name);
     }
-    void rowMade(std::size_t shard) {
-        if (shard >= made_.size()) {
-            made_.resize(shard + 1, 0);
-        }
-        order_.push_back(std::uint64_t{shard} << 32 | made_[shard]++);
-    }
+    void rowMade(std::size_t shard, std::string_view spelling);
     void takeShards(std::vector<ShardCounts> shards) { shards_ = std::move(shards); }
 
-    std::size_t size() const { return order_.size(); }
+    std::size_t size() const { return rows_.size(); }
     Row row(std::size_t index) const;
 
     std::size_t sourceCount() const { return names_.size(); }
@@ -99,9 +93,19 @@ public:
     std::uint64_t sourceNumber(std::size_t index) const { return names_[index].first; }
 
 private:
+    struct Made {
+        const char* text;  // the first spelling, in blocks_
+        std::uint32_t length;
+        std::uint32_t number;  // in its shard
+    };
+
     std::vector<ShardCounts> shards_;
-    std::vector<std::uint64_t> order_;  // per row: its shard in the high half, number in the low
-    std::vector<std::uint32_t> made_;   // rows made per shard
+    std::vector<Made> rows_;                       // in the order of the output
+    std::vector<std::uint8_t> shardOf_;            // of each row
+    std::vector<std::uint32_t> made_;              // rows made per shard
+    std::vector<std::unique_ptr<char[]>> blocks_;  // the first spellings, back to back
+    std::size_t blockLeft_ = 0;
+    char* blockAt_ = nullptr;
     std::vector<std::pair<std::uint64_t, std::string>> names_;  // in the order of the numbers
 };
 

@@ -115,7 +115,7 @@ std::size_t AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch,
             if (counting) {
                 const Piece& piece = again.piece();
                 if (!frozen && answer) {
-                    counts_[shard].added(scratch.numbers[b], unit.addresses[i], piece.sourceNumber,
+                    counts_[shard].added(scratch.numbers[b], piece.sourceNumber,
                                          piece.sourceOffset + unit.offsets[i]);
                 } else if (frozen == answer) {  // met before, in the set frozen or not
                     counts_[shard].met(scratch.numbers[b], piece.sourceNumber);
