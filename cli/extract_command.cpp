@@ -9,6 +9,7 @@
 #include "engine/extraction_run.h"
 #include "engine/mail_decoding_source.h"
 #include "engine/parallel_run.h"
+#include "engine/temporary_files.h"
 #include "results/address_writer.h"
 #include "results/output_file.h"
 #include "results/partial_writer.h"
@@ -364,8 +365,14 @@ int RunExtractCommand(const CommandLine& commandLine) {
     } joined{reportWriter};
     if (report) {
         try {
+            // The terminating signals are left to this thread, as when it is alone: its commit
+            // of the list blocks them while it writes in place, which a signal handled on
+            // another thread would cut in half. The report's threads take the mask blocked.
+            const TerminatingSignalsBlocked blocked;
             reportWriter = std::thread(writeReport);
         } catch (const std::exception&) {
+        }
+        if (!reportWriter.joinable()) {
             writeReport();  // no thread to be had: before the list then
         }
     }
