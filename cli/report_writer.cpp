@@ -367,6 +367,17 @@ bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& f
     }
     Batches batches(report, format);
     std::vector<std::thread> putters;
+    // However this function is left (a throw included), the putting threads end first.
+    struct Joined {
+        Batches& batches;
+        std::vector<std::thread>& threads;
+        ~Joined() {
+            batches.stop();
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+        }
+    };
     for (std::size_t i = 0; i < PuttingThreads && batches.count() > 1; ++i) {
         try {
             putters.emplace_back([&batches] { batches.put(); });
@@ -375,20 +386,19 @@ bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& f
         }
     }
     bool written = true;
-    for (std::size_t batch = 0; batch < batches.count(); ++batch) {
-        const RowBytes* rows = putters.empty() ? batches.putHere(batch) : batches.wait(batch);
-        if (rows == nullptr) {
-            break;  // a putting thread threw: thrown again below
+    {
+        const Joined joined{batches, putters};
+        for (std::size_t batch = 0; batch < batches.count(); ++batch) {
+            const RowBytes* rows = putters.empty() ? batches.putHere(batch) : batches.wait(batch);
+            if (rows == nullptr) {
+                break;  // a putting thread threw: thrown again below
+            }
+            if (!WriteBytes(file, rows->bytes(), sinceWriteback)) {
+                written = false;
+                break;
+            }
+            batches.written(batch);
         }
-        if (!WriteBytes(file, rows->bytes(), sinceWriteback)) {
-            written = false;
-            break;
-        }
-        batches.written(batch);
-    }
-    batches.stop();
-    for (std::thread& putter : putters) {
-        putter.join();
     }
     if (const std::exception_ptr failure = batches.failure()) {
         std::rethrow_exception(failure);
