@@ -120,13 +120,14 @@ void AddressReport::addRow(const Occurrence& occurrence) {
 }
 
 AddressReport::Row AddressReport::row(std::size_t index) const {
-    const Entry& row = entry(index);
-    return Row{std::string_view(row.text, row.length),
-               row.occurrences,
-               row.sources,
-               row.firstSource,
-               row.offset,
-               row.lastSource};
+    if (index < counted_.size()) {
+        const AddressCounts::Row row = counted_.row(index);
+        return Row{row.address,     row.occurrences, row.sources,
+                   row.firstSource, row.offset,      row.lastSource};
+    }
+    const Entry& row = entry(index - counted_.size());
+    return Row{std::string_view(row.text, row.length),   row.occurrences, row.sources,
+               counted_.sourceCount() + row.firstSource, row.offset,      row.lastSource};
 }
 
 const char* AddressReport::keep(std::string_view address) {

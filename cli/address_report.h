@@ -7,15 +7,19 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orlenta {
 
-// The rows of orlenta-extract's --report, tallied from every occurrence of every address as
-// the run hands them on (RunSink::occurrencesFound): one row per address compared without
-// regard to case, in the order first met, which is the order of the output. A row holds the
-// first spelling, the occurrences in any case, the number of sources it occurs in, and the
-// first source with the offset of the first occurrence there.
+// The rows of orlenta-extract's --report: one row per address compared without regard to
+// case, in the order first met, which is the order of the output. A row holds the first
+// spelling, the occurrences in any case, the number of sources it occurs in, the first source
+// with the offset of the first occurrence there, and the number of the last source it occurs
+// in. They are tallied here from every occurrence as the run hands them on
+// (RunSink::occurrencesFound), or counted by the parallel run's workers and taken at the end
+// (take(), RunSink::countsFound): those rows come first, then the ones tallied here (the
+// addresses a frozen set held back, which the output gives last too).
 //
 //   report.sourceStarted("a.txt");
 //   report.add(occurrences, 2);  // "Ann@x.org" new at 0, "ann@X.org" at 40: one row, twice
@@ -30,9 +34,9 @@ public:
         std::string_view address;
         std::uint64_t occurrences;
         std::uint64_t sources;
-        std::size_t firstSource;  // in sourceName()
+        std::size_t firstSource;  // in sourceName() and sourceNumber()
         std::uint64_t offset;
-        std::uint64_t lastSource;  // the number of the last source it occurs in, as sourceNumber()
+        std::uint64_t lastSource;  // the number of the last source it occurs in
     };
 
     AddressReport();
@@ -47,11 +51,20 @@ public:
     // (the run's set said so): its row is made without a search.
     void add(const Occurrence* occurrences, std::size_t count);
 
-    std::size_t size() const { return size_; }
+    // The counts of the parallel run, whose rows come before those tallied here.
+    void take(AddressCounts counts) { counted_ = std::move(counts); }
+
+    std::size_t size() const { return counted_.size() + size_; }
     Row row(std::size_t index) const;
-    const std::string& sourceName(std::size_t index) const { return names_[index]; }
-    // The number of a first source among all the sources, from 1 in the order they started.
-    std::uint64_t sourceNumber(std::size_t index) const { return nameNumbers_[index]; }
+    // Sources are numbered from 1 as they start (sourceStarted, or the run's own numbering).
+    const std::string& sourceName(std::size_t index) const {
+        return index < counted_.sourceCount() ? counted_.sourceName(index)
+                                              : names_[index - counted_.sourceCount()];
+    }
+    std::uint64_t sourceNumber(std::size_t index) const {
+        return index < counted_.sourceCount() ? counted_.sourceNumber(index)
+                                              : nameNumbers_[index - counted_.sourceCount()];
+    }
 
 private:
     struct Entry {
@@ -93,8 +106,9 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;  // the first spellings, back to back
     std::size_t blockLeft_ = 0;
     char* blockAt_ = nullptr;
+    AddressCounts counted_;
     std::vector<std::string> names_;          // the sources that are first sources
-    std::vector<std::uint64_t> nameNumbers_;  // their numbers, as currentSource_
+    std::vector<std::uint64_t> nameNumbers_;  // and their numbers
     std::string currentName_;
     std::uint64_t currentSource_ = 0;  // numbered from 1 as they start
     bool currentNamed_ = false;        // currentName_ is names_.back()

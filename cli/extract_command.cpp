@@ -11,6 +11,7 @@
 #include "engine/extraction_run.h"
 #include "engine/mail_decoding_source.h"
 #include "engine/parallel_run.h"
+#include "engine/temporary_files.h"
 #include "results/address_writer.h"
 #include "results/output_file.h"
 #include "results/partial_writer.h"
@@ -19,8 +20,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 namespace orlenta {
 
@@ -102,6 +105,8 @@ public:
     void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
         report_->add(occurrences, count);
     }
+    bool takesCounts() override { return report_ != nullptr; }
+    void countsFound(AddressCounts counts) override { report_->take(std::move(counts)); }
     void fileSkipped(const std::string& path, const std::string& reason) override {
         progress_.message(Complaint(path, reason));
     }
@@ -370,6 +375,40 @@ int RunExtractCommand(const CommandLine& commandLine) {
     }
     progress.finish();
 
+    // The report's rows are written while the list is put on disk: both mostly wait for it.
+    bool reported = true;
+    std::exception_ptr reportFailure;
+    const auto writeReport = [&] {
+        try {
+            reported = WriteReport(*report, ReportFormatFor(*commandLine.reportPath), reportFile);
+        } catch (...) {
+            reportFailure = std::current_exception();
+        }
+    };
+    std::thread reportWriter;
+    // Joined however this function is left (a throw included): never destroyed running.
+    struct Joined {
+        std::thread& thread;
+        ~Joined() {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    } joined{reportWriter};
+    if (commandLine.reportPath) {
+        try {
+            // The terminating signals are left to this thread, as when it is alone: its commit
+            // of the list blocks them while it writes in place, which a signal handled on
+            // another thread would cut in half. The report's threads take the mask blocked.
+            const TerminatingSignalsBlocked blocked;
+            reportWriter = std::thread(writeReport);
+        } catch (const std::exception&) {
+        }
+        if (!reportWriter.joinable()) {
+            writeReport();  // no thread to be had: before the list then
+        }
+    }
+
     bool written = true;
     if (writesList && !output.finish()) {
         Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
@@ -420,11 +459,16 @@ int RunExtractCommand(const CommandLine& commandLine) {
             written = false;
         }
     }
-    bool reported = true;
+    if (reportWriter.joinable()) {
+        reportWriter.join();
+    }
+    if (reportFailure) {
+        reportFile.discard();
+        std::rethrow_exception(reportFailure);
+    }
     if (commandLine.reportPath) {
         const std::string& reportPath = *commandLine.reportPath;
-        reported =
-            WriteReport(*report, ReportFormatFor(reportPath), reportFile) && reportFile.commit();
+        reported = reported && reportFile.commit();
         if (!reported) {
             reportFile.discard();
             Complain(OutputFile::IsStandardOutputName(reportPath) ? std::string("standard output")

@@ -3,18 +3,27 @@
 #include "cli/escaped_name.h"
 #include "results/output_file.h"
 
+#include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace orlenta {
 
 namespace {
 
-// Written out whenever this much has gathered: few system calls, little memory.
-constexpr std::size_t FlushBytes = 1 << 20;
+// Threads that put rows together while this one writes them.
+constexpr std::size_t PuttingThreads = 2;
+// The disk is asked to start taking what was written whenever this much more has been.
+constexpr std::size_t WritebackBytes = 16 << 20;
 
 bool EndsWith(const std::string& text, std::string_view end) {
     return text.size() >= end.size() &&
@@ -99,6 +108,10 @@ void AppendJsonString(std::string& out, std::string_view text) {
 }
 
 char* PutNumber(char* at, std::uint64_t number) {
+    if (number < 10) {  // most counts
+        *at = static_cast<char>('0' + number);
+        return at + 1;
+    }
     return std::to_chars(at, at + 20, number).ptr;
 }
 
@@ -107,40 +120,29 @@ char* Put(char* at, std::string_view bytes) {
     return at + bytes.size();
 }
 
-// The rows as they are put together, written out a megabyte at a time: one row is made in
-// place, with no string built for it.
-class RowBuffer final {
+// The rows of one batch as they are put together: one row is made in place, with no string
+// built for it.
+class RowBytes final {
 public:
-    explicit RowBuffer(OutputFile& file) : file_(file), bytes_(FlushBytes) {}
-
-    // Room for `size` more bytes; null when a write failed.
+    // Room for `size` more bytes.
     char* room(std::size_t size) {
         if (used_ + size > bytes_.size()) {
-            if (!flush()) {
-                return nullptr;
-            }
-            if (size > bytes_.size()) {
-                bytes_.resize(size);
-            }
+            bytes_.resize(std::max(2 * bytes_.size(), used_ + size));
         }
         return bytes_.data() + used_;
     }
     void made(const char* end) { used_ = static_cast<std::size_t>(end - bytes_.data()); }
 
-    bool flush() {
-        const bool written = file_.write(bytes_.data(), used_);
-        used_ = 0;
-        return written;
-    }
+    std::string_view bytes() const { return std::string_view(bytes_.data(), used_); }
+    void clear() { used_ = 0; }
 
 private:
-    OutputFile& file_;
     std::vector<char> bytes_;
     std::size_t used_ = 0;
 };
 
 // `source`: the first source's name as written (escaped, quoted or made a JSON string).
-bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& source,
+void PutRow(RowBytes& out, const AddressReport::Row& row, const std::string& source,
             ReportFormat format) {
     constexpr std::size_t Numbers = 3 * 20;
     if (format == ReportFormat::Csv) {
@@ -151,9 +153,6 @@ bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& so
             address = quoted;
         }
         char* at = out.room(address.size() + source.size() + Numbers + 6);
-        if (at == nullptr) {
-            return false;
-        }
         at = Put(at, address);
         *at++ = ',';
         at = PutNumber(at, row.occurrences);
@@ -166,16 +165,13 @@ bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& so
         *at++ = '\r';
         *at++ = '\n';
         out.made(at);
-        return true;
+        return;
     }
     std::string address;
     AppendJsonString(address, EscapedBytesNotUtf8(row.address));
     constexpr std::string_view Keys[] = {"{\"address\":",      ",\"occurrences\":", ",\"sources\":",
                                          ",\"first_source\":", ",\"offset\":",      "}\n"};
     char* at = out.room(address.size() + source.size() + Numbers + 80);
-    if (at == nullptr) {
-        return false;
-    }
     at = Put(at, Keys[0]);
     at = Put(at, address);
     at = Put(at, Keys[1]);
@@ -188,7 +184,6 @@ bool PutRow(RowBuffer& out, const AddressReport::Row& row, const std::string& so
     at = PutNumber(at, row.offset);
     at = Put(at, Keys[5]);
     out.made(at);
-    return true;
 }
 
 }  // namespace
@@ -218,12 +213,7 @@ std::string EscapedBytesNotUtf8(std::string_view text) {
 
 namespace {
 
-void PutHeader(RowBuffer& out, ReportFormat format) {
-    if (format == ReportFormat::Csv) {
-        constexpr std::string_view Header = "address,occurrences,sources,first_source,offset\r\n";
-        out.made(Put(out.room(Header.size()), Header));
-    }
-}
+constexpr std::string_view CsvHeader = "address,occurrences,sources,first_source,offset\r\n";
 
 // The first source's name as written: escaped, then quoted or made a JSON string.
 void PutSourceName(std::string& source, const std::string& name, ReportFormat format) {
@@ -236,39 +226,215 @@ void PutSourceName(std::string& source, const std::string& name, ReportFormat fo
     }
 }
 
-}  // namespace
+// Rows put together at a time: a megabyte or two.
+constexpr std::size_t BatchRows = 16384;
 
-bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
-    RowBuffer out(file);
-    PutHeader(out, format);
+// Puts rows `begin` to `end` together into `out`.
+void PutRows(const AddressReport& report, ReportFormat format, std::size_t begin, std::size_t end,
+             RowBytes& out) {
     // Rows of one source follow one another: its name is made once for them all.
     std::size_t sourceShown = SIZE_MAX;
     std::string source;
-    for (std::size_t i = 0; i < report.size(); ++i) {
+    for (std::size_t i = begin; i < end; ++i) {
         const AddressReport::Row row = report.row(i);
         if (row.firstSource != sourceShown) {
             PutSourceName(source, report.sourceName(row.firstSource), format);
             sourceShown = row.firstSource;
         }
-        if (!PutRow(out, row, source, format)) {
-            return false;
+        PutRow(out, row, source, format);
+    }
+}
+
+// The batches of rows, put together by several threads at once and written in order by one:
+// putting a row together costs more than writing it. A batch's bytes wait in one of a few
+// slots for their turn; a thread takes the next batch only when its slot is free.
+class Batches final {
+public:
+    Batches(const AddressReport& report, ReportFormat format)
+        : report_(report), format_(format), count_((report.size() + BatchRows - 1) / BatchRows) {}
+
+    std::size_t count() const { return count_; }
+
+    // A putting thread: batches until there are none left or the writer stopped.
+    void put() {
+        try {
+            for (;;) {
+                std::size_t batch;
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait(lock, [this] {
+                        return stopped_ || next_ == count_ || next_ < written_ + Slots;
+                    });
+                    if (stopped_ || next_ == count_) {
+                        return;
+                    }
+                    batch = next_++;
+                }
+                putBatch(batch);
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    ready_[batch % Slots] = true;
+                }
+                changed_.notify_all();
+            }
+        } catch (...) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (!failure_) {
+                    failure_ = std::current_exception();
+                }
+                stopped_ = true;
+            }
+            changed_.notify_all();
         }
     }
-    return out.flush();
+
+    // The writer: the bytes of `batch` once they are put together; null when a putting thread
+    // failed.
+    const RowBytes* wait(std::size_t batch) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this, batch] { return ready_[batch % Slots] || failure_; });
+        return failure_ ? nullptr : &slots_[batch % Slots];
+    }
+
+    // The writer is done with the oldest batch: its slot is free.
+    void written(std::size_t batch) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ready_[batch % Slots] = false;
+            ++written_;
+        }
+        changed_.notify_all();
+    }
+
+    // The writer stops: so do the putting threads.
+    void stop() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    std::exception_ptr failure() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return failure_;
+    }
+
+    // Without a thread to put them together: the writer puts each batch itself.
+    const RowBytes* putHere(std::size_t batch) {
+        putBatch(batch);
+        return &slots_[batch % Slots];
+    }
+
+private:
+    static constexpr std::size_t Slots = 6;
+
+    void putBatch(std::size_t batch) {
+        RowBytes& out = slots_[batch % Slots];
+        out.clear();
+        PutRows(report_, format_, batch * BatchRows,
+                std::min(report_.size(), (batch + 1) * BatchRows), out);
+    }
+
+    const AddressReport& report_;
+    const ReportFormat format_;
+    const std::size_t count_;
+    RowBytes slots_[Slots];  // batch b in slot b % Slots, touched by one thread at a time
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool ready_[Slots] = {};
+    std::size_t next_ = 0;     // the next batch to be put together
+    std::size_t written_ = 0;  // batches written
+    bool stopped_ = false;
+    std::exception_ptr failure_;
+};
+
+// Writes `bytes`; past every few megabytes the disk starts taking them, so the commit's sync
+// does not wait for them all at the end.
+bool WriteBytes(OutputFile& file, std::string_view bytes, std::size_t& sinceWriteback) {
+    if (!file.write(bytes)) {
+        return false;
+    }
+    sinceWriteback += bytes.size();
+    if (sinceWriteback >= WritebackBytes) {
+        file.startWriteback();
+        sinceWriteback = 0;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
+    std::size_t sinceWriteback = 0;
+    if (format == ReportFormat::Csv && !WriteBytes(file, CsvHeader, sinceWriteback)) {
+        return false;
+    }
+    Batches batches(report, format);
+    std::vector<std::thread> putters;
+    // However this function is left (a throw included), the putting threads end first.
+    struct Joined {
+        Batches& batches;
+        std::vector<std::thread>& threads;
+        ~Joined() {
+            batches.stop();
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+        }
+    };
+    for (std::size_t i = 0; i < PuttingThreads && batches.count() > 1; ++i) {
+        try {
+            putters.emplace_back([&batches] { batches.put(); });
+        } catch (const std::exception&) {
+            break;  // no thread to be had (std::system_error, std::bad_alloc): fewer then
+        }
+    }
+    bool written = true;
+    {
+        const Joined joined{batches, putters};
+        for (std::size_t batch = 0; batch < batches.count(); ++batch) {
+            const RowBytes* rows = putters.empty() ? batches.putHere(batch) : batches.wait(batch);
+            if (rows == nullptr) {
+                break;  // a putting thread threw: thrown again below
+            }
+            if (!WriteBytes(file, rows->bytes(), sinceWriteback)) {
+                written = false;
+                break;
+            }
+            batches.written(batch);
+        }
+    }
+    if (const std::exception_ptr failure = batches.failure()) {
+        std::rethrow_exception(failure);
+    }
+    return written;
 }
 
 struct ReportRows::State {
-    State(ReportFormat format, OutputFile& file) : format(format), out(file) {}
+    State(ReportFormat format, OutputFile& file) : format(format), file(file) {}
     ReportFormat format;
-    RowBuffer out;
+    OutputFile& file;
+    RowBytes out;
+    std::size_t sinceWriteback = 0;
     std::string name;    // the last first source's name
     std::string source;  // and as written
     bool named = false;
+
+    // What is put together goes out a megabyte at a time.
+    bool flush() {
+        const bool written = WriteBytes(file, out.bytes(), sinceWriteback);
+        out.clear();
+        return written;
+    }
 };
 
 ReportRows::ReportRows(ReportFormat format, OutputFile& file)
     : state_(std::make_unique<State>(format, file)) {
-    PutHeader(state_->out, format);
+    if (format == ReportFormat::Csv) {
+        state_->out.made(Put(state_->out.room(CsvHeader.size()), CsvHeader));
+    }
 }
 
 ReportRows::~ReportRows() = default;
@@ -281,11 +447,12 @@ bool ReportRows::add(const AddressReport::Row& row, const std::string& firstSour
         PutSourceName(state.source, firstSourceName, state.format);
         state.named = true;
     }
-    return PutRow(state.out, row, state.source, state.format);
+    PutRow(state.out, row, state.source, state.format);
+    return state.out.bytes().size() < (1 << 20) || state.flush();
 }
 
 bool ReportRows::finish() {
-    return state_->out.flush();
+    return state_->flush();
 }
 
 }  // namespace orlenta

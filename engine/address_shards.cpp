@@ -22,6 +22,9 @@ public:
         return dropped_;
     }
 
+    // The piece of the address last asked about.
+    const Piece& piece() const { return unit_.pieces[piece_]; }
+
 private:
     const Unit& unit_;
     std::size_t piece_ = 0;
@@ -31,15 +34,19 @@ private:
 
 }  // namespace
 
-AddressShards::AddressShards(std::size_t shards) {
+AddressShards::AddressShards(std::size_t shards, bool counting) : count_(shards) {
     for (std::size_t i = 0; i < shards; ++i) {
-        shards_.push_back(std::make_unique<SeenEmails>());
+        shards_.push_back(counting ? std::make_unique<SeenEmails>(SeenEmails::Numbered)
+                                   : std::make_unique<SeenEmails>());
+    }
+    if (counting) {
+        counts_.resize(shards);
     }
 }
 
 void AddressShards::sortByShard(Unit& unit) const {
-    const std::size_t shards = shards_.size();
-    unit.shardStarts.assign(shards + 1, 0);
+    const std::size_t shards = count_;
+    unit.shardStarts.assign(count_ + 1, 0);
     for (std::uint64_t hash : unit.hashes) {
         ++unit.shardStarts[shardOf(hash) + 1];
     }
@@ -64,6 +71,9 @@ std::size_t AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch,
     if (scratch.capacity < end - begin) {
         scratch.capacity = end - begin;
         scratch.isNew.reset(new bool[scratch.capacity]);
+        if (!counts_.empty()) {
+            scratch.numbers.reset(new std::uint32_t[scratch.capacity]);
+        }
     }
     scratch.addresses.clear();
     scratch.hashes.clear();
@@ -76,7 +86,16 @@ std::size_t AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch,
         }
     }
     SeenEmails& set = *shards_[shard];
-    if (frozen) {
+    const bool counting = !counts_.empty();
+    if (counting) {
+        if (frozen) {
+            set.ContainsNumbered(scratch.addresses.data(), scratch.addresses.size(),
+                                 scratch.isNew.get(), scratch.hashes.data(), scratch.numbers.get());
+        } else {
+            set.InsertNumbered(scratch.addresses.data(), scratch.addresses.size(),
+                               scratch.isNew.get(), scratch.hashes.data(), scratch.numbers.get());
+        }
+    } else if (frozen) {
         set.ContainsLowerCased(scratch.addresses.data(), scratch.addresses.size(),
                                scratch.isNew.get(), scratch.hashes.data());
     } else {
@@ -89,10 +108,20 @@ std::size_t AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch,
     for (std::size_t j = begin; j < end; ++j) {
         const std::size_t i = unit.byShard[j];
         if (!again.dropped(i)) {
-            const bool answer = scratch.isNew[b++];
+            const bool answer = scratch.isNew[b];
             unit.isNew[i] =
                 frozen ? (answer ? Unit::Seen : Unit::Spill) : (answer ? Unit::New : Unit::Seen);
             bytes += unit.addresses[i].size();
+            if (counting) {
+                const Piece& piece = again.piece();
+                if (!frozen && answer) {
+                    counts_[shard].added(scratch.numbers[b], piece.sourceNumber,
+                                         piece.sourceOffset + unit.offsets[i]);
+                } else if (frozen == answer) {  // met before, in the set frozen or not
+                    counts_[shard].met(scratch.numbers[b], piece.sourceNumber);
+                }
+            }
+            ++b;
         }
     }
     // Shards take units at different paces, a few units apart: room for four more like this.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/address_counts.h"
 #include "engine/chunk_reader.h"
 #include "engine/chunk_scanner.h"
 #include "engine/memory_budget.h"
@@ -64,6 +65,17 @@ public:
         (void)occurrences;
         (void)count;
     }
+
+    // A sink that wants the occurrences only to count them may take the parallel run's own
+    // counts instead (engine/address_counts.h): true here, and that run counts on its workers,
+    // beside its set, every occurrence the set can place, hands occurrencesFound() only the
+    // others (those its set, frozen past a memory budget, lacks: none without a budget), and
+    // gives the counts to countsFound() once every unit is handed on, before the addresses
+    // held back by the budget come. sourceStarted() is called as ever. Asked once as the run
+    // starts, with wantsOccurrences(). The one-thread run does not count: it hands every
+    // occurrence on.
+    virtual bool takesCounts() { return false; }
+    virtual void countsFound(AddressCounts counts) { (void)counts; }
 
     // A source that could not be read, with the reason; the run goes on with the next one. A
     // read error in the middle of a file comes after the addresses of its earlier chunks.

@@ -62,13 +62,14 @@ public:
           loneLf_(loneLf),
           sink_(sink),
           occurrences_(sink.wantsOccurrences()),
+          counting_(occurrences_ && sink.takesCounts()),
           budget_(MostDescriptors),
           // Enough for every worker to have one and the next ready, and not too much memory
           // for machines with many cores: 48 units are 46 MB.
           board_(ShardsFor(threads_),
                  std::max<std::size_t>(threads_ + 2, std::min<std::size_t>(3 * threads_ + 2, 48)),
                  AddressSpill::SetShareOf(budget)),
-          shards_(ShardsFor(threads_)),
+          shards_(ShardsFor(threads_), counting_),
           planner_(count, openAt, openAhead, board_, budget_,
                    std::min<std::size_t>(256 * threads_, MostOpenAhead)) {}
 
@@ -103,6 +104,10 @@ public:
         joinAll(workers);
         if (const std::exception_ptr failure = board_.failure()) {
             std::rethrow_exception(failure);
+        }
+        if (counting_) {
+            counts_.takeShards(shards_.takeCounts());
+            sink_.countsFound(std::move(counts_));
         }
         if (spill_) {
             shards_.release();  // the frozen set makes room for the partitions' sets
@@ -207,16 +212,24 @@ private:
                 const std::size_t first = c == 0 ? 0 : unit.chunkEnds[c - 1];
                 if (occurrences_ && first < unit.chunkEnds[c]) {
                     // Past the freeze none is known to be new: the report looks each up.
+                    // The shards counted all others when counting.
                     occurrenceList_.clear();
                     for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
-                        occurrenceList_.push_back(
-                            Occurrence{unit.addresses[i], sourceOffset_ + unit.offsets[i],
-                                       unit.hashes[i], unit.isNew[i] == Unit::New});
+                        if (!counting_ || unit.isNew[i] == Unit::Spill) {
+                            occurrenceList_.push_back(
+                                Occurrence{unit.addresses[i], sourceOffset_ + unit.offsets[i],
+                                           unit.hashes[i], unit.isNew[i] == Unit::New});
+                        }
                     }
-                    sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
+                    if (!occurrenceList_.empty()) {
+                        sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
+                    }
                 }
                 for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
                     if (unit.isNew[i] == Unit::New) {
+                        if (counting_) {
+                            countRow(piece, unit.addresses[i], unit.hashes[i]);
+                        }
                         sink_.addressFound(unit.addresses[i]);
                         ++result_.addressesFound;
                     } else if (unit.isNew[i] == Unit::Spill) {
@@ -240,11 +253,21 @@ private:
         }
     }
 
+    // A new address handed on: the counts' next row is the next of its shard.
+    void countRow(const Piece& piece, std::string_view address, std::uint64_t hash) {
+        if (piece.sourceNumber != namedSource_) {
+            counts_.sourceNamed(piece.sourceNumber, piece.name);
+            namedSource_ = piece.sourceNumber;
+        }
+        counts_.rowMade(shards_.shardOf(hash), address);
+    }
+
     const MemoryBudget memoryBudget_;
     const unsigned threads_;
     const LoneLf loneLf_;
     RunSink& sink_;
     const bool occurrences_;          // the sink wants every occurrence
+    const bool counting_;             // and takes the shards' counts of them instead
     std::uint64_t sourceOffset_ = 0;  // where the piece being handed on starts in its source
     std::vector<Occurrence> occurrenceList_;  // a chunk's, for the sink
     // Declared before what holds claims on it (the units' files) and gone after them.
@@ -253,6 +276,8 @@ private:
     AddressShards shards_;
     SourcePlanner planner_;
     RunResult result_;                     // the calling thread's
+    AddressCounts counts_;                 // the calling thread's, when counting
+    std::uint64_t namedSource_ = 0;        // the last source named in counts_
     std::unique_ptr<AddressSpill> spill_;  // the calling thread's, once the set is frozen
 };
 

@@ -120,8 +120,9 @@ public:
     KeyArena(const KeyArena&) = delete;
     KeyArena& operator=(const KeyArena&) = delete;
 
-    static std::size_t SizeOf(std::string_view address) {
-        return (address.size() >= 0xFF ? 5 : 1) + address.size();
+    // `numbered`: the key is followed by its 4-byte number (SeenEmails::Numbering).
+    static std::size_t SizeOf(std::string_view address, bool numbered = false) {
+        return (address.size() >= 0xFF ? 5 : 1) + address.size() + (numbered ? 4 : 0);
     }
 
     // Whether a key of `size` bytes (SizeOf) can still be stored.
@@ -129,9 +130,10 @@ public:
         return !needsNewBlock(size) || blocks_.size() < maxBlocks_;
     }
 
-    // Stores `address` lower-cased, when hasRoomFor it; returns its reference.
-    std::uint32_t store(std::string_view address) {
-        const std::size_t size = SizeOf(address);
+    // Stores `address` lower-cased, when hasRoomFor it, followed by `*number` when given;
+    // returns its reference.
+    std::uint32_t store(std::string_view address, const std::uint32_t* number = nullptr) {
+        const std::size_t size = SizeOf(address, number != nullptr);
         if (needsNewBlock(size)) {
             startBlock(size);
         } else if (used_ + size > capacity_) {
@@ -150,6 +152,9 @@ public:
         }
         for (std::size_t i = 0; i < address.size(); ++i) {
             key[i] = LowerAscii(address[i]);
+        }
+        if (number != nullptr) {
+            std::memcpy(key + address.size(), number, sizeof *number);
         }
         used_ += size;
         if (size > BlockSize) {
@@ -173,6 +178,21 @@ public:
             key += sizeof longLength;
         }
         return length == address.size() && EqualsLowerCased(key, address);
+    }
+
+    // The number stored after the key at `key` (as at()) of a numbered set.
+    static std::uint32_t numberOf(const char* key) {
+        std::size_t length = static_cast<unsigned char>(key[0]);
+        ++key;
+        if (length == 0xFF) {
+            std::uint32_t longLength;
+            std::memcpy(&longLength, key, sizeof longLength);
+            length = longLength;
+            key += sizeof longLength;
+        }
+        std::uint32_t number;
+        std::memcpy(&number, key + length, sizeof number);
+        return number;
     }
 
     std::size_t memoryUsed() const {
@@ -255,10 +275,11 @@ public:
     explicit KeyStore(std::size_t blocksPerArena)
         : blocksPerArena_(blocksPerArena), shared_(blocksPerArena) {}
 
-    std::uint32_t store(std::uint32_t tag, std::string_view address) {
-        const std::size_t size = KeyArena::SizeOf(address);
+    std::uint32_t store(std::uint32_t tag, std::string_view address,
+                        const std::uint32_t* number = nullptr) {
+        const std::size_t size = KeyArena::SizeOf(address, number != nullptr);
         if (shared_.hasRoomFor(size)) {
-            return shared_.store(address);
+            return shared_.store(address, number);
         }
         if (spread_.empty()) {
             std::vector<std::unique_ptr<KeyArena>> arenas;  // all of them or none
@@ -271,7 +292,7 @@ public:
         if (!arena.hasRoomFor(size)) {
             throw std::length_error("more than 64 GiB of distinct addresses");
         }
-        return SpreadBit | arena.store(address);
+        return SpreadBit | arena.store(address, number);
     }
 
     const char* at(std::uint32_t tag, std::uint32_t ref) const {
@@ -314,12 +335,18 @@ private:
 // in 2^(32 - bits): a probe reads a key only when it is almost surely the one.
 class SeenEmails::Table {
 public:
-    explicit Table(std::size_t blocksPerArena) : keys_(blocksPerArena) { allocate(12); }
+    Table(std::size_t blocksPerArena, bool numbered) : numbered_(numbered), keys_(blocksPerArena) {
+        allocate(12);
+    }
     ~Table() { std::free(slots_); }
     Table(const Table&) = delete;
     Table& operator=(const Table&) = delete;
 
     bool insert(std::string_view address, std::uint64_t hash) {
+        if (numbered_) {
+            std::uint32_t number;
+            return insertNumbered(address, hash, number);
+        }
         if ((count_ + 1) * 4 > capacity() * 3) {
             grow();
         }
@@ -337,6 +364,51 @@ public:
             }
         }
     }
+
+    // The same for a numbered set: `number` is the address's number, new or not.
+    bool insertNumbered(std::string_view address, std::uint64_t hash, std::uint32_t& number) {
+        if ((count_ + 1) * 4 > capacity() * 3) {
+            grow();
+        }
+        const std::uint32_t tag = TagOf(hash);
+        for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
+            const std::uint64_t slot = slots_[i];
+            if (slot == 0) {
+                number = static_cast<std::uint32_t>(count_);
+                slots_[i] = (std::uint64_t{tag} << 32) | keys_.store(tag, address, &number);
+                ++count_;
+                return true;
+            }
+            if (static_cast<std::uint32_t>(slot >> 32) == tag) {
+                const char* key = keys_.at(tag, static_cast<std::uint32_t>(slot));
+                if (KeyArena::matches(key, address)) {
+                    number = KeyArena::numberOf(key);
+                    return false;
+                }
+            }
+        }
+    }
+
+    // contains() for a numbered set: `number` is set when found.
+    bool containsNumbered(std::string_view address, std::uint64_t hash,
+                          std::uint32_t& number) const {
+        const std::uint32_t tag = TagOf(hash);
+        for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
+            const std::uint64_t slot = slots_[i];
+            if (slot == 0) {
+                return false;
+            }
+            if (static_cast<std::uint32_t>(slot >> 32) == tag) {
+                const char* key = keys_.at(tag, static_cast<std::uint32_t>(slot));
+                if (KeyArena::matches(key, address)) {
+                    number = KeyArena::numberOf(key);
+                    return true;
+                }
+            }
+        }
+    }
+
+    bool numbered() const { return numbered_; }
 
     bool contains(std::string_view address, std::uint64_t hash) const {
         const std::uint32_t tag = TagOf(hash);
@@ -361,7 +433,7 @@ public:
         const std::size_t slots = capacity == this->capacity()
                                       ? capacity * sizeof(std::uint64_t)
                                       : (capacity + capacity / 2) * sizeof(std::uint64_t);
-        return slots + keys_.memoryAfter(bytes + 5 * addresses);
+        return slots + keys_.memoryAfter(bytes + (numbered_ ? 9 : 5) * addresses);
     }
 
     // Brings the slot where a look-up for `hash` starts into the cache.
@@ -424,12 +496,16 @@ private:
     unsigned bits_ = 0;
     std::size_t mask_ = 0;
     std::size_t count_ = 0;
+    const bool numbered_;
     KeyStore keys_;
 };
 
 SeenEmails::SeenEmails() : SeenEmails(KeyArena::MaxBlocks) {}
 SeenEmails::SeenEmails(std::size_t blocksPerArena)
-    : table_(std::make_unique<Table>(blocksPerArena)) {}
+    : table_(std::make_unique<Table>(blocksPerArena, false)) {}
+SeenEmails::SeenEmails(Numbering) : SeenEmails(Numbered, KeyArena::MaxBlocks) {}
+SeenEmails::SeenEmails(Numbering, std::size_t blocksPerArena)
+    : table_(std::make_unique<Table>(blocksPerArena, true)) {}
 SeenEmails::~SeenEmails() = default;
 
 void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t count, bool* isNew,
@@ -450,6 +526,42 @@ void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t
         }
         for (std::size_t i = 0; i < size; ++i) {
             isNew[first + i] = table_->insert(addresses[first + i], groupHashes[i]);
+        }
+    }
+}
+
+void SeenEmails::InsertNumbered(const std::string_view* addresses, std::size_t count, bool* isNew,
+                                const std::uint64_t* hashes, std::uint32_t* numbers) {
+    constexpr std::size_t Group = 16;
+    for (std::size_t first = 0; first < count; first += Group) {
+        const std::size_t size = std::min(Group, count - first);
+        for (std::size_t i = 0; i < size; ++i) {
+            table_->prefetchSlot(hashes[first + i]);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            table_->prefetchKey(hashes[first + i]);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            isNew[first + i] =
+                table_->insertNumbered(addresses[first + i], hashes[first + i], numbers[first + i]);
+        }
+    }
+}
+
+void SeenEmails::ContainsNumbered(const std::string_view* addresses, std::size_t count, bool* found,
+                                  const std::uint64_t* hashes, std::uint32_t* numbers) const {
+    constexpr std::size_t Group = 16;
+    for (std::size_t first = 0; first < count; first += Group) {
+        const std::size_t size = std::min(Group, count - first);
+        for (std::size_t i = 0; i < size; ++i) {
+            table_->prefetchSlot(hashes[first + i]);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            table_->prefetchKey(hashes[first + i]);
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            found[first + i] = table_->containsNumbered(addresses[first + i], hashes[first + i],
+                                                        numbers[first + i]);
         }
     }
 }

@@ -22,6 +22,13 @@ public:
     // Keys are kept in arenas of at most `blocksPerArena` blocks of 4 MiB (512 by default):
     // the tests make them small to reach what lies past a full arena.
     explicit SeenEmails(std::size_t blocksPerArena);
+    // A numbered set: each address also gets a number, 0 for the first one added, 1 for the
+    // next, and so on, kept after its key (4 bytes more an address). The parallel run's report
+    // counts are filed by it: the look-up that says whether an address is new finds its
+    // counts too. Up to 2^32 addresses.
+    enum Numbering { Numbered };
+    explicit SeenEmails(Numbering);
+    SeenEmails(Numbering, std::size_t blocksPerArena);
     ~SeenEmails();
     SeenEmails(const SeenEmails&) = delete;
     SeenEmails& operator=(const SeenEmails&) = delete;
@@ -43,6 +50,13 @@ public:
     // The same for several addresses: found[i] tells whether addresses[i] is in the set.
     void ContainsLowerCased(const std::string_view* addresses, std::size_t count, bool* found,
                             const std::uint64_t* hashes) const;
+
+    // For a numbered set: InsertLowerCased and ContainsLowerCased of several addresses that
+    // also give each one's number (numbers[i]; left as it was where found[i] is false).
+    void InsertNumbered(const std::string_view* addresses, std::size_t count, bool* isNew,
+                        const std::uint64_t* hashes, std::uint32_t* numbers);
+    void ContainsNumbered(const std::string_view* addresses, std::size_t count, bool* found,
+                          const std::uint64_t* hashes, std::uint32_t* numbers) const;
 
     std::size_t size() const;
 

@@ -287,6 +287,16 @@ void SourcePlanner::flush() {
     }
     pendingBytes_ = 0;
     bufferUsed_ = 0;
+    // Numbered as the calling thread calls sourceStarted, now that the pieces are final.
+    for (Piece& piece : pending_->pieces) {
+        if (piece.startsSource || piece.startsMember) {
+            ++sourcesStarted_;
+            sourceBytes_ = 0;
+        }
+        piece.sourceNumber = sourcesStarted_;
+        piece.sourceOffset = sourceBytes_;
+        sourceBytes_ += piece.size;
+    }
     board_.submit(std::move(pending_));
 }
 

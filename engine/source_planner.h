@@ -61,8 +61,10 @@ private:
     std::size_t nextToOffer_ = 0;    // the first source not offered to be opened
     std::unique_ptr<Unit> pending_;  // the unit being filled
     std::size_t pendingBytes_ = 0;
-    std::size_t bufferUsed_ = 0;   // bytes of the pending unit's buffer filled
-    bool startingSource_ = false;  // the next piece is its source's first
+    std::size_t bufferUsed_ = 0;        // bytes of the pending unit's buffer filled
+    bool startingSource_ = false;       // the next piece is its source's first
+    std::uint64_t sourcesStarted_ = 0;  // sources and members in the units submitted
+    std::uint64_t sourceBytes_ = 0;     // of the last of them, in the units submitted
 };
 
 }  // namespace orlenta

@@ -86,6 +86,10 @@ struct Piece {
     bool startsMember = false;    // a member's first piece (a source made of members)
     const char* bytes = nullptr;  // a small file read when opened, a stream: its bytes,
     std::shared_ptr<const void> holder{};  //   kept by this
+    // Filled by the planner as it submits the unit: the number of the piece's source (or
+    // member), from 1 in the order they start, and where the piece starts in it.
+    std::uint64_t sourceNumber = 0;
+    std::uint64_t sourceOffset = 0;
     // Filled by the scan:
     std::size_t firstChunk = 0;  // in Unit::chunkEnds
     std::size_t chunkCount = 0;

@@ -331,7 +331,21 @@ bool OutputFile::write(std::string_view bytes) {
     if (way_ == Way::InPlace) {
         return pending_.append(bytes) || fail(pending_.error());
     }
-    return WriteAll(fd_.get(), bytes.data(), bytes.size()) || fail(errno);
+    if (!WriteAll(fd_.get(), bytes.data(), bytes.size())) {
+        return fail(errno);
+    }
+    written_ += bytes.size();
+    return true;
+}
+
+void OutputFile::startWriteback() {
+    if (way_ != Way::Replace || failed_ || written_ == writtenBack_) {
+        return;
+    }
+    // Advice only: a failure to write shows at commit()'s fsync all the same.
+    ::sync_file_range(fd_.get(), off64_t(writtenBack_), off64_t(written_ - writtenBack_),
+                      SYNC_FILE_RANGE_WRITE);
+    writtenBack_ = written_;
 }
 
 bool OutputFile::commitInPlace() {
@@ -400,6 +414,8 @@ void OutputFile::reset() {
     target_.clear();
     temporary_.clear();
     pending_.clear();
+    written_ = 0;
+    writtenBack_ = 0;
 }
 
 }  // namespace orlenta

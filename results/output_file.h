@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -91,6 +92,12 @@ public:
     // left untouched. Nothing can be taken back from a device, FIFO or descriptor.
     void discard();
 
+    // Asks the system to start putting on disk what was written so far, without waiting for
+    // it: commit()'s sync of a large file then has little left to wait for. Only a file to be
+    // renamed into place (Way::Replace); nothing otherwise. For a writer of many megabytes,
+    // every few of them.
+    void startWriteback();
+
     Way way() const { return way_; }
     const std::string& error() const { return error_; }
 
@@ -110,6 +117,8 @@ private:
     Way way_ = Way::Closed;
     UniqueFd fd_;
     bool failed_ = false;
+    std::uint64_t written_ = 0;         // Replace: bytes written
+    std::uint64_t writtenBack_ = 0;     // Replace: of them, those startWriteback() sent on
     std::string target_;                // Replace: the final, resolved name
     std::string temporary_;             // Replace: the file beside it that takes its place
     RegisteredTemporaryFile registry_;  // Replace: removes the temporary file on a signal

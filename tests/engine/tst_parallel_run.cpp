@@ -12,6 +12,8 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QHash>
+#include <QList>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QStringList>
@@ -23,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -40,7 +43,10 @@ namespace {
 // with `occurrences`, every occurrence too, with its offset and whether it is new.
 class EventSink final : public RunSink {
 public:
-    explicit EventSink(bool occurrences) : occurrences_(occurrences) {}
+    // With `counting`, the occurrences are tallied instead of listed, and the parallel run's
+    // counts taken.
+    EventSink(bool occurrences, bool counting = false)
+        : occurrences_(occurrences), counting_(counting) {}
 
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
@@ -61,8 +67,16 @@ public:
     bool wantsOccurrences() override { return occurrences_; }
     void sourceStarted(const std::string& name) override {
         events.append(QString::fromStdString("source " + name));
+        ++source_;
+        sourceName_ = QString::fromStdString(name);
     }
+    bool takesCounts() override { return counting_; }
+    void countsFound(AddressCounts counts) override { counts_ = std::move(counts); }
     void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
+        if (counting_) {
+            tally(occurrences, count);
+            return;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             const Occurrence& o = occurrences[i];
             events.append(QString("%1 at %2%3 %4")
@@ -77,6 +91,33 @@ public:
     QStringList events;
     QStringList addresses;
 
+    // The rows of a report, the parallel run's counts first, then those tallied here: address,
+    // occurrences, sources, first source, offset, last source.
+    QStringList rows() const {
+        QStringList all;
+        for (std::size_t i = 0; i < counts_.size(); ++i) {
+            const AddressCounts::Row row = counts_.row(i);
+            all.append(QString("%1 %2 %3 %4 %5 %6")
+                           .arg(QString::fromLatin1(row.address.data(),
+                                                    static_cast<qsizetype>(row.address.size())))
+                           .arg(row.occurrences)
+                           .arg(row.sources)
+                           .arg(QString::fromStdString(counts_.sourceName(row.firstSource)))
+                           .arg(row.offset)
+                           .arg(row.lastSource));
+        }
+        for (const Tallied& row : tallied_) {
+            all.append(QString("%1 %2 %3 %4 %5 %6")
+                           .arg(row.address)
+                           .arg(row.occurrences)
+                           .arg(row.sources)
+                           .arg(row.firstSource)
+                           .arg(row.offset)
+                           .arg(row.lastSource));
+        }
+        return all;
+    }
+
     // The calls but the addresses: a run with a budget hands some on at the end.
     QStringList withoutAddresses() const {
         const QSet<QString> found(addresses.begin(), addresses.end());
@@ -90,7 +131,42 @@ public:
     }
 
 private:
+    struct Tallied {
+        QString address;
+        std::uint64_t occurrences;
+        std::uint64_t sources;
+        QString firstSource;
+        std::uint64_t offset;
+        std::uint64_t lastSource;
+    };
+
+    void tally(const Occurrence* occurrences, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const QString address =
+                QString::fromLatin1(occurrences[i].address.data(),
+                                    static_cast<qsizetype>(occurrences[i].address.size()));
+            const auto found = rowOf_.constFind(address.toLower());
+            if (found == rowOf_.constEnd()) {
+                rowOf_.insert(address.toLower(), tallied_.size());
+                tallied_.append({address, 1, 1, sourceName_, occurrences[i].offset, source_});
+                continue;
+            }
+            Tallied& row = tallied_[*found];
+            ++row.occurrences;
+            if (row.lastSource != source_) {
+                row.lastSource = source_;
+                ++row.sources;
+            }
+        }
+    }
+
     const bool occurrences_;
+    const bool counting_;
+    AddressCounts counts_;
+    QList<Tallied> tallied_;
+    QHash<QString, qsizetype> rowOf_;
+    std::uint64_t source_ = 0;  // numbered from 1 as they start
+    QString sourceName_;
 };
 
 // A source of the test: a path; a file read as a stream (as standard input is), opened anew
@@ -301,54 +377,61 @@ void ParallelRunTest::sameCallsAsOneThread_data() {
     QTest::addColumn<int>("freeDescriptors");  // above those open; 0: the usual limit
     QTest::addColumn<int>("threadStarts");     // threads that may start; -1: all
     QTest::addColumn<int>("budgetKiB");        // the memory budget; 0: none
-    QTest::addColumn<bool>("occurrences");     // the sink wants every occurrence
+    // 1: the sink wants every occurrence; 2: to count them, taking the parallel run's counts
+    QTest::addColumn<int>("occurrences");
 
     for (unsigned threads : {2u, 3u, 8u, 64u}) {
         QTest::addRow("mixed, %u threads", threads)
-            << "mixed" << threads << false << 0 << -1 << 0 << false;
+            << "mixed" << threads << false << 0 << -1 << 0 << 0;
         QTest::addRow("tiny files, %u threads", threads)
-            << "tiny" << threads << false << 0 << -1 << 0 << false;
+            << "tiny" << threads << false << 0 << -1 << 0 << 0;
     }
-    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1 << 0 << false;
+    QTest::newRow("mixed, lone LF ends tokens") << "mixed" << 3u << true << 0 << -1 << 0 << 0;
     QTest::newRow("one small file, more threads than chunks")
-        << "one" << 8u << false << 0 << -1 << 0 << false;
+        << "one" << 8u << false << 0 << -1 << 0 << 0;
     // Sources opened ahead of their turn: a FIFO's open waited for a writer that waited itself.
     QTest::newRow("FIFOs written one after the other")
-        << "fifos" << 2u << false << 0 << -1 << 0 << false;
+        << "fifos" << 2u << false << 0 << -1 << 0 << 0;
     // The second name of one stream got its second chunk, read ahead.
-    QTest::newRow("one stream named twice")
-        << "stream twice" << 2u << false << 0 << -1 << 0 << false;
+    QTest::newRow("one stream named twice") << "stream twice" << 2u << false << 0 << -1 << 0 << 0;
     // Members of a source: each starts fresh chunks, is named, fails alone.
-    QTest::newRow("sources made of members") << "members" << 2u << false << 0 << -1 << 0 << false;
+    QTest::newRow("sources made of members") << "members" << 2u << false << 0 << -1 << 0 << 0;
     QTest::newRow("sources made of members, 8 threads")
-        << "members" << 8u << false << 0 << -1 << 0 << false;
+        << "members" << 8u << false << 0 << -1 << 0 << 0;
     // Files were skipped as "Too many open files", differently on each run.
     QTest::newRow("large files, 12 descriptors free")
-        << "large" << 2u << false << 12 << -1 << 0 << false;
-    QTest::newRow("large files, 1 descriptor free")
-        << "large" << 3u << false << 1 << -1 << 0 << false;
+        << "large" << 2u << false << 12 << -1 << 0 << 0;
+    QTest::newRow("large files, 1 descriptor free") << "large" << 3u << false << 1 << -1 << 0 << 0;
     // std::thread's failure ended the run in std::terminate.
-    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0 << 0 << false;
-    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1 << 0 << false;
-    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7 << 0 << false;
+    QTest::newRow("no thread can start") << "mixed" << 2u << false << 0 << 0 << 0 << 0;
+    QTest::newRow("only one worker can start") << "mixed" << 4u << false << 0 << 1 << 0 << 0;
+    QTest::newRow("two of nine threads fail") << "tiny" << 8u << false << 0 << 7 << 0 << 0;
     // Past the budget: addresses were lost, doubled or handed on out of order. 1 thread is the
     // one-thread run with the budget.
     for (unsigned threads : {1u, 2u, 8u}) {
         QTest::addRow("budget passed, %u threads", threads)
-            << "many" << threads << false << 0 << -1 << 200 << false;
+            << "many" << threads << false << 0 << -1 << 200 << 0;
     }
     // A partition's set passes the budget in turn: it is split again by other bits.
-    QTest::newRow("partitions split again") << "many" << 2u << false << 0 << -1 << 90 << false;
-    QTest::newRow("budget passed, mixed sources")
-        << "mixed" << 3u << false << 0 << -1 << 120 << false;
+    QTest::newRow("partitions split again") << "many" << 2u << false << 0 << -1 << 90 << 0;
+    QTest::newRow("budget passed, mixed sources") << "mixed" << 3u << false << 0 << -1 << 120 << 0;
     // Offsets lost their piece's place in its source, or a stream's earlier units.
-    QTest::newRow("mixed, every occurrence") << "mixed" << 3u << false << 0 << -1 << 0 << true;
+    QTest::newRow("mixed, every occurrence") << "mixed" << 3u << false << 0 << -1 << 0 << 1;
     QTest::newRow("one stream named twice, every occurrence")
-        << "stream twice" << 2u << false << 0 << -1 << 0 << true;
-    QTest::newRow("members, every occurrence") << "members" << 2u << false << 0 << -1 << 0 << true;
-    QTest::newRow("tiny files, every occurrence") << "tiny" << 8u << false << 0 << -1 << 0 << true;
+        << "stream twice" << 2u << false << 0 << -1 << 0 << 1;
+    QTest::newRow("members, every occurrence") << "members" << 2u << false << 0 << -1 << 0 << 1;
+    QTest::newRow("tiny files, every occurrence") << "tiny" << 8u << false << 0 << -1 << 0 << 1;
     QTest::newRow("no thread can start, every occurrence")
-        << "mixed" << 2u << false << 0 << 0 << 0 << true;
+        << "mixed" << 2u << false << 0 << 0 << 0 << 1;
+    // A row's counts, first source or offset differed from the one thread's tally: sources
+    // numbered apart from the calling thread's, an occurrence counted twice or in no shard.
+    QTest::newRow("mixed, counted") << "mixed" << 3u << false << 0 << -1 << 0 << 2;
+    QTest::newRow("one stream named twice, counted")
+        << "stream twice" << 2u << false << 0 << -1 << 0 << 2;
+    QTest::newRow("members, counted") << "members" << 8u << false << 0 << -1 << 0 << 2;
+    QTest::newRow("tiny files, counted") << "tiny" << 8u << false << 0 << -1 << 0 << 2;
+    QTest::newRow("budget passed, counted") << "many" << 2u << false << 0 << -1 << 200 << 2;
+    QTest::newRow("no thread can start, counted") << "mixed" << 2u << false << 0 << 0 << 0 << 2;
 }
 
 void ParallelRunTest::sameCallsAsOneThread() {
@@ -358,7 +441,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
     QFETCH(int, freeDescriptors);
     QFETCH(int, threadStarts);
     QFETCH(int, budgetKiB);
-    QFETCH(bool, occurrences);
+    QFETCH(int, occurrences);
     const LoneLf loneLf = loneLfEnds ? LoneLf::EndsToken : LoneLf::Ordinary;
 
     std::vector<Source> list;
@@ -413,7 +496,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
         return result;
     };
 
-    EventSink oneThread(occurrences);
+    EventSink oneThread(occurrences > 0, occurrences == 2);
     const RunResult expected =
         run([&] { return RunExtractionFrom(list.size(), openAt, oneThread, loneLf); });
 
@@ -440,7 +523,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
         budget.partitions = 3;
         budget.report = &report;
     }
-    EventSink parallel(occurrences);
+    EventSink parallel(occurrences > 0, occurrences == 2);
     const RunResult got = run([&] {
         return threads == 1 ? RunExtractionFrom(list.size(), openAt, parallel, loneLf, budget)
                             : RunExtractionInParallel(list.size(), openAt, parallel, threads,
@@ -476,6 +559,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
                                  .arg(parallel.events[i], oneThread.events[i])));
         }
     }
+    QCOMPARE(parallel.rows(), oneThread.rows());
     QCOMPARE(got.filesRead, expected.filesRead);
     QCOMPARE(got.addressesFound, expected.addressesFound);
     QCOMPARE(got.skipped.size(), expected.skipped.size());

@@ -2,11 +2,24 @@
 
 #include <QTest>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 using namespace orlenta;
+
+namespace {
+
+std::string UpperCased(std::string text) {
+    for (char& c : text) {
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return text;
+}
+
+}  // namespace
 
 class SeenEmailsTest final : public QObject {
     Q_OBJECT
@@ -48,34 +61,60 @@ void SeenEmailsTest::keysLongerThanABlock() {
 
 void SeenEmailsTest::growingKeepsEveryKey_data() {
     QTest::addColumn<int>("blocksPerArena");
-    QTest::newRow("one arena") << 512;
+    QTest::addColumn<bool>("numbered");
+    QTest::newRow("one arena") << 512 << false;
     // Guards the keys stored past a full shared arena (once 2 GiB, the 4 GiB abort of old):
     // spread over arenas by their tag, found again by it.
-    QTest::newRow("arenas of one block") << 1;
+    QTest::newRow("arenas of one block") << 1 << false;
+    // Guards the numbers kept after the keys (a report's counts are filed by them): each
+    // address keeps the one it got first, through growth and in the spread arenas.
+    QTest::newRow("numbered, arenas of one block") << 1 << true;
 }
 
 // Guards the growth of the table: every key is still found after it has doubled many times.
 void SeenEmailsTest::growingKeepsEveryKey() {
     QFETCH(int, blocksPerArena);
+    QFETCH(bool, numbered);
     constexpr int Count = 300000;
-    SeenEmails seen(static_cast<std::size_t>(blocksPerArena));
+    const auto blocks = static_cast<std::size_t>(blocksPerArena);
+    SeenEmails seen = numbered ? SeenEmails(SeenEmails::Numbered, blocks) : SeenEmails(blocks);
     for (int i = 0; i < Count; ++i) {
-        const std::string key = "user" + std::to_string(i) + "@example.com";
+        // Every 1000th longer than 255 bytes: its length is written another way.
+        const std::string key = (i % 1000 == 7 ? std::string(300, 'x') : std::string("user")) +
+                                std::to_string(i) + "@example.com";
         // A budget is checked against this before the set takes more: it must not fall short.
         const std::size_t peak = seen.memoryPeakAfter(1, key.size());
         QVERIFY(seen.InsertLowerCased(key));
         QVERIFY(seen.memoryUsed() <= peak);
-        QVERIFY(seen.ContainsLowerCased("USER" + key.substr(4), HashLowerCased(key)));
+        QVERIFY(seen.ContainsLowerCased(UpperCased(key), HashLowerCased(key)));
     }
     std::vector<std::string> again;
+    std::vector<std::uint64_t> hashes;
     for (int i = 0; i < Count; ++i) {
-        again.push_back("USER" + std::to_string(i) + "@EXAMPLE.COM");
+        again.push_back(UpperCased((i % 1000 == 7 ? std::string(300, 'x') : std::string("user")) +
+                                   std::to_string(i) + "@example.com"));
+        hashes.push_back(HashLowerCased(again.back()));
     }
     std::vector<std::string_view> views(again.begin(), again.end());
     std::unique_ptr<bool[]> isNew(new bool[views.size()]);
-    seen.InsertLowerCased(views.data(), views.size(), isNew.get());
+    std::vector<std::uint32_t> numbers(views.size(), 0);
+    if (numbered) {
+        seen.InsertNumbered(views.data(), views.size(), isNew.get(), hashes.data(), numbers.data());
+    } else {
+        seen.InsertLowerCased(views.data(), views.size(), isNew.get());
+    }
     for (int i = 0; i < Count; ++i) {
-        QVERIFY2(!isNew[static_cast<std::size_t>(i)], again[static_cast<std::size_t>(i)].c_str());
+        const auto at = static_cast<std::size_t>(i);
+        QVERIFY2(!isNew[at], again[at].c_str());
+        QVERIFY2(!numbered || numbers[at] == at, again[at].c_str());
+    }
+    if (numbered) {
+        std::fill(numbers.begin(), numbers.end(), 0);
+        seen.ContainsNumbered(views.data(), views.size(), isNew.get(), hashes.data(),
+                              numbers.data());
+        for (std::size_t i = 0; i < views.size(); ++i) {
+            QVERIFY2(isNew[i] && numbers[i] == i, again[i].c_str());
+        }
     }
     QCOMPARE(seen.size(), std::size_t{Count});
 }
