@@ -47,14 +47,17 @@ public:
     void finish(const std::function<void(std::string_view)>& emit);
 
 private:
-    struct Pending {
-        Chain chain;
-        unsigned level = 0;
+    // A partition, or a part of one split again: its records, and a verdict for each.
+    struct Part {
+        Chain records;                   // a split part's are dropped once it is decided
+        Chain verdicts;                  // Kept, Dropped or FirstPart + the part deciding it
+        std::vector<std::size_t> parts;  // where the records a frozen set lacked went
+        unsigned level = 1;
     };
 
     std::size_t partitionOf(std::uint64_t hash, unsigned level) const;
-    void deduplicate(const Pending& pending, std::vector<Pending>& stack, std::vector<Chain>& runs);
-    void merge(const std::vector<Chain>& runs, const std::function<void(std::string_view)>& emit);
+    void deduplicate(std::size_t index, std::vector<std::size_t>& pending);
+    void merge(const Chain& tape, const std::function<void(std::string_view)>& emit);
 
     const std::size_t bytes_;
     const std::size_t blockSize_;
@@ -62,7 +65,9 @@ private:
     MemoryBudget::Report* const report_;
     SpillFile file_;
     std::vector<ChainWriter> writers_;
-    std::uint64_t position_ = 0;
+    ChainWriter tape_;
+    std::uint64_t spilled_ = 0;
+    std::vector<Part> parts_;  // the partitions first, in their order
 };
 
 }  // namespace orlenta
