@@ -20,11 +20,11 @@ namespace orlenta {
 //
 //   SpillFile file(64 << 10);
 //   ChainWriter out(file);           // one block of memory
-//   out.append("bytes", 5); ...
+//   out.appendRecord("ann@example.com", 15); out.appendByte(1); ...
 //   Chain chain = out.close();
 //   ChainReader in(file, chain, 4096);
-//   in.read(buffer, 5);
-//   file.release(chain);             // its blocks are reused by later chains
+//   in.nextRecords(views, 64, spare); in.nextByte(byte);
+//   file.release(chain.blocks);      // its blocks are reused by later chains
 class SpillFile final {
 public:
     explicit SpillFile(std::size_t blockSize);
