@@ -98,6 +98,9 @@ void AddressSpill::finish(const std::function<void(std::string_view)>& emit) {
         parts_.push_back(Part{writer.close(), {}, {}, 1});
     }
     writers_.clear();
+    // One set for every part, emptied between them: its memory is reused, not faulted in and
+    // zeroed again for each.
+    SeenEmails seen;
     std::vector<std::size_t> pending;
     for (std::size_t i = partitions_; i-- > 0;) {
         pending.push_back(i);
@@ -106,7 +109,7 @@ void AddressSpill::finish(const std::function<void(std::string_view)>& emit) {
         const std::size_t index = pending.back();
         pending.pop_back();
         if (parts_[index].records.bytes > 0) {
-            deduplicate(index, pending);
+            deduplicate(index, seen, pending);
         }
     }
     merge(tape, emit);
@@ -115,7 +118,8 @@ void AddressSpill::finish(const std::function<void(std::string_view)>& emit) {
 // One part, in text order: a set takes its addresses while it stays within the budget; past
 // that the set is frozen and what it lacks goes to parts of the next level. Each record gets
 // its verdict.
-void AddressSpill::deduplicate(std::size_t index, std::vector<std::size_t>& pending) {
+void AddressSpill::deduplicate(std::size_t index, SeenEmails& seen,
+                               std::vector<std::size_t>& pending) {
     const unsigned level = parts_[index].level;
     if (report_ != nullptr) {
         report_->deepestLevel = std::max(report_->deepestLevel, level);
@@ -123,7 +127,7 @@ void AddressSpill::deduplicate(std::size_t index, std::vector<std::size_t>& pend
     const std::size_t buffers = (partitions_ + 2) * blockSize_;
     const std::size_t forSet = bytes_ > buffers ? bytes_ - buffers : 0;
 
-    SeenEmails seen;
+    seen.clear();
     ChainWriter verdicts(file_);
     std::vector<ChainWriter> next;
     // Records are taken a batch at a time, so the set's memory fetches for a batch overlap.

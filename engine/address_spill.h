@@ -12,6 +12,8 @@
 
 namespace orlenta {
 
+class SeenEmails;
+
 // The addresses a run meets once its set is frozen (engine/memory_budget.h) and that the
 // frozen set does not hold: each occurrence, in text order, with its position. They go to
 // partitions by hash, in one temporary file (engine/spill_file.h). At the end, with the frozen
@@ -56,7 +58,7 @@ private:
     };
 
     std::size_t partitionOf(std::uint64_t hash, unsigned level) const;
-    void deduplicate(std::size_t index, std::vector<std::size_t>& pending);
+    void deduplicate(std::size_t index, SeenEmails& seen, std::vector<std::size_t>& pending);
     void merge(const Chain& tape, const std::function<void(std::string_view)>& emit);
 
     const std::size_t bytes_;
