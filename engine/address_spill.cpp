@@ -45,7 +45,8 @@ std::uint64_t Remix(std::uint64_t hash, unsigned level) {
 }  // namespace
 
 std::size_t AddressSpill::BuffersFor(const MemoryBudget& budget) {
-    // One block per partition being written, one for the run of survivors and one read.
+    // One block per partition being written and one for the tape; at the end, one per part of
+    // the next level, one for the verdicts and one read.
     return (PartitionsFor(budget) + 2) * BlockSizeFor(budget);
 }
 

@@ -15,13 +15,15 @@ namespace orlenta {
 class SeenEmails;
 
 // The addresses a run meets once its set is frozen (engine/memory_budget.h) and that the
-// frozen set does not hold: each occurrence, in text order, with its position. They go to
-// partitions by hash, in one temporary file (engine/spill_file.h). At the end, with the frozen
-// set freed, each partition is de-duplicated on its own in position order, so the earliest
-// spelling wins; when its set would pass the budget, that set is frozen in turn and the rest of
-// the partition is split again by other bits of the hash, as often as needed. The survivors of
-// each partition are written back as a run in position order, and the runs are merged by
-// position: the first spellings come out in text order.
+// frozen set does not hold: each occurrence, in text order. They go to partitions by hash, in
+// one temporary file (engine/spill_file.h), and a tape of one byte per occurrence names the
+// partition each went to. At the end, with the frozen set freed, each partition is
+// de-duplicated on its own, in text order, so the earliest spelling wins, and each record gets
+// a verdict byte: kept or dropped. When a partition's set would pass the budget, that set is
+// frozen in turn and the rest of the partition is split again by other bits of the hash, as
+// often as needed; the verdict then names the part that decides. Last the tape is read again:
+// each byte takes its partition's next record and verdict, and the first spellings come out in
+// text order, none written to the file twice.
 //
 //   AddressSpill spill(budget);
 //   for each address the frozen set lacks, in text order: spill.add(address, hash);
