@@ -2,11 +2,10 @@
 
 #include "engine/seen_emails.h"
 
-#include <queue>
-
 #include <unistd.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -15,6 +14,10 @@ namespace orlenta {
 namespace {
 
 constexpr std::size_t DefaultPartitions = 64;
+// A partition's number is a byte of the tape, and a verdict a byte too.
+constexpr std::size_t MostPartitions = 254;
+
+enum Verdict : unsigned char { Dropped = 0, Kept = 1, FirstPart = 2 };
 constexpr std::size_t SmallestBlock = 4u << 10;
 constexpr std::size_t LargestBlock = 256u << 10;
 
@@ -27,7 +30,7 @@ std::size_t BlockSizeFor(const MemoryBudget& budget) {
 }
 
 std::size_t PartitionsFor(const MemoryBudget& budget) {
-    return budget.partitions != 0 ? budget.partitions : DefaultPartitions;
+    return std::min(budget.partitions != 0 ? budget.partitions : DefaultPartitions, MostPartitions);
 }
 
 // Spreads the bits of a hash anew for each level, so a partition's addresses are split again
@@ -42,7 +45,8 @@ std::uint64_t Remix(std::uint64_t hash, unsigned level) {
 }  // namespace
 
 std::size_t AddressSpill::BuffersFor(const MemoryBudget& budget) {
-    // One block per partition being written, one for the run of survivors and one read.
+    // One block per partition being written and one for the tape; at the end, one per part of
+    // the next level, one for the verdicts and one read.
     return (PartitionsFor(budget) + 2) * BlockSizeFor(budget);
 }
 
@@ -59,7 +63,8 @@ AddressSpill::AddressSpill(const MemoryBudget& budget)
       blockSize_(BlockSizeFor(budget)),
       partitions_(PartitionsFor(budget)),
       report_(budget.report),
-      file_(blockSize_) {
+      file_(blockSize_),
+      tape_(file_) {
     writers_.reserve(partitions_);
     for (std::size_t i = 0; i < partitions_; ++i) {
         writers_.emplace_back(file_);
@@ -72,68 +77,79 @@ AddressSpill::AddressSpill(const MemoryBudget& budget)
 AddressSpill::~AddressSpill() = default;
 
 std::size_t AddressSpill::partitionOf(std::uint64_t hash, unsigned level) const {
-    return static_cast<std::size_t>(Remix(hash, level) % partitions_);
+    // The top 32 bits of the hash scaled to the partitions (at most 254): as even as a
+    // remainder, without the division it would cost for every spilled record.
+    return static_cast<std::size_t>(((Remix(hash, level) >> 32) * partitions_) >> 32);
 }
 
 void AddressSpill::add(std::string_view address, std::uint64_t hash) {
-    writers_[partitionOf(hash, 0)].appendRecord(position_++, address.data(), address.size());
+    const std::size_t partition = partitionOf(hash, 0);
+    writers_[partition].appendRecord(address.data(), address.size());
+    tape_.appendByte(static_cast<unsigned char>(partition));
+    ++spilled_;
 }
 
 void AddressSpill::finish(const std::function<void(std::string_view)>& emit) {
     if (report_ != nullptr) {
-        report_->spilled = position_;
+        report_->spilled = spilled_;
     }
-    std::vector<Pending> stack;
+    const Chain tape = tape_.close();
+    parts_.reserve(partitions_);
     for (ChainWriter& writer : writers_) {
-        stack.push_back(Pending{writer.close(), 1});
+        parts_.push_back(Part{writer.close(), {}, {}, 1});
     }
     writers_.clear();
-    std::reverse(stack.begin(), stack.end());
-    std::vector<Chain> runs;
-    while (!stack.empty()) {
-        const Pending pending = std::move(stack.back());
-        stack.pop_back();
-        if (pending.chain.bytes > 0) {
-            deduplicate(pending, stack, runs);
+    // One set for every part, emptied between them: its memory is reused, not faulted in and
+    // zeroed again for each.
+    SeenEmails seen;
+    std::vector<std::size_t> pending;
+    for (std::size_t i = partitions_; i-- > 0;) {
+        pending.push_back(i);
+    }
+    while (!pending.empty()) {
+        const std::size_t index = pending.back();
+        pending.pop_back();
+        if (parts_[index].records.bytes > 0) {
+            deduplicate(index, seen, pending);
         }
     }
-    merge(runs, emit);
+    merge(tape, emit);
 }
 
-// One partition, in position order: a set takes its addresses while it stays within the
-// budget; past that the set is frozen and what it lacks goes to partitions of the next level.
-void AddressSpill::deduplicate(const Pending& pending, std::vector<Pending>& stack,
-                               std::vector<Chain>& runs) {
+// One part, in text order: a set takes its addresses while it stays within the budget; past
+// that the set is frozen and what it lacks goes to parts of the next level. Each record gets
+// its verdict.
+void AddressSpill::deduplicate(std::size_t index, SeenEmails& seen,
+                               std::vector<std::size_t>& pending) {
+    const unsigned level = parts_[index].level;
     if (report_ != nullptr) {
-        report_->deepestLevel = std::max(report_->deepestLevel, pending.level);
+        report_->deepestLevel = std::max(report_->deepestLevel, level);
     }
     const std::size_t buffers = (partitions_ + 2) * blockSize_;
     const std::size_t forSet = bytes_ > buffers ? bytes_ - buffers : 0;
 
-    SeenEmails seen;
-    ChainWriter run(file_);
+    seen.clear();
+    ChainWriter verdicts(file_);
     std::vector<ChainWriter> next;
     // Records are taken a batch at a time, so the set's memory fetches for a batch overlap.
     constexpr std::size_t Batch = 64;
-    std::uint64_t positions[Batch];
     std::uint64_t hashes[Batch];
     std::string_view views[Batch];
     bool answers[Batch];
-    std::string addresses[Batch];
+    std::string spare;
+    const Chain records = std::move(parts_[index].records);
     {
-        ChainReader reader(file_, pending.chain, blockSize_);
+        ChainReader reader(file_, records, blockSize_);
         bool frozen = false;
         for (;;) {
-            std::size_t count = 0;
-            std::size_t bytes = 0;
-            while (count < Batch && reader.nextRecord(positions[count], addresses[count])) {
-                views[count] = addresses[count];
-                hashes[count] = HashLowerCased(views[count]);
-                bytes += views[count].size();
-                ++count;
-            }
+            const std::size_t count = reader.nextRecords(views, Batch, spare);
             if (count == 0) {
                 break;
+            }
+            std::size_t bytes = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                hashes[i] = HashLowerCased(views[i]);
+                bytes += views[i].size();
             }
             // The set takes at least one batch: each level then settles some addresses, and
             // the splitting ends.
@@ -147,59 +163,84 @@ void AddressSpill::deduplicate(const Pending& pending, std::vector<Pending>& sta
             if (!frozen) {
                 seen.InsertLowerCased(views, count, answers, hashes);
                 for (std::size_t i = 0; i < count; ++i) {
-                    if (answers[i]) {
-                        run.appendRecord(positions[i], views[i].data(), views[i].size());
-                    }
+                    verdicts.appendByte(answers[i] ? Kept : Dropped);
                 }
             } else {
                 seen.ContainsLowerCased(views, count, answers, hashes);
                 for (std::size_t i = 0; i < count; ++i) {
-                    if (!answers[i]) {
-                        next[partitionOf(hashes[i], pending.level)].appendRecord(
-                            positions[i], views[i].data(), views[i].size());
+                    if (answers[i]) {
+                        verdicts.appendByte(Dropped);
+                        continue;
                     }
+                    const std::size_t part = partitionOf(hashes[i], level);
+                    next[part].appendRecord(views[i].data(), views[i].size());
+                    verdicts.appendByte(static_cast<unsigned char>(FirstPart + part));
                 }
             }
         }
     }
-    file_.release(pending.chain.blocks);
-    if (Chain survivors = run.close(); survivors.bytes > 0) {
-        runs.push_back(std::move(survivors));
+    // The partitions' records are read again by the merge; a split part's are not.
+    if (level > 1) {
+        file_.release(records.blocks);
+    } else {
+        parts_[index].records = records;
     }
+    parts_[index].verdicts = verdicts.close();
     for (ChainWriter& writer : next) {
-        stack.push_back(Pending{writer.close(), pending.level + 1});
+        parts_[index].parts.push_back(parts_.size());
+        parts_.push_back(Part{writer.close(), {}, {}, level + 1});
+    }
+    for (auto part = parts_[index].parts.rbegin(); part != parts_[index].parts.rend(); ++part) {
+        pending.push_back(*part);
     }
 }
 
-// Runs are each in position order and no position is in two: a heap of their heads gives the
-// survivors in text order.
-void AddressSpill::merge(const std::vector<Chain>& runs,
-                         const std::function<void(std::string_view)>& emit) {
-    struct Head {
-        std::uint64_t position;
-        std::size_t run;
-        bool operator>(const Head& other) const { return position > other.position; }
-    };
-    std::vector<std::unique_ptr<ChainReader>> readers;
-    std::vector<std::string> addresses(runs.size());
-    std::priority_queue<Head, std::vector<Head>, std::greater<Head>> heads;
-    // The readers' buffers share what the partitions' took.
-    const std::size_t share = std::max<std::size_t>(
-        512, (partitions_ + 2) * blockSize_ / std::max<std::size_t>(1, runs.size()));
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        readers.push_back(std::make_unique<ChainReader>(file_, runs[i], share));
-        std::uint64_t position = 0;
-        if (readers[i]->nextRecord(position, addresses[i])) {
-            heads.push(Head{position, i});
-        }
+// The tape gives the partition of each spilled occurrence in text order: its next record,
+// whose verdict (followed down the parts that split it) says whether it is a first spelling.
+void AddressSpill::merge(const Chain& tape, const std::function<void(std::string_view)>& emit) {
+    std::size_t readerCount = 1 + partitions_;
+    for (const Part& part : parts_) {
+        readerCount += part.verdicts.bytes > 0 ? 1 : 0;
     }
-    while (!heads.empty()) {
-        const Head head = heads.top();
-        heads.pop();
-        emit(addresses[head.run]);
-        std::uint64_t position = 0;
-        if (readers[head.run]->nextRecord(position, addresses[head.run])) {
-            heads.push(Head{position, head.run});
+    // The readers' buffers share what the partitions' took.
+    const std::size_t share =
+        std::max<std::size_t>(512, (partitions_ + 2) * blockSize_ / readerCount);
+    ChainReader order(file_, tape, share);
+    std::vector<std::unique_ptr<ChainReader>> records;
+    std::vector<std::unique_ptr<ChainReader>> verdicts;
+    for (std::size_t i = 0; i < parts_.size(); ++i) {
+        if (i < partitions_) {
+            records.push_back(std::make_unique<ChainReader>(file_, parts_[i].records, share));
+        }
+        verdicts.push_back(parts_[i].verdicts.bytes > 0
+                               ? std::make_unique<ChainReader>(file_, parts_[i].verdicts, share)
+                               : nullptr);
+    }
+    const auto damaged = [] { throw std::runtime_error("temporary file: a record cut short"); };
+    std::string spare;
+    unsigned char partition = 0;
+    while (order.nextByte(partition)) {
+        std::string_view address;
+        if (partition >= partitions_ || records[partition]->nextRecords(&address, 1, spare) != 1) {
+            damaged();
+        }
+        std::size_t index = partition;
+        unsigned char verdict = Dropped;
+        for (;;) {
+            if (!verdicts[index] || !verdicts[index]->nextByte(verdict)) {
+                damaged();
+            }
+            if (verdict < FirstPart) {
+                break;
+            }
+            const std::size_t part = verdict - FirstPart;
+            if (part >= parts_[index].parts.size()) {
+                damaged();
+            }
+            index = parts_[index].parts[part];
+        }
+        if (verdict == Kept) {
+            emit(address);
         }
     }
 }

@@ -12,14 +12,18 @@
 
 namespace orlenta {
 
+class SeenEmails;
+
 // The addresses a run meets once its set is frozen (engine/memory_budget.h) and that the
-// frozen set does not hold: each occurrence, in text order, with its position. They go to
-// partitions by hash, in one temporary file (engine/spill_file.h). At the end, with the frozen
-// set freed, each partition is de-duplicated on its own in position order, so the earliest
-// spelling wins; when its set would pass the budget, that set is frozen in turn and the rest of
-// the partition is split again by other bits of the hash, as often as needed. The survivors of
-// each partition are written back as a run in position order, and the runs are merged by
-// position: the first spellings come out in text order.
+// frozen set does not hold: each occurrence, in text order. They go to partitions by hash, in
+// one temporary file (engine/spill_file.h), and a tape of one byte per occurrence names the
+// partition each went to. At the end, with the frozen set freed, each partition is
+// de-duplicated on its own, in text order, so the earliest spelling wins, and each record gets
+// a verdict byte: kept or dropped. When a partition's set would pass the budget, that set is
+// frozen in turn and the rest of the partition is split again by other bits of the hash, as
+// often as needed; the verdict then names the part that decides. Last the tape is read again:
+// each byte takes its partition's next record and verdict, and the first spellings come out in
+// text order, none written to the file twice.
 //
 //   AddressSpill spill(budget);
 //   for each address the frozen set lacks, in text order: spill.add(address, hash);
@@ -47,14 +51,17 @@ public:
     void finish(const std::function<void(std::string_view)>& emit);
 
 private:
-    struct Pending {
-        Chain chain;
-        unsigned level = 0;
+    // A partition, or a part of one split again: its records, and a verdict for each.
+    struct Part {
+        Chain records;                   // a split part's are dropped once it is decided
+        Chain verdicts;                  // Kept, Dropped or FirstPart + the part deciding it
+        std::vector<std::size_t> parts;  // where the records a frozen set lacked went
+        unsigned level = 1;
     };
 
     std::size_t partitionOf(std::uint64_t hash, unsigned level) const;
-    void deduplicate(const Pending& pending, std::vector<Pending>& stack, std::vector<Chain>& runs);
-    void merge(const std::vector<Chain>& runs, const std::function<void(std::string_view)>& emit);
+    void deduplicate(std::size_t index, SeenEmails& seen, std::vector<std::size_t>& pending);
+    void merge(const Chain& tape, const std::function<void(std::string_view)>& emit);
 
     const std::size_t bytes_;
     const std::size_t blockSize_;
@@ -62,7 +69,9 @@ private:
     MemoryBudget::Report* const report_;
     SpillFile file_;
     std::vector<ChainWriter> writers_;
-    std::uint64_t position_ = 0;
+    ChainWriter tape_;
+    std::uint64_t spilled_ = 0;
+    std::vector<Part> parts_;  // the partitions first, in their order
 };
 
 }  // namespace orlenta

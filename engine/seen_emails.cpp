@@ -195,31 +195,57 @@ public:
         return number;
     }
 
-    std::size_t memoryUsed() const {
+    std::size_t memoryUsed() const { return inUse() + spare_.size() * BlockSize; }
+
+    // What memoryUsed() may become once `bytes` more bytes of keys are stored. Spare blocks
+    // are taken before any is allocated: memory grows only once they are all in use.
+    std::size_t memoryAfter(std::size_t bytes) const {
+        if (spare_.empty()) {
+            return inUseAfter(bytes);
+        }
+        const std::size_t inUse =
+            blocks_.empty() ? (bytes / BlockSize + 1) * BlockSize : inUseAfter(bytes);
+        return std::max(inUse, memoryUsed());
+    }
+
+    // Forgets every key; the blocks of full size are kept for the keys to come, without the
+    // page faults and zeroing of new memory.
+    void clear() {
+        for (std::size_t i = 0; i < blocks_.size(); ++i) {
+            if ((i + 1 < blocks_.size() ? sizes_[i] : capacity_) == BlockSize) {
+                spare_.push_back(std::move(blocks_[i]));
+            }
+        }
+        blocks_.clear();
+        sizes_.clear();
+        capacity_ = 0;
+        used_ = 0;
+    }
+
+private:
+    static constexpr std::size_t FirstBlockSize = 16u << 10;
+
+    std::size_t inUse() const {
         return blocks_.empty() ? 0 : (blocks_.size() - 1) * BlockSize + capacity_;
     }
 
-    // What memoryUsed() may become once `bytes` more bytes of keys are stored.
-    std::size_t memoryAfter(std::size_t bytes) const {
+    std::size_t inUseAfter(std::size_t bytes) const {
         if (blocks_.empty()) {
             return std::max(FirstBlockSize, bytes) + (bytes > FirstBlockSize ? BlockSize : 0);
         }
         if (used_ + bytes <= capacity_) {
-            return memoryUsed();
+            return inUse();
         }
         if (used_ + bytes <= BlockSize) {
             std::size_t capacity = capacity_;
             while (capacity < used_ + bytes) {
                 capacity *= 2;
             }
-            return memoryUsed() - capacity_ + std::min(capacity, BlockSize);
+            return inUse() - capacity_ + std::min(capacity, BlockSize);
         }
         // New blocks: at least one, and one more for each further BlockSize.
         return blocks_.size() * BlockSize + (bytes / BlockSize + 1) * BlockSize;
     }
-
-private:
-    static constexpr std::size_t FirstBlockSize = 16u << 10;
 
     bool needsNewBlock(std::size_t size) const {
         return blocks_.empty() || used_ + size > BlockSize;
@@ -229,6 +255,16 @@ private:
         if (keySize > UINT32_MAX) {
             throw std::length_error("an address of 4 GiB or more");
         }
+        if (!blocks_.empty()) {
+            sizes_.push_back(capacity_);
+        }
+        if (!spare_.empty() && keySize <= BlockSize) {
+            blocks_.push_back(std::move(spare_.back()));
+            spare_.pop_back();
+            capacity_ = BlockSize;
+            used_ = 0;
+            return;
+        }
         // The first block starts small; later ones are full size from the start.
         capacity_ =
             blocks_.empty() ? std::max(FirstBlockSize, keySize) : std::max(BlockSize, keySize);
@@ -236,6 +272,10 @@ private:
             static_cast<char*>(blocks_.empty() ? std::malloc(capacity_) : Allocate(capacity_)));
         if (!blocks_.back()) {
             blocks_.pop_back();
+            if (!sizes_.empty()) {
+                capacity_ = sizes_.back();
+                sizes_.pop_back();
+            }
             throw std::bad_alloc();
         }
         used_ = 0;
@@ -258,8 +298,10 @@ private:
 
     const std::size_t maxBlocks_;
     std::vector<std::unique_ptr<char, FreeMemory>> blocks_;
-    std::size_t capacity_ = 0;  // of the newest block
-    std::size_t used_ = 0;      // of the newest block
+    std::vector<std::size_t> sizes_;                        // of the blocks but the newest
+    std::vector<std::unique_ptr<char, FreeMemory>> spare_;  // of BlockSize, kept by clear()
+    std::size_t capacity_ = 0;                              // of the newest block
+    std::size_t used_ = 0;                                  // of the newest block
 };
 
 // Every key of a set. The keys go to one shared arena while it has room: up to 2 GiB, some 60
@@ -308,6 +350,12 @@ public:
             used += arena->memoryUsed();
         }
         return used;
+    }
+
+    // Forgets every key; the shared arena keeps its blocks.
+    void clear() {
+        shared_.clear();
+        spread_.clear();
     }
 
     // What memoryUsed() may become once `bytes` more bytes of keys are stored. Past the
@@ -450,6 +498,12 @@ public:
     }
 
     std::size_t size() const { return count_; }
+
+    void clear() {
+        std::memset(slots_, 0, capacity() * sizeof(std::uint64_t));
+        count_ = 0;
+        keys_.clear();
+    }
     std::size_t memoryUsed() const {
         return capacity() * sizeof(std::uint64_t) + keys_.memoryUsed();
     }
@@ -593,6 +647,10 @@ void SeenEmails::ContainsLowerCased(const std::string_view* addresses, std::size
 
 std::size_t SeenEmails::memoryPeakAfter(std::size_t addresses, std::size_t bytes) const {
     return table_->memoryPeakAfter(addresses, bytes);
+}
+
+void SeenEmails::clear() {
+    table_->clear();
 }
 
 std::size_t SeenEmails::size() const {

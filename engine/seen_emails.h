@@ -60,6 +60,10 @@ public:
 
     std::size_t size() const;
 
+    // Forgets every address but keeps the memory (counted by memoryPeakAfter) for the next
+    // ones: a set filled again and again does not fault and zero new pages each time.
+    void clear();
+
     // The most memory the set may hold while it takes `addresses` more addresses of `bytes`
     // bytes in all: what it holds now, the next arena blocks, and a table that grows (its old
     // and new slots both held while the slots move). A memory budget is checked against it

@@ -126,20 +126,15 @@ void ChainWriter::append(const char* bytes, std::size_t size) {
     }
 }
 
-void ChainWriter::appendRecord(std::uint64_t position, const char* address, std::size_t size) {
-    char head[20];
+void ChainWriter::appendRecord(const char* address, std::size_t size) {
+    char head[10];
     std::size_t length = 0;
-    // Base-128 numbers, low digits first, the high bit saying another digit follows.
-    auto number = [&head, &length](std::uint64_t value) {
-        while (value >= 0x80) {
-            head[length++] = static_cast<char>((value & 0x7F) | 0x80);
-            value >>= 7;
-        }
-        head[length++] = static_cast<char>(value);
-    };
-    number(position - lastPosition_);
-    number(size);
-    lastPosition_ = position;
+    // A base-128 number, low digits first, the high bit saying another digit follows.
+    for (std::uint64_t value = size; value >= 0x80; value >>= 7) {
+        head[length++] = static_cast<char>((value & 0x7F) | 0x80);
+    }
+    head[length] = static_cast<char>(size >> (7 * length));
+    ++length;
     if (used_ + length + size <= file_.blockSize()) {  // the usual case, without a loop
         std::memcpy(buffer_.get() + used_, head, length);
         std::memcpy(buffer_.get() + used_ + length, address, size);
@@ -181,17 +176,21 @@ bool ChainReader::fill() {
     return true;
 }
 
-unsigned char ChainReader::nextByte() {
-    if (at_ == end_ && !fill()) {
+unsigned char ChainReader::byteOfRecord() {
+    unsigned char byte = 0;
+    if (!nextByte(byte)) {
         throw std::runtime_error("temporary file: a record cut short");
     }
-    return static_cast<unsigned char>(buffer_[at_++]);
+    return byte;
 }
 
 std::uint64_t ChainReader::nextNumber() {
     std::uint64_t value = 0;
     for (unsigned shift = 0;; shift += 7) {
-        const unsigned char digit = nextByte();
+        const unsigned char digit = byteOfRecord();
+        if (shift > 63) {
+            throw std::runtime_error("temporary file: a record damaged");
+        }
         value |= std::uint64_t{digit & 0x7Fu} << shift;
         if ((digit & 0x80) == 0) {
             return value;
@@ -199,12 +198,7 @@ std::uint64_t ChainReader::nextNumber() {
     }
 }
 
-bool ChainReader::nextRecord(std::uint64_t& position, std::string& address) {
-    if (at_ == end_ && !fill()) {
-        return false;
-    }
-    lastPosition_ += nextNumber();
-    position = lastPosition_;
+void ChainReader::nextRecordAcross(std::string& address) {
     std::size_t size = static_cast<std::size_t>(nextNumber());
     address.resize(size);
     char* to = address.data();
@@ -218,7 +212,42 @@ bool ChainReader::nextRecord(std::uint64_t& position, std::string& address) {
         to += part;
         size -= part;
     }
-    return true;
+}
+
+std::size_t ChainReader::nextRecords(std::string_view* addresses, std::size_t most,
+                                     std::string& spare) {
+    std::size_t count = 0;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(buffer_.get());
+    while (count < most) {
+        if (at_ == end_) {
+            if (count > 0 || !fill()) {
+                return count;
+            }
+        }
+        // Records wholly in the buffer are not copied: the views point at them.
+        std::size_t at = at_;
+        std::uint64_t size = 0;
+        bool whole = false;
+        for (unsigned shift = 0; at < end_ && shift < 64; shift += 7) {
+            const unsigned char digit = bytes[at++];
+            size |= std::uint64_t{digit & 0x7Fu} << shift;
+            if ((digit & 0x80) == 0) {
+                whole = size <= end_ - at;
+                break;
+            }
+        }
+        if (!whole) {
+            if (count > 0) {
+                return count;  // the views so far stay good until the next call
+            }
+            nextRecordAcross(spare);
+            addresses[0] = spare;
+            return 1;
+        }
+        addresses[count++] = std::string_view(buffer_.get() + at, static_cast<std::size_t>(size));
+        at_ = at + static_cast<std::size_t>(size);
+    }
+    return count;
 }
 
 }  // namespace orlenta

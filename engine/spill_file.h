@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orlenta {
@@ -19,11 +20,11 @@ namespace orlenta {
 //
 //   SpillFile file(64 << 10);
 //   ChainWriter out(file);           // one block of memory
-//   out.append("bytes", 5); ...
+//   out.appendRecord("ann@example.com", 15); out.appendByte(1); ...
 //   Chain chain = out.close();
 //   ChainReader in(file, chain, 4096);
-//   in.read(buffer, 5);
-//   file.release(chain);             // its blocks are reused by later chains
+//   in.nextRecords(views, 64, spare); in.nextByte(byte);
+//   file.release(chain.blocks);      // its blocks are reused by later chains
 class SpillFile final {
 public:
     explicit SpillFile(std::size_t blockSize);
@@ -59,9 +60,15 @@ public:
 
     void append(const char* bytes, std::size_t size);
 
-    // A record of the spill: its position (as the difference from the chain's last one, which
-    // keeps it short) and an address.
-    void appendRecord(std::uint64_t position, const char* address, std::size_t size);
+    void appendByte(unsigned char byte) {
+        buffer_[used_++] = static_cast<char>(byte);
+        if (used_ == file_.blockSize()) {
+            flush();
+        }
+    }
+
+    // A record of the spill: an address, its length first.
+    void appendRecord(const char* address, std::size_t size);
 
     // Writes what is left and gives the chain; the buffer is freed.
     Chain close();
@@ -73,7 +80,6 @@ private:
     Chain chain_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
-    std::uint64_t lastPosition_ = 0;
 };
 
 // Reads one chain back through a buffer of `bufferSize` bytes (at most a block).
@@ -81,13 +87,25 @@ class ChainReader final {
 public:
     ChainReader(const SpillFile& file, const Chain& chain, std::size_t bufferSize);
 
-    // The next record written by appendRecord; false at the end of the chain.
-    bool nextRecord(std::uint64_t& position, std::string& address);
+    // The next records written by appendRecord, at most `most` and at least one, unless the
+    // chain is at its end (0). The views point into the reader's buffer, or into `spare` for a
+    // record cut by the buffer's end (then alone): they hold until the next call.
+    std::size_t nextRecords(std::string_view* addresses, std::size_t most, std::string& spare);
+
+    // The next byte written by appendByte; false at the end of the chain.
+    bool nextByte(unsigned char& byte) {
+        if (at_ == end_ && !fill()) {
+            return false;
+        }
+        byte = static_cast<unsigned char>(buffer_[at_++]);
+        return true;
+    }
 
 private:
     bool fill();
-    unsigned char nextByte();
+    unsigned char byteOfRecord();
     std::uint64_t nextNumber();
+    void nextRecordAcross(std::string& address);
 
     const SpillFile& file_;
     const Chain& chain_;
@@ -96,7 +114,6 @@ private:
     std::uint64_t offset_ = 0;  // in the chain, of the byte after the buffer's
     std::size_t at_ = 0;        // the buffer's next byte
     std::size_t end_ = 0;       // the buffer's bytes
-    std::uint64_t lastPosition_ = 0;
 };
 
 }  // namespace orlenta

@@ -62,13 +62,18 @@ void SeenEmailsTest::keysLongerThanABlock() {
 void SeenEmailsTest::growingKeepsEveryKey_data() {
     QTest::addColumn<int>("blocksPerArena");
     QTest::addColumn<bool>("numbered");
-    QTest::newRow("one arena") << 512 << false;
+    QTest::addColumn<bool>("clearedFirst");  // filled with other keys, then cleared
+    QTest::newRow("one arena") << 512 << false << false;
     // Guards the keys stored past a full shared arena (once 2 GiB, the 4 GiB abort of old):
     // spread over arenas by their tag, found again by it.
-    QTest::newRow("arenas of one block") << 1 << false;
+    QTest::newRow("arenas of one block") << 1 << false << false;
     // Guards the numbers kept after the keys (a report's counts are filed by them): each
     // address keeps the one it got first, through growth and in the spread arenas.
-    QTest::newRow("numbered, arenas of one block") << 1 << true;
+    QTest::newRow("numbered, arenas of one block") << 1 << true << false;
+    // Guards a set emptied for reuse: old keys gone, its kept blocks and table reused and
+    // counted in the peak a budget is checked against.
+    QTest::newRow("one arena, cleared") << 512 << false << true;
+    QTest::newRow("arenas of one block, cleared") << 1 << false << true;
 }
 
 // Guards the growth of the table: every key is still found after it has doubled many times.
@@ -78,6 +83,17 @@ void SeenEmailsTest::growingKeepsEveryKey() {
     constexpr int Count = 300000;
     const auto blocks = static_cast<std::size_t>(blocksPerArena);
     SeenEmails seen = numbered ? SeenEmails(SeenEmails::Numbered, blocks) : SeenEmails(blocks);
+    QFETCH(bool, clearedFirst);
+    if (clearedFirst) {
+        for (int i = 0; i < Count; ++i) {
+            seen.InsertLowerCased("old" + std::to_string(i) + "@example.com");
+        }
+        const std::size_t held = seen.memoryUsed();
+        seen.clear();
+        QCOMPARE(seen.size(), std::size_t{0});
+        QVERIFY(seen.memoryUsed() <= held);
+        QVERIFY(!seen.ContainsLowerCased("old7@example.com", HashLowerCased("old7@example.com")));
+    }
     for (int i = 0; i < Count; ++i) {
         // Every 1000th longer than 255 bytes: its length is written another way.
         const std::string key = (i % 1000 == 7 ? std::string(300, 'x') : std::string("user")) +
