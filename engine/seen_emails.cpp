@@ -584,40 +584,45 @@ void SeenEmails::InsertLowerCased(const std::string_view* addresses, std::size_t
     }
 }
 
-void SeenEmails::InsertNumbered(const std::string_view* addresses, std::size_t count, bool* isNew,
-                                const std::uint64_t* hashes, std::uint32_t* numbers) {
+namespace {
+
+// Visits each of `count` addresses by their `hashes` in groups of 16, the group's slots and
+// then their keys fetched first: the fetches of a group overlap instead of following one
+// another.
+template <typename Table, typename Visit>
+void InPrefetchedGroups(Table& table, const std::uint64_t* hashes, std::size_t count,
+                        const Visit& visit) {
     constexpr std::size_t Group = 16;
     for (std::size_t first = 0; first < count; first += Group) {
         const std::size_t size = std::min(Group, count - first);
-        for (std::size_t i = 0; i < size; ++i) {
-            table_->prefetchSlot(hashes[first + i]);
+        for (std::size_t i = first; i < first + size; ++i) {
+            table.prefetchSlot(hashes[i]);
         }
-        for (std::size_t i = 0; i < size; ++i) {
-            table_->prefetchKey(hashes[first + i]);
+        for (std::size_t i = first; i < first + size; ++i) {
+            table.prefetchKey(hashes[i]);
         }
-        for (std::size_t i = 0; i < size; ++i) {
-            isNew[first + i] =
-                table_->insertNumbered(addresses[first + i], hashes[first + i], numbers[first + i]);
+        for (std::size_t i = first; i < first + size; ++i) {
+            visit(i);
         }
     }
 }
 
+}  // namespace
+
+void SeenEmails::InsertNumbered(const std::string_view* addresses, std::size_t count, bool* isNew,
+                                const std::uint64_t* hashes, std::uint32_t* numbers) {
+    Table& table = *table_;
+    InPrefetchedGroups(table, hashes, count, [&](std::size_t i) {
+        isNew[i] = table.insertNumbered(addresses[i], hashes[i], numbers[i]);
+    });
+}
+
 void SeenEmails::ContainsNumbered(const std::string_view* addresses, std::size_t count, bool* found,
                                   const std::uint64_t* hashes, std::uint32_t* numbers) const {
-    constexpr std::size_t Group = 16;
-    for (std::size_t first = 0; first < count; first += Group) {
-        const std::size_t size = std::min(Group, count - first);
-        for (std::size_t i = 0; i < size; ++i) {
-            table_->prefetchSlot(hashes[first + i]);
-        }
-        for (std::size_t i = 0; i < size; ++i) {
-            table_->prefetchKey(hashes[first + i]);
-        }
-        for (std::size_t i = 0; i < size; ++i) {
-            found[first + i] = table_->containsNumbered(addresses[first + i], hashes[first + i],
-                                                        numbers[first + i]);
-        }
-    }
+    const Table& table = *table_;
+    InPrefetchedGroups(table, hashes, count, [&](std::size_t i) {
+        found[i] = table.containsNumbered(addresses[i], hashes[i], numbers[i]);
+    });
 }
 
 bool SeenEmails::InsertLowerCased(std::string_view address) {
@@ -630,19 +635,9 @@ bool SeenEmails::ContainsLowerCased(std::string_view address, std::uint64_t hash
 
 void SeenEmails::ContainsLowerCased(const std::string_view* addresses, std::size_t count,
                                     bool* found, const std::uint64_t* hashes) const {
-    constexpr std::size_t Group = 16;
-    for (std::size_t first = 0; first < count; first += Group) {
-        const std::size_t size = std::min(Group, count - first);
-        for (std::size_t i = 0; i < size; ++i) {
-            table_->prefetchSlot(hashes[first + i]);
-        }
-        for (std::size_t i = 0; i < size; ++i) {
-            table_->prefetchKey(hashes[first + i]);
-        }
-        for (std::size_t i = 0; i < size; ++i) {
-            found[first + i] = table_->contains(addresses[first + i], hashes[first + i]);
-        }
-    }
+    const Table& table = *table_;
+    InPrefetchedGroups(table, hashes, count,
+                       [&](std::size_t i) { found[i] = table.contains(addresses[i], hashes[i]); });
 }
 
 std::size_t SeenEmails::memoryPeakAfter(std::size_t addresses, std::size_t bytes) const {

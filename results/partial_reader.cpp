@@ -227,23 +227,33 @@ bool PartialReader::nextItems(std::vector<Item>& items, Parse parse) {
     }
 }
 
+// A record's address at `at`: its length, then its bytes, at most `limit` of them.
+PartialReader::Parsed PartialReader::ParseAddress(const char*& at, const char* end,
+                                                  std::uint64_t limit, std::string_view& address) {
+    std::uint64_t length = 0;
+    if (!ReadVarint(at, end, length)) {
+        return at < end ? Parsed::Bad : Parsed::NeedMore;  // too long, or cut
+    }
+    if (length == 0 || length > limit) {
+        return Parsed::Bad;
+    }
+    if (length > std::uint64_t(end - at)) {
+        return Parsed::NeedMore;
+    }
+    address = std::string_view(at, static_cast<std::size_t>(length));
+    at += length;
+    return Parsed::Item;
+}
+
 bool PartialReader::next(std::vector<std::string_view>& addresses) {
     const std::uint64_t limit = counts_.recordBytes;
     const std::size_t columns = header_.columns.size();
     return nextItems(addresses,
                      [limit, columns](const char*& at, const char* end, std::string_view& address) {
-                         std::uint64_t length = 0;
-                         if (!ReadVarint(at, end, length)) {
-                             return at < end ? Parsed::Bad : Parsed::NeedMore;  // too long, or cut
+                         const Parsed parsed = ParseAddress(at, end, limit, address);
+                         if (parsed != Parsed::Item) {
+                             return parsed;
                          }
-                         if (length == 0 || length > limit) {
-                             return Parsed::Bad;
-                         }
-                         if (length > std::uint64_t(end - at)) {
-                             return Parsed::NeedMore;
-                         }
-                         address = std::string_view(at, static_cast<std::size_t>(length));
-                         at += length;
                          std::uint64_t column = 0;
                          for (std::size_t c = 0; c < columns; ++c) {
                              if (!ReadVarint(at, end, column)) {
@@ -261,18 +271,10 @@ bool PartialReader::next(std::vector<std::string_view>& addresses,
     columns.clear();
     return nextItems(addresses, [limit, count, &columns](const char*& at, const char* end,
                                                          std::string_view& address) {
-        std::uint64_t length = 0;
-        if (!ReadVarint(at, end, length)) {
-            return at < end ? Parsed::Bad : Parsed::NeedMore;  // too long, or cut
+        const Parsed parsed = ParseAddress(at, end, limit, address);
+        if (parsed != Parsed::Item) {
+            return parsed;
         }
-        if (length == 0 || length > limit) {
-            return Parsed::Bad;
-        }
-        if (length > std::uint64_t(end - at)) {
-            return Parsed::NeedMore;
-        }
-        address = std::string_view(at, static_cast<std::size_t>(length));
-        at += length;
         const std::size_t before = columns.size();
         std::uint64_t column = 0;
         for (std::size_t c = 0; c < count; ++c) {

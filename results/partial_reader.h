@@ -66,6 +66,8 @@ public:
 
 private:
     enum class Parsed { Item, NeedMore, Bad };
+    static Parsed ParseAddress(const char*& at, const char* end, std::uint64_t limit,
+                               std::string_view& address);
     template <typename Item, typename Parse>
     bool nextItems(std::vector<Item>& items, Parse parse);
     bool fail(std::string reason);
