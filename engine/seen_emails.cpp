@@ -168,7 +168,8 @@ public:
         return blocks_[ref >> OffsetBits].get() + (ref & (BlockSize - 1));
     }
 
-    static bool matches(const char* key, std::string_view address) {
+    // The bytes of the key at `key` (as at()), past its length.
+    static std::string_view keyBytes(const char* key) {
         std::size_t length = static_cast<unsigned char>(key[0]);
         ++key;
         if (length == 0xFF) {
@@ -177,21 +178,19 @@ public:
             length = longLength;
             key += sizeof longLength;
         }
-        return length == address.size() && EqualsLowerCased(key, address);
+        return std::string_view(key, length);
+    }
+
+    static bool matches(const char* key, std::string_view address) {
+        const std::string_view bytes = keyBytes(key);
+        return bytes.size() == address.size() && EqualsLowerCased(bytes.data(), address);
     }
 
     // The number stored after the key at `key` (as at()) of a numbered set.
     static std::uint32_t numberOf(const char* key) {
-        std::size_t length = static_cast<unsigned char>(key[0]);
-        ++key;
-        if (length == 0xFF) {
-            std::uint32_t longLength;
-            std::memcpy(&longLength, key, sizeof longLength);
-            length = longLength;
-            key += sizeof longLength;
-        }
+        const std::string_view bytes = keyBytes(key);
         std::uint32_t number;
-        std::memcpy(&number, key + length, sizeof number);
+        std::memcpy(&number, bytes.data() + bytes.size(), sizeof number);
         return number;
     }
 
