@@ -34,13 +34,11 @@ private:
 
 }  // namespace
 
-AddressShards::AddressShards(std::size_t shards, bool counting) : count_(shards) {
+AddressShards::AddressShards(std::size_t shards, bool counting)
+    : count_(shards), counting_(counting) {
     for (std::size_t i = 0; i < shards; ++i) {
-        shards_.push_back(counting ? std::make_unique<SeenEmails>(SeenEmails::Numbered)
+        shards_.push_back(counting ? std::make_unique<SeenEmails>(SeenEmails::Counted)
                                    : std::make_unique<SeenEmails>());
-    }
-    if (counting) {
-        counts_.resize(shards);
     }
 }
 
@@ -65,35 +63,46 @@ void AddressShards::release() {
     shards_.clear();
 }
 
+std::vector<std::unique_ptr<SeenEmails>> AddressShards::takeCounts() {
+    for (const auto& set : shards_) {
+        set->endLookups();
+    }
+    return std::move(shards_);
+}
+
 std::size_t AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch, bool frozen) {
     const std::size_t begin = unit.shardStarts[shard];
     const std::size_t end = unit.shardStarts[shard + 1];
     if (scratch.capacity < end - begin) {
         scratch.capacity = end - begin;
         scratch.isNew.reset(new bool[scratch.capacity]);
-        if (!counts_.empty()) {
-            scratch.numbers.reset(new std::uint32_t[scratch.capacity]);
-        }
     }
     scratch.addresses.clear();
     scratch.hashes.clear();
+    scratch.sightings.clear();
     DroppedPieces pieces(unit);
     for (std::size_t j = begin; j < end; ++j) {
         const std::size_t i = unit.byShard[j];
         if (!pieces.dropped(i)) {
             scratch.addresses.push_back(unit.addresses[i]);
             scratch.hashes.push_back(unit.hashes[i]);
+            if (counting_) {
+                const Piece& piece = pieces.piece();
+                scratch.sightings.push_back(
+                    Sighting{piece.sourceNumber, piece.sourceOffset + unit.offsets[i]});
+            }
         }
     }
     SeenEmails& set = *shards_[shard];
-    const bool counting = !counts_.empty();
-    if (counting) {
+    if (counting_) {
         if (frozen) {
-            set.ContainsNumbered(scratch.addresses.data(), scratch.addresses.size(),
-                                 scratch.isNew.get(), scratch.hashes.data(), scratch.numbers.get());
+            set.ContainsCounting(scratch.addresses.data(), scratch.addresses.size(),
+                                 scratch.isNew.get(), scratch.hashes.data(),
+                                 scratch.sightings.data());
         } else {
-            set.InsertNumbered(scratch.addresses.data(), scratch.addresses.size(),
-                               scratch.isNew.get(), scratch.hashes.data(), scratch.numbers.get());
+            set.InsertCounting(scratch.addresses.data(), scratch.addresses.size(),
+                               scratch.isNew.get(), scratch.hashes.data(),
+                               scratch.sightings.data());
         }
     } else if (frozen) {
         set.ContainsLowerCased(scratch.addresses.data(), scratch.addresses.size(),
@@ -112,15 +121,6 @@ std::size_t AddressShards::take(Unit& unit, std::size_t shard, Scratch& scratch,
             unit.isNew[i] =
                 frozen ? (answer ? Unit::Seen : Unit::Spill) : (answer ? Unit::New : Unit::Seen);
             bytes += unit.addresses[i].size();
-            if (counting) {
-                const Piece& piece = again.piece();
-                if (!frozen && answer) {
-                    counts_[shard].added(scratch.numbers[b], piece.sourceNumber,
-                                         piece.sourceOffset + unit.offsets[i]);
-                } else if (frozen == answer) {  // met before, in the set frozen or not
-                    counts_[shard].met(scratch.numbers[b], piece.sourceNumber);
-                }
-            }
             ++b;
         }
     }

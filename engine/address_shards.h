@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/address_counts.h"
 #include "engine/seen_emails.h"
 #include "engine/work_unit.h"
 
@@ -16,8 +15,8 @@ namespace orlenta {
 // address falls into one shard, so each shard can take the units strictly in text order on its
 // own, and the first spelling it meets is the first in the text. Several shards fill at once,
 // each on one worker at a time (the WorkBoard says whose turn it is). When `counting`, each
-// shard also keeps the counts of its addresses for a report (ShardCounts), filed by their
-// numbers in its set: the look-up that says whether an address is new finds them.
+// shard's set also counts its addresses for a report (SeenEmails::Counted): the look-up that
+// says whether an address is new finds its counts.
 class AddressShards final {
 public:
     explicit AddressShards(std::size_t shards, bool counting = false);
@@ -43,22 +42,23 @@ public:
     struct Scratch {
         std::vector<std::string_view> addresses;
         std::vector<std::uint64_t> hashes;
+        std::vector<Sighting> sightings;  // when counting
         std::unique_ptr<bool[]> isNew;
-        std::unique_ptr<std::uint32_t[]> numbers;  // when counting
         std::size_t capacity = 0;
     };
     std::size_t take(Unit& unit, std::size_t shard, Scratch& scratch, bool frozen = false);
 
-    // Frees every shard's set: the run is over, or the spill needs the room. The counts stay.
+    // Frees every shard's set: the run is over, or the spill needs the room.
     void release();
 
-    // The shards' counts, in shard order, once no worker fills them any more.
-    std::vector<ShardCounts> takeCounts() { return std::move(counts_); }
+    // When counting: the shards' sets, in shard order, once no worker fills them any more,
+    // with their tables freed (SeenEmails::endLookups); their counts stay.
+    std::vector<std::unique_ptr<SeenEmails>> takeCounts();
 
 private:
     std::vector<std::unique_ptr<SeenEmails>> shards_;
     const std::size_t count_;
-    std::vector<ShardCounts> counts_;  // per shard when counting; empty otherwise
+    const bool counting_;
 };
 
 }  // namespace orlenta

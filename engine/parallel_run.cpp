@@ -228,7 +228,7 @@ private:
                 for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
                     if (unit.isNew[i] == Unit::New) {
                         if (counting_) {
-                            countRow(piece, unit.addresses[i], unit.hashes[i]);
+                            countRow(piece, unit.hashes[i]);
                         }
                         sink_.addressFound(unit.addresses[i]);
                         ++result_.addressesFound;
@@ -254,12 +254,12 @@ private:
     }
 
     // A new address handed on: the counts' next row is the next of its shard.
-    void countRow(const Piece& piece, std::string_view address, std::uint64_t hash) {
+    void countRow(const Piece& piece, std::uint64_t hash) {
         if (piece.sourceNumber != namedSource_) {
             counts_.sourceNamed(piece.sourceNumber, piece.name);
             namedSource_ = piece.sourceNumber;
         }
-        counts_.rowMade(shards_.shardOf(hash), address);
+        counts_.rowMade(shards_.shardOf(hash));
     }
 
     const MemoryBudget memoryBudget_;

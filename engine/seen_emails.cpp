@@ -54,6 +54,19 @@ bool EqualsLowerCased(const char* stored, std::string_view address) {
     return true;
 }
 
+// Eight bytes at a time, both sides lower-cased: a counting set keeps spellings as they were.
+bool EqualIgnoringCase(const char* stored, std::string_view address) {
+    const std::size_t size = address.size();
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        if (LowerAsciiWord(LoadWord(stored + i)) != LowerAsciiWord(LoadWord(address.data() + i))) {
+            return false;
+        }
+    }
+    return i == size || LowerAsciiWord(LoadTail(stored + i, size - i)) ==
+                            LowerAsciiWord(LoadTail(address.data() + i, size - i));
+}
+
 constexpr std::size_t HugePage = 2u << 20;
 
 // Large arrays that are touched all over: on huge pages they cost one page fault per 2 MiB
@@ -120,9 +133,10 @@ public:
     KeyArena(const KeyArena&) = delete;
     KeyArena& operator=(const KeyArena&) = delete;
 
-    // `numbered`: the key is followed by its 4-byte number (SeenEmails::Numbering).
-    static std::size_t SizeOf(std::string_view address, bool numbered = false) {
-        return (address.size() >= 0xFF ? 5 : 1) + address.size() + (numbered ? 4 : 0);
+    // `counted`: the key is followed by its counts (SeenEmails::Counting).
+    static std::size_t SizeOf(std::string_view address, bool counted = false) {
+        return (address.size() >= 0xFF ? 5 : 1) + address.size() +
+               (counted ? sizeof(AddressTally) : 0);
     }
 
     // Whether a key of `size` bytes (SizeOf) can still be stored.
@@ -130,10 +144,10 @@ public:
         return !needsNewBlock(size) || blocks_.size() < maxBlocks_;
     }
 
-    // Stores `address` lower-cased, when hasRoomFor it, followed by `*number` when given;
-    // returns its reference.
-    std::uint32_t store(std::string_view address, const std::uint32_t* number = nullptr) {
-        const std::size_t size = SizeOf(address, number != nullptr);
+    // Stores `address` lower-cased, when hasRoomFor it; or, with a `tally`, as it is spelled
+    // and followed by the tally. Returns its reference.
+    std::uint32_t store(std::string_view address, const AddressTally* tally = nullptr) {
+        const std::size_t size = SizeOf(address, tally != nullptr);
         if (needsNewBlock(size)) {
             startBlock(size);
         } else if (used_ + size > capacity_) {
@@ -150,11 +164,13 @@ public:
             key[0] = static_cast<char>(address.size());
             key += 1;
         }
-        for (std::size_t i = 0; i < address.size(); ++i) {
-            key[i] = LowerAscii(address[i]);
-        }
-        if (number != nullptr) {
-            std::memcpy(key + address.size(), number, sizeof *number);
+        if (tally != nullptr) {
+            std::memcpy(key, address.data(), address.size());
+            std::memcpy(key + address.size(), tally, sizeof *tally);
+        } else {
+            for (std::size_t i = 0; i < address.size(); ++i) {
+                key[i] = LowerAscii(address[i]);
+            }
         }
         used_ += size;
         if (size > BlockSize) {
@@ -165,6 +181,9 @@ public:
 
     // Where the key `ref` starts (at its length).
     const char* at(std::uint32_t ref) const {
+        return blocks_[ref >> OffsetBits].get() + (ref & (BlockSize - 1));
+    }
+    char* at(std::uint32_t ref) {
         return blocks_[ref >> OffsetBits].get() + (ref & (BlockSize - 1));
     }
 
@@ -186,12 +205,17 @@ public:
         return bytes.size() == address.size() && EqualsLowerCased(bytes.data(), address);
     }
 
-    // The number stored after the key at `key` (as at()) of a numbered set.
-    static std::uint32_t numberOf(const char* key) {
+    // A counting set's key: its spelling, compared without regard to case on both sides.
+    static bool matchesSpelled(const char* key, std::string_view address) {
         const std::string_view bytes = keyBytes(key);
-        std::uint32_t number;
-        std::memcpy(&number, bytes.data() + bytes.size(), sizeof number);
-        return number;
+        return bytes.size() == address.size() && EqualIgnoringCase(bytes.data(), address);
+    }
+
+    // Where the counts stored after the key at `key` (as at()) of a counting set are; they
+    // are read and written with memcpy, as keys leave them unaligned.
+    static char* tallyOf(char* key) {
+        const std::string_view bytes = keyBytes(key);
+        return key + (bytes.data() - key) + bytes.size();
     }
 
     std::size_t memoryUsed() const { return inUse() + spare_.size() * BlockSize; }
@@ -317,10 +341,10 @@ public:
         : blocksPerArena_(blocksPerArena), shared_(blocksPerArena) {}
 
     std::uint32_t store(std::uint32_t tag, std::string_view address,
-                        const std::uint32_t* number = nullptr) {
-        const std::size_t size = KeyArena::SizeOf(address, number != nullptr);
+                        const AddressTally* tally = nullptr) {
+        const std::size_t size = KeyArena::SizeOf(address, tally != nullptr);
         if (shared_.hasRoomFor(size)) {
-            return shared_.store(address, number);
+            return shared_.store(address, tally);
         }
         if (spread_.empty()) {
             std::vector<std::unique_ptr<KeyArena>> arenas;  // all of them or none
@@ -333,10 +357,16 @@ public:
         if (!arena.hasRoomFor(size)) {
             throw std::length_error("more than 64 GiB of distinct addresses");
         }
-        return SpreadBit | arena.store(address, number);
+        return SpreadBit | arena.store(address, tally);
     }
 
     const char* at(std::uint32_t tag, std::uint32_t ref) const {
+        if ((ref & SpreadBit) == 0) {
+            return shared_.at(ref);
+        }
+        return spread_[tag % SpreadArenas]->at(ref & ~SpreadBit);
+    }
+    char* at(std::uint32_t tag, std::uint32_t ref) {
         if ((ref & SpreadBit) == 0) {
             return shared_.at(ref);
         }
@@ -375,6 +405,36 @@ private:
 
 }  // namespace
 
+// A counting set's slots in the order their keys were added, in blocks of a fixed size: no
+// copy and no spare half as it grows.
+class PlaceOrder final {
+public:
+    void push(std::uint64_t placed) {
+        if (size_ == blocks_.size() * PerBlock) {
+            blocks_.push_back(std::unique_ptr<std::uint64_t[]>(new std::uint64_t[PerBlock]));
+        }
+        blocks_[size_ / PerBlock][size_ % PerBlock] = placed;
+        ++size_;
+    }
+    std::uint64_t at(std::size_t number) const {
+        return blocks_[number / PerBlock][number % PerBlock];
+    }
+
+    // Forgets every place; the blocks are kept.
+    void clear() { size_ = 0; }
+
+    std::size_t memoryUsed() const { return blocks_.size() * PerBlock * sizeof(std::uint64_t); }
+    std::size_t memoryAfter(std::size_t places) const {
+        const std::size_t blocks = std::max(blocks_.size(), (places + PerBlock - 1) / PerBlock);
+        return blocks * PerBlock * sizeof(std::uint64_t);
+    }
+
+private:
+    static constexpr std::size_t PerBlock = 1 << 16;
+    std::vector<std::unique_ptr<std::uint64_t[]>> blocks_;
+    std::size_t size_ = 0;
+};
+
 // Open addressing with linear probing, at most 3/4 full. A slot is 8 bytes: the upper 32 bits
 // of the hash (never 0, so an empty slot is 0) and the key's reference. The home of a slot is
 // the top bits of that tag, so the tag alone finds the new home when the table grows (keys are
@@ -382,7 +442,7 @@ private:
 // in 2^(32 - bits): a probe reads a key only when it is almost surely the one.
 class SeenEmails::Table {
 public:
-    Table(std::size_t blocksPerArena, bool numbered) : numbered_(numbered), keys_(blocksPerArena) {
+    Table(std::size_t blocksPerArena, bool counted) : counted_(counted), keys_(blocksPerArena) {
         allocate(12);
     }
     ~Table() { std::free(slots_); }
@@ -390,9 +450,8 @@ public:
     Table& operator=(const Table&) = delete;
 
     bool insert(std::string_view address, std::uint64_t hash) {
-        if (numbered_) {
-            std::uint32_t number;
-            return insertNumbered(address, hash, number);
+        if (counted_) {
+            return insertCounted(address, hash, Sighting{0, 0});
         }
         if ((count_ + 1) * 4 > capacity() * 3) {
             grow();
@@ -412,8 +471,9 @@ public:
         }
     }
 
-    // The same for a numbered set: `number` is the address's number, new or not.
-    bool insertNumbered(std::string_view address, std::uint64_t hash, std::uint32_t& number) {
+    // The same for a counting set: a new address's counts start at `sighting`, a known one's
+    // are counted.
+    bool insertCounted(std::string_view address, std::uint64_t hash, const Sighting& sighting) {
         if ((count_ + 1) * 4 > capacity() * 3) {
             grow();
         }
@@ -421,41 +481,54 @@ public:
         for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
             const std::uint64_t slot = slots_[i];
             if (slot == 0) {
-                number = static_cast<std::uint32_t>(count_);
-                slots_[i] = (std::uint64_t{tag} << 32) | keys_.store(tag, address, &number);
+                const AddressTally tally{1, 1, sighting.source, sighting.offset, sighting.source};
+                const std::uint64_t placed =
+                    (std::uint64_t{tag} << 32) | keys_.store(tag, address, &tally);
+                // Should this throw, the stored key is only unused room.
+                order_.push(placed);
+                slots_[i] = placed;
                 ++count_;
                 return true;
             }
-            if (static_cast<std::uint32_t>(slot >> 32) == tag) {
-                const char* key = keys_.at(tag, static_cast<std::uint32_t>(slot));
-                if (KeyArena::matches(key, address)) {
-                    number = KeyArena::numberOf(key);
-                    return false;
-                }
+            if (countIfMatched(slot, tag, address, sighting)) {
+                return false;
             }
         }
     }
 
-    // contains() for a numbered set: `number` is set when found.
-    bool containsNumbered(std::string_view address, std::uint64_t hash,
-                          std::uint32_t& number) const {
+    // contains() for a counting set: counts the address when found.
+    bool countIfContained(std::string_view address, std::uint64_t hash, const Sighting& sighting) {
         const std::uint32_t tag = TagOf(hash);
         for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
             const std::uint64_t slot = slots_[i];
             if (slot == 0) {
                 return false;
             }
-            if (static_cast<std::uint32_t>(slot >> 32) == tag) {
-                const char* key = keys_.at(tag, static_cast<std::uint32_t>(slot));
-                if (KeyArena::matches(key, address)) {
-                    number = KeyArena::numberOf(key);
-                    return true;
-                }
+            if (countIfMatched(slot, tag, address, sighting)) {
+                return true;
             }
         }
     }
 
-    bool numbered() const { return numbered_; }
+    bool counted() const { return counted_; }
+
+    std::string_view firstSpelling(std::size_t number) const {
+        return KeyArena::keyBytes(keyOfNumber(number));
+    }
+
+    AddressTally tally(std::size_t number) const {
+        AddressTally tally;
+        std::memcpy(&tally, KeyArena::tallyOf(const_cast<char*>(keyOfNumber(number))),
+                    sizeof tally);
+        return tally;
+    }
+
+    void endLookups() {
+        std::free(slots_);
+        slots_ = nullptr;
+        bits_ = 0;
+        mask_ = 0;
+    }
 
     bool contains(std::string_view address, std::uint64_t hash) const {
         const std::uint32_t tag = TagOf(hash);
@@ -464,9 +537,12 @@ public:
             if (slot == 0) {
                 return false;
             }
-            if (static_cast<std::uint32_t>(slot >> 32) == tag &&
-                KeyArena::matches(keys_.at(tag, static_cast<std::uint32_t>(slot)), address)) {
-                return true;
+            if (static_cast<std::uint32_t>(slot >> 32) == tag) {
+                const char* key = keys_.at(tag, static_cast<std::uint32_t>(slot));
+                if (counted_ ? KeyArena::matchesSpelled(key, address)
+                             : KeyArena::matches(key, address)) {
+                    return true;
+                }
             }
         }
     }
@@ -480,7 +556,11 @@ public:
         const std::size_t slots = capacity == this->capacity()
                                       ? capacity * sizeof(std::uint64_t)
                                       : (capacity + capacity / 2) * sizeof(std::uint64_t);
-        return slots + keys_.memoryAfter(bytes + (numbered_ ? 9 : 5) * addresses);
+        if (!counted_) {
+            return slots + keys_.memoryAfter(bytes + 5 * addresses);
+        }
+        return slots + keys_.memoryAfter(bytes + (5 + sizeof(AddressTally)) * addresses) +
+               order_.memoryAfter(count_ + addresses);
     }
 
     // Brings the slot where a look-up for `hash` starts into the cache.
@@ -502,9 +582,11 @@ public:
         std::memset(slots_, 0, capacity() * sizeof(std::uint64_t));
         count_ = 0;
         keys_.clear();
+        order_.clear();
     }
     std::size_t memoryUsed() const {
-        return capacity() * sizeof(std::uint64_t) + keys_.memoryUsed();
+        const std::size_t slots = slots_ != nullptr ? capacity() * sizeof(std::uint64_t) : 0;
+        return slots + keys_.memoryUsed() + order_.memoryUsed();
     }
 
 private:
@@ -548,16 +630,45 @@ private:
     std::uint64_t* slots_ = nullptr;
     unsigned bits_ = 0;
     std::size_t mask_ = 0;
+    // A counting set's key for `slot` when it is `address`: then it is counted at `sighting`.
+    bool countIfMatched(std::uint64_t slot, std::uint32_t tag, std::string_view address,
+                        const Sighting& sighting) {
+        if (static_cast<std::uint32_t>(slot >> 32) != tag) {
+            return false;
+        }
+        char* key = keys_.at(tag, static_cast<std::uint32_t>(slot));
+        if (!KeyArena::matchesSpelled(key, address)) {
+            return false;
+        }
+        char* counts = KeyArena::tallyOf(key);
+        AddressTally tally;
+        std::memcpy(&tally, counts, sizeof tally);
+        ++tally.occurrences;
+        if (tally.lastSource != sighting.source) {
+            tally.lastSource = sighting.source;
+            ++tally.sources;
+        }
+        std::memcpy(counts, &tally, sizeof tally);
+        return true;
+    }
+
+    const char* keyOfNumber(std::size_t number) const {
+        const std::uint64_t placed = order_.at(number);
+        return keys_.at(static_cast<std::uint32_t>(placed >> 32),
+                        static_cast<std::uint32_t>(placed));
+    }
+
     std::size_t count_ = 0;
-    const bool numbered_;
+    const bool counted_;
     KeyStore keys_;
+    PlaceOrder order_;  // a counting set's slots in the order the keys were added
 };
 
 SeenEmails::SeenEmails() : SeenEmails(KeyArena::MaxBlocks) {}
 SeenEmails::SeenEmails(std::size_t blocksPerArena)
     : table_(std::make_unique<Table>(blocksPerArena, false)) {}
-SeenEmails::SeenEmails(Numbering) : SeenEmails(Numbered, KeyArena::MaxBlocks) {}
-SeenEmails::SeenEmails(Numbering, std::size_t blocksPerArena)
+SeenEmails::SeenEmails(Counting) : SeenEmails(Counted, KeyArena::MaxBlocks) {}
+SeenEmails::SeenEmails(Counting, std::size_t blocksPerArena)
     : table_(std::make_unique<Table>(blocksPerArena, true)) {}
 SeenEmails::~SeenEmails() = default;
 
@@ -608,20 +719,32 @@ void InPrefetchedGroups(Table& table, const std::uint64_t* hashes, std::size_t c
 
 }  // namespace
 
-void SeenEmails::InsertNumbered(const std::string_view* addresses, std::size_t count, bool* isNew,
-                                const std::uint64_t* hashes, std::uint32_t* numbers) {
+void SeenEmails::InsertCounting(const std::string_view* addresses, std::size_t count, bool* isNew,
+                                const std::uint64_t* hashes, const Sighting* sightings) {
     Table& table = *table_;
     InPrefetchedGroups(table, hashes, count, [&](std::size_t i) {
-        isNew[i] = table.insertNumbered(addresses[i], hashes[i], numbers[i]);
+        isNew[i] = table.insertCounted(addresses[i], hashes[i], sightings[i]);
     });
 }
 
-void SeenEmails::ContainsNumbered(const std::string_view* addresses, std::size_t count, bool* found,
-                                  const std::uint64_t* hashes, std::uint32_t* numbers) const {
-    const Table& table = *table_;
+void SeenEmails::ContainsCounting(const std::string_view* addresses, std::size_t count, bool* found,
+                                  const std::uint64_t* hashes, const Sighting* sightings) {
+    Table& table = *table_;
     InPrefetchedGroups(table, hashes, count, [&](std::size_t i) {
-        found[i] = table.containsNumbered(addresses[i], hashes[i], numbers[i]);
+        found[i] = table.countIfContained(addresses[i], hashes[i], sightings[i]);
     });
+}
+
+std::string_view SeenEmails::firstSpelling(std::size_t number) const {
+    return table_->firstSpelling(number);
+}
+
+AddressTally SeenEmails::tally(std::size_t number) const {
+    return table_->tally(number);
+}
+
+void SeenEmails::endLookups() {
+    table_->endLookups();
 }
 
 bool SeenEmails::InsertLowerCased(std::string_view address) {

@@ -11,6 +11,22 @@ namespace orlenta {
 // one address. The set files an address by it; the parallel run also shares addresses out by it.
 std::uint64_t HashLowerCased(std::string_view address);
 
+// Where one occurrence of an address was met: its source, numbered from 1 as sources start,
+// and its offset there.
+struct Sighting {
+    std::uint64_t source;
+    std::uint64_t offset;
+};
+
+// The counts of one address of a counting set (SeenEmails::Counted).
+struct AddressTally {
+    std::uint64_t occurrences;
+    std::uint64_t sources;      // the sources it occurs in
+    std::uint64_t firstSource;  // where it was first met,
+    std::uint64_t offset;       // and at which offset
+    std::uint64_t lastSource;   // the last source it was met in
+};
+
 // The lower-cased form of every address accepted so far in one run. Lower-casing touches
 // "A" to "Z" only, whatever the locale: accepted addresses hold no other letters. An address
 // costs its length plus about 20 bytes (a 1-byte length and an 8-byte slot at most 3/4 full).
@@ -22,13 +38,13 @@ public:
     // Keys are kept in arenas of at most `blocksPerArena` blocks of 4 MiB (512 by default):
     // the tests make them small to reach what lies past a full arena.
     explicit SeenEmails(std::size_t blocksPerArena);
-    // A numbered set: each address also gets a number, 0 for the first one added, 1 for the
-    // next, and so on, kept after its key (4 bytes more an address). The parallel run's report
-    // counts are filed by it: the look-up that says whether an address is new finds its
-    // counts too. Up to 2^32 addresses.
-    enum Numbering { Numbered };
-    explicit SeenEmails(Numbering);
-    SeenEmails(Numbering, std::size_t blocksPerArena);
+    // A counting set, for a report: each address keeps its first spelling as it was met (not
+    // lower-cased) and its counts beside it, so the look-up that says whether an address is
+    // new finds its counts in the same cache line. 40 bytes more an address, and 8 for its
+    // place in the order of the addresses.
+    enum Counting { Counted };
+    explicit SeenEmails(Counting);
+    SeenEmails(Counting, std::size_t blocksPerArena);
     ~SeenEmails();
     SeenEmails(const SeenEmails&) = delete;
     SeenEmails& operator=(const SeenEmails&) = delete;
@@ -51,12 +67,22 @@ public:
     void ContainsLowerCased(const std::string_view* addresses, std::size_t count, bool* found,
                             const std::uint64_t* hashes) const;
 
-    // For a numbered set: InsertLowerCased and ContainsLowerCased of several addresses that
-    // also give each one's number (numbers[i]; left as it was where found[i] is false).
-    void InsertNumbered(const std::string_view* addresses, std::size_t count, bool* isNew,
-                        const std::uint64_t* hashes, std::uint32_t* numbers);
-    void ContainsNumbered(const std::string_view* addresses, std::size_t count, bool* found,
-                          const std::uint64_t* hashes, std::uint32_t* numbers) const;
+    // For a counting set: InsertLowerCased and ContainsLowerCased of several addresses, each
+    // met where `sightings[i]` says. An address added gets its counts started; one found gets
+    // them counted (a frozen set counts what it holds and adds nothing).
+    void InsertCounting(const std::string_view* addresses, std::size_t count, bool* isNew,
+                        const std::uint64_t* hashes, const Sighting* sightings);
+    void ContainsCounting(const std::string_view* addresses, std::size_t count, bool* found,
+                          const std::uint64_t* hashes, const Sighting* sightings);
+
+    // A counting set's addresses in the order they were added, numbered from 0: the first
+    // spelling and the counts. Their bytes stay where they are while the set grows.
+    std::string_view firstSpelling(std::size_t number) const;
+    AddressTally tally(std::size_t number) const;
+
+    // For a counting set whose look-ups are over: frees the table, keeps the spellings and
+    // counts. Nothing may be added or looked up after.
+    void endLookups();
 
     std::size_t size() const;
 

@@ -61,15 +61,15 @@ void SeenEmailsTest::keysLongerThanABlock() {
 
 void SeenEmailsTest::growingKeepsEveryKey_data() {
     QTest::addColumn<int>("blocksPerArena");
-    QTest::addColumn<bool>("numbered");
+    QTest::addColumn<bool>("counted");
     QTest::addColumn<bool>("clearedFirst");  // filled with other keys, then cleared
     QTest::newRow("one arena") << 512 << false << false;
     // Guards the keys stored past a full shared arena (once 2 GiB, the 4 GiB abort of old):
     // spread over arenas by their tag, found again by it.
     QTest::newRow("arenas of one block") << 1 << false << false;
-    // Guards the numbers kept after the keys (a report's counts are filed by them): each
-    // address keeps the one it got first, through growth and in the spread arenas.
-    QTest::newRow("numbered, arenas of one block") << 1 << true << false;
+    // Guards the counts kept after the keys and the order of the addresses (a report's rows):
+    // each address keeps its first spelling and place, through growth and in the spread arenas.
+    QTest::newRow("counted, arenas of one block") << 1 << true << false;
     // Guards a set emptied for reuse: old keys gone, its kept blocks and table reused and
     // counted in the peak a budget is checked against.
     QTest::newRow("one arena, cleared") << 512 << false << true;
@@ -79,10 +79,10 @@ void SeenEmailsTest::growingKeepsEveryKey_data() {
 // Guards the growth of the table: every key is still found after it has doubled many times.
 void SeenEmailsTest::growingKeepsEveryKey() {
     QFETCH(int, blocksPerArena);
-    QFETCH(bool, numbered);
+    QFETCH(bool, counted);
     constexpr int Count = 300000;
     const auto blocks = static_cast<std::size_t>(blocksPerArena);
-    SeenEmails seen = numbered ? SeenEmails(SeenEmails::Numbered, blocks) : SeenEmails(blocks);
+    SeenEmails seen = counted ? SeenEmails(SeenEmails::Counted, blocks) : SeenEmails(blocks);
     QFETCH(bool, clearedFirst);
     if (clearedFirst) {
         for (int i = 0; i < Count; ++i) {
@@ -94,10 +94,14 @@ void SeenEmailsTest::growingKeepsEveryKey() {
         QVERIFY(seen.memoryUsed() <= held);
         QVERIFY(!seen.ContainsLowerCased("old7@example.com", HashLowerCased("old7@example.com")));
     }
-    for (int i = 0; i < Count; ++i) {
+    // A counting set keeps first spellings as they were: some are not lower-case.
+    const auto keyOf = [counted](int i) {
         // Every 1000th longer than 255 bytes: its length is written another way.
-        const std::string key = (i % 1000 == 7 ? std::string(300, 'x') : std::string("user")) +
-                                std::to_string(i) + "@example.com";
+        return (i % 1000 == 7 ? std::string(300, 'x') : std::string(counted ? "User" : "user")) +
+               std::to_string(i) + "@example.com";
+    };
+    for (int i = 0; i < Count; ++i) {
+        const std::string key = keyOf(i);
         // A budget is checked against this before the set takes more: it must not fall short.
         const std::size_t peak = seen.memoryPeakAfter(1, key.size());
         QVERIFY(seen.InsertLowerCased(key));
@@ -107,32 +111,39 @@ void SeenEmailsTest::growingKeepsEveryKey() {
     std::vector<std::string> again;
     std::vector<std::uint64_t> hashes;
     for (int i = 0; i < Count; ++i) {
-        again.push_back(UpperCased((i % 1000 == 7 ? std::string(300, 'x') : std::string("user")) +
-                                   std::to_string(i) + "@example.com"));
+        again.push_back(UpperCased(keyOf(i)));
         hashes.push_back(HashLowerCased(again.back()));
     }
     std::vector<std::string_view> views(again.begin(), again.end());
     std::unique_ptr<bool[]> isNew(new bool[views.size()]);
-    std::vector<std::uint32_t> numbers(views.size(), 0);
-    if (numbered) {
-        seen.InsertNumbered(views.data(), views.size(), isNew.get(), hashes.data(), numbers.data());
+    // Met again in source 2 at offset i, then once more there by a frozen set's look-up.
+    std::vector<Sighting> sightings;
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        sightings.push_back(Sighting{2, i});
+    }
+    if (counted) {
+        seen.InsertCounting(views.data(), views.size(), isNew.get(), hashes.data(),
+                            sightings.data());
     } else {
         seen.InsertLowerCased(views.data(), views.size(), isNew.get());
     }
     for (int i = 0; i < Count; ++i) {
-        const auto at = static_cast<std::size_t>(i);
-        QVERIFY2(!isNew[at], again[at].c_str());
-        QVERIFY2(!numbered || numbers[at] == at, again[at].c_str());
-    }
-    if (numbered) {
-        std::fill(numbers.begin(), numbers.end(), 0);
-        seen.ContainsNumbered(views.data(), views.size(), isNew.get(), hashes.data(),
-                              numbers.data());
-        for (std::size_t i = 0; i < views.size(); ++i) {
-            QVERIFY2(isNew[i] && numbers[i] == i, again[i].c_str());
-        }
+        QVERIFY2(!isNew[static_cast<std::size_t>(i)], again[static_cast<std::size_t>(i)].c_str());
     }
     QCOMPARE(seen.size(), std::size_t{Count});
+    if (counted) {
+        seen.ContainsCounting(views.data(), views.size(), isNew.get(), hashes.data(),
+                              sightings.data());
+        seen.endLookups();
+        for (int i = 0; i < Count; ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            const AddressTally tally = seen.tally(at);
+            QVERIFY2(isNew[at] && seen.firstSpelling(at) == keyOf(i), again[at].c_str());
+            QVERIFY2(tally.occurrences == 3 && tally.sources == 2 && tally.firstSource == 0 &&
+                         tally.offset == 0 && tally.lastSource == 2,
+                     again[at].c_str());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(SeenEmailsTest)
