@@ -56,6 +56,12 @@ public:
 
     std::size_t size() const { return counted_.size() + size_; }
     Row row(std::size_t index) const;
+    // Brings row `index` into the cache: rows read in order are fetched a few ahead.
+    void prefetch(std::size_t index) const {
+        if (index < counted_.size()) {
+            counted_.prefetch(index);
+        }
+    }
     // Sources are numbered from 1 as they start (sourceStarted, or the run's own numbering).
     const std::string& sourceName(std::size_t index) const {
         return index < counted_.sourceCount() ? counted_.sourceName(index)

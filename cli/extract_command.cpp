@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <future>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -385,6 +386,8 @@ int RunExtractCommand(const CommandLine& commandLine) {
             reportFailure = std::current_exception();
         }
     };
+    std::promise<void> rowsWritten;  // by the report's thread, before it frees the report
+    std::future<void> rowsDone = rowsWritten.get_future();
     std::thread reportWriter;
     // Joined however this function is left (a throw included): never destroyed running.
     struct Joined {
@@ -401,7 +404,14 @@ int RunExtractCommand(const CommandLine& commandLine) {
             // of the list blocks them while it writes in place, which a signal handled on
             // another thread would cut in half. The report's threads take the mask blocked.
             const TerminatingSignalsBlocked blocked;
-            reportWriter = std::thread(writeReport);
+            reportWriter = std::thread([&] {
+                writeReport();
+                rowsWritten.set_value();
+                // While the report's file is synced, its tables go: the exit frees little.
+                if (!commandLine.reportColumns) {
+                    report.reset();
+                }
+            });
         } catch (const std::exception&) {
         }
         if (!reportWriter.joinable()) {
@@ -460,7 +470,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         }
     }
     if (reportWriter.joinable()) {
-        reportWriter.join();
+        rowsDone.wait();
     }
     if (reportFailure) {
         reportFile.discard();

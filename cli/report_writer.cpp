@@ -235,7 +235,11 @@ void PutRows(const AddressReport& report, ReportFormat format, std::size_t begin
     // Rows of one source follow one another: its name is made once for them all.
     std::size_t sourceShown = SIZE_MAX;
     std::string source;
+    constexpr std::size_t Ahead = 8;
     for (std::size_t i = begin; i < end; ++i) {
+        if (i + Ahead < end) {
+            report.prefetch(i + Ahead);
+        }
         const AddressReport::Row row = report.row(i);
         if (row.firstSource != sourceShown) {
             PutSourceName(source, report.sourceName(row.firstSource), format);

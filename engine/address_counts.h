@@ -47,6 +47,8 @@ public:
 
     std::size_t size() const { return numbers_.size(); }
     Row row(std::size_t index) const;
+    // Brings row `index` into the cache: rows read in order are fetched a few ahead.
+    void prefetch(std::size_t index) const { shards_[shardOf_[index]]->prefetch(numbers_[index]); }
 
     std::size_t sourceCount() const { return names_.size(); }
     const std::string& sourceName(std::size_t index) const { return names_[index].second; }

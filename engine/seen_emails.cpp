@@ -523,6 +523,8 @@ public:
         return tally;
     }
 
+    void prefetchNumber(std::size_t number) const { __builtin_prefetch(keyOfNumber(number)); }
+
     void endLookups() {
         std::free(slots_);
         slots_ = nullptr;
@@ -741,6 +743,10 @@ std::string_view SeenEmails::firstSpelling(std::size_t number) const {
 
 AddressTally SeenEmails::tally(std::size_t number) const {
     return table_->tally(number);
+}
+
+void SeenEmails::prefetch(std::size_t number) const {
+    table_->prefetchNumber(number);
 }
 
 void SeenEmails::endLookups() {

@@ -79,6 +79,8 @@ public:
     // spelling and the counts. Their bytes stay where they are while the set grows.
     std::string_view firstSpelling(std::size_t number) const;
     AddressTally tally(std::size_t number) const;
+    // Brings the address `number` into the cache: it is read soon.
+    void prefetch(std::size_t number) const;
 
     // For a counting set whose look-ups are over: frees the table, keeps the spellings and
     // counts. Nothing may be added or looked up after.
