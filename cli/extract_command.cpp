@@ -386,7 +386,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
             reportFailure = std::current_exception();
         }
     };
-    std::promise<void> rowsWritten;  // by the report's thread, before it frees the report
+    std::promise<void> rowsWritten;  // by the report's thread, before it syncs the report
     std::future<void> rowsDone = rowsWritten.get_future();
     std::thread reportWriter;
     // Joined however this function is left (a throw included): never destroyed running.
@@ -407,10 +407,8 @@ int RunExtractCommand(const CommandLine& commandLine) {
             reportWriter = std::thread([&] {
                 writeReport();
                 rowsWritten.set_value();
-                // While the report's file is synced, its tables go: the exit frees little.
-                if (!commandLine.reportColumns) {
-                    report.reset();
-                }
+                // On disk while the list may still be going there.
+                reportFile.syncEarly();
             });
         } catch (const std::exception&) {
         }
@@ -471,6 +469,11 @@ int RunExtractCommand(const CommandLine& commandLine) {
     }
     if (reportWriter.joinable()) {
         rowsDone.wait();
+        // While the report's file is synced, its tables go: the exit frees little.
+        if (!commandLine.reportColumns) {
+            report.reset();
+        }
+        reportWriter.join();
     }
     if (reportFailure) {
         reportFile.discard();

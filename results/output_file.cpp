@@ -338,6 +338,17 @@ bool OutputFile::write(std::string_view bytes) {
     return true;
 }
 
+void OutputFile::syncEarly() {
+    if (way_ != Way::Replace || failed_) {
+        return;
+    }
+    // Kept, not retried: a second fsync after a failed one may report success for pages the
+    // system has already dropped.
+    if (::fsync(fd_.get()) != 0) {
+        fail(errno);
+    }
+}
+
 void OutputFile::startWriteback() {
     if (way_ != Way::Replace || failed_ || written_ == writtenBack_) {
         return;

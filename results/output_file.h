@@ -98,6 +98,11 @@ public:
     // every few of them.
     void startWriteback();
 
+    // Waits until what was written is on disk, for a file to be renamed into place: a writer
+    // done early syncs its file while others still write theirs, and commit() then has little
+    // left to wait for. A failure is kept for commit(), which then fails with it.
+    void syncEarly();
+
     Way way() const { return way_; }
     const std::string& error() const { return error_; }
 
