@@ -22,8 +22,6 @@ namespace {
 
 // Threads that put rows together while this one writes them.
 constexpr std::size_t PuttingThreads = 2;
-// The disk is asked to start taking what was written whenever this much more has been.
-constexpr std::size_t WritebackBytes = 16 << 20;
 
 bool EndsWith(const std::string& text, std::string_view end) {
     return text.size() >= end.size() &&
@@ -354,25 +352,10 @@ private:
     std::exception_ptr failure_;
 };
 
-// Writes `bytes`; past every few megabytes the disk starts taking them, so the commit's sync
-// does not wait for them all at the end.
-bool WriteBytes(OutputFile& file, std::string_view bytes, std::size_t& sinceWriteback) {
-    if (!file.write(bytes)) {
-        return false;
-    }
-    sinceWriteback += bytes.size();
-    if (sinceWriteback >= WritebackBytes) {
-        file.startWriteback();
-        sinceWriteback = 0;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& file) {
-    std::size_t sinceWriteback = 0;
-    if (format == ReportFormat::Csv && !WriteBytes(file, CsvHeader, sinceWriteback)) {
+    if (format == ReportFormat::Csv && !file.write(CsvHeader)) {
         return false;
     }
     Batches batches(report, format);
@@ -403,7 +386,7 @@ bool WriteReport(const AddressReport& report, ReportFormat format, OutputFile& f
             if (rows == nullptr) {
                 break;  // a putting thread threw: thrown again below
             }
-            if (!WriteBytes(file, rows->bytes(), sinceWriteback)) {
+            if (!file.write(rows->bytes())) {
                 written = false;
                 break;
             }
@@ -421,14 +404,13 @@ struct ReportRows::State {
     ReportFormat format;
     OutputFile& file;
     RowBytes out;
-    std::size_t sinceWriteback = 0;
     std::string name;    // the last first source's name
     std::string source;  // and as written
     bool named = false;
 
     // What is put together goes out a megabyte at a time.
     bool flush() {
-        const bool written = WriteBytes(file, out.bytes(), sinceWriteback);
+        const bool written = file.write(out.bytes());
         out.clear();
         return written;
     }

@@ -19,6 +19,9 @@ namespace orlenta {
 
 namespace {
 
+// What a file to be renamed into place may have written before the disk is asked to take it.
+constexpr std::uint64_t WritebackBytes = 8 << 20;
+
 // Links are followed at most this often, as the kernel does (ELOOP after 40).
 constexpr int MaxLinkHops = 40;
 
@@ -335,6 +338,9 @@ bool OutputFile::write(std::string_view bytes) {
         return fail(errno);
     }
     written_ += bytes.size();
+    if (way_ == Way::Replace && written_ - writtenBack_ >= WritebackBytes) {
+        startWriteback();
+    }
     return true;
 }
 
@@ -350,9 +356,6 @@ void OutputFile::syncEarly() {
 }
 
 void OutputFile::startWriteback() {
-    if (way_ != Way::Replace || failed_ || written_ == writtenBack_) {
-        return;
-    }
     // Advice only: a failure to write shows at commit()'s fsync all the same.
     ::sync_file_range(fd_.get(), off64_t(writtenBack_), off64_t(written_ - writtenBack_),
                       SYNC_FILE_RANGE_WRITE);

@@ -78,7 +78,9 @@ public:
     bool openStandardOutput();
 
     // Writes all of `bytes`; false with error() on failure (the file is then discarded at
-    // commit()).
+    // commit()). A file to be renamed into place is sent on to the disk every few megabytes,
+    // without waiting for it: commit()'s sync of a large file then has little left to wait
+    // for, as the disk takes the bytes while the rest are being made.
     bool write(std::string_view bytes);
     bool write(const char* data, std::size_t size) { return write(std::string_view(data, size)); }
 
@@ -91,12 +93,6 @@ public:
     // Drops what was written: removes the temporary file; a file to be written in place is
     // left untouched. Nothing can be taken back from a device, FIFO or descriptor.
     void discard();
-
-    // Asks the system to start putting on disk what was written so far, without waiting for
-    // it: commit()'s sync of a large file then has little left to wait for. Only a file to be
-    // renamed into place (Way::Replace); nothing otherwise. For a writer of many megabytes,
-    // every few of them.
-    void startWriteback();
 
     // Waits until what was written is on disk, for a file to be renamed into place: a writer
     // done early syncs its file while others still write theirs, and commit() then has little
@@ -118,12 +114,13 @@ private:
     bool openDescriptor(int descriptor);
     bool openThrough(const std::string& target, NoReader noReader);
     bool commitInPlace();
+    void startWriteback();
 
     Way way_ = Way::Closed;
     UniqueFd fd_;
     bool failed_ = false;
     std::uint64_t written_ = 0;         // Replace: bytes written
-    std::uint64_t writtenBack_ = 0;     // Replace: of them, those startWriteback() sent on
+    std::uint64_t writtenBack_ = 0;     // Replace: of them, those sent on to the disk
     std::string target_;                // Replace: the final, resolved name
     std::string temporary_;             // Replace: the file beside it that takes its place
     RegisteredTemporaryFile registry_;  // Replace: removes the temporary file on a signal
