@@ -213,10 +213,11 @@ public:
 
     // Where the counts stored after the key at `key` (as at()) of a counting set are; they
     // are read and written with memcpy, as keys leave them unaligned.
-    static char* tallyOf(char* key) {
+    static const char* tallyOf(const char* key) {
         const std::string_view bytes = keyBytes(key);
-        return key + (bytes.data() - key) + bytes.size();
+        return bytes.data() + bytes.size();
     }
+    static char* tallyOf(char* key) { return key + (tallyOf(static_cast<const char*>(key)) - key); }
 
     std::size_t memoryUsed() const { return inUse() + spare_.size() * BlockSize; }
 
@@ -510,16 +511,13 @@ public:
         }
     }
 
-    bool counted() const { return counted_; }
-
     std::string_view firstSpelling(std::size_t number) const {
         return KeyArena::keyBytes(keyOfNumber(number));
     }
 
     AddressTally tally(std::size_t number) const {
         AddressTally tally;
-        std::memcpy(&tally, KeyArena::tallyOf(const_cast<char*>(keyOfNumber(number))),
-                    sizeof tally);
+        std::memcpy(&tally, KeyArena::tallyOf(keyOfNumber(number)), sizeof tally);
         return tally;
     }
 
