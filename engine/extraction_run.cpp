@@ -1,5 +1,6 @@
 #include "engine/extraction_run.h"
 
+#include "engine/address_counts.h"
 #include "engine/address_spill.h"
 #include "engine/chunk_scanner.h"
 #include "engine/seen_emails.h"
@@ -17,8 +18,11 @@ public:
         : sink_(sink),
           loneLf_(loneLf),
           occurrences_(sink.wantsOccurrences()),
+          counting_(occurrences_ && sink.takesCounts()),
           budget_(budget),
-          forSet_(AddressSpill::SetShareOf(budget)) {}
+          forSet_(AddressSpill::SetShareOf(budget)),
+          seen_(counting_ ? std::make_unique<SeenEmails>(SeenEmails::Counted)
+                          : std::make_unique<SeenEmails>()) {}
 
     // False when the sink asked to stop.
     // A source made of members (an archive's) is read member by member, each as a source.
@@ -27,6 +31,8 @@ public:
             if (occurrences_) {
                 sink_.sourceStarted(reader.name());
                 sourceOffset_ = 0;
+                ++sourceNumber_;
+                currentName_ = reader.name();
             }
             while (reader.ok()) {
                 if (reader.nextIsFull() && !sink_.yield(YieldPoint::BeforeFullChunk)) {
@@ -54,8 +60,15 @@ public:
 
     RunResult& result() { return result_; }
 
-    // The addresses held back by a frozen set, in text order.
+    // The counts, then the addresses held back by a frozen set, in text order.
     void finish() {
+        if (counting_) {
+            seen_->endLookups();
+            std::vector<std::unique_ptr<SeenEmails>> sets;
+            sets.push_back(std::move(seen_));
+            counts_.takeShards(std::move(sets));
+            sink_.countsFound(std::move(counts_));
+        }
         if (!spill_) {
             return;
         }
@@ -89,16 +102,33 @@ private:
             known_.reset(new bool[knownCapacity_]);
         }
         // Looked up together, their memory fetches overlap.
-        seen_->ContainsLowerCased(found_.data(), found_.size(), known_.get(), hashes_.data());
+        if (counting_) {
+            seeAt(found_);
+            seen_->ContainsCounting(found_.data(), found_.size(), known_.get(), hashes_.data(),
+                                    sightings_.data());
+        } else {
+            seen_->ContainsLowerCased(found_.data(), found_.size(), known_.get(), hashes_.data());
+        }
         for (std::size_t i = 0; i < found_.size(); ++i) {
             if (!known_[i]) {
                 spill_->add(found_[i], hashes_[i]);
             }
         }
         sink_.chunkScanned();
-        if (occurrences_) {
+        if (counting_) {
+            // The set counted those it holds; the others are counted as they are handed on.
+            unknown_.clear();
+            unknownHashes_.clear();
+            for (std::size_t i = 0; i < found_.size(); ++i) {
+                if (!known_[i]) {
+                    unknown_.push_back(found_[i]);
+                    unknownHashes_.push_back(hashes_[i]);
+                }
+            }
+            handOnOccurrences(unknown_, unknownHashes_, nullptr);
+        } else if (occurrences_) {
             // None is known to be new yet: the report looks each up itself.
-            handOnOccurrences(found_, nullptr);
+            handOnOccurrences(found_, hashes_, nullptr);
         }
         sink_.chunkDone();
     }
@@ -141,7 +171,13 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             hashes_[i] = HashLowerCased(all_[i]);
         }
-        seen_->InsertLowerCased(all_.data(), count, isNew_.get(), hashes_.data());
+        if (!counting_) {
+            seen_->InsertLowerCased(all_.data(), count, isNew_.get(), hashes_.data());
+        } else {
+            seeAt(all_);
+            seen_->InsertCounting(all_.data(), count, isNew_.get(), hashes_.data(),
+                                  sightings_.data());
+        }
         sink_.chunkScanned();
         found_.clear();
         for (std::size_t i = 0; i < count; ++i) {
@@ -149,16 +185,38 @@ private:
                 found_.push_back(all_[i]);
             }
         }
-        handOnOccurrences(all_, isNew_.get());
+        if (!counting_) {
+            handOnOccurrences(all_, hashes_, isNew_.get());
+            return;
+        }
+        if (!found_.empty() && namedSource_ != sourceNumber_) {
+            counts_.sourceNamed(sourceNumber_, currentName_);
+            namedSource_ = sourceNumber_;
+        }
+        for (std::size_t i = 0; i < found_.size(); ++i) {
+            counts_.rowMade(0);
+        }
+        sourceOffset_ += chunk_.size();
     }
 
-    // The chunk's occurrences to the sink, `hashes_` holding theirs; isNew null: none new.
-    void handOnOccurrences(const std::vector<std::string_view>& addresses, const bool* isNew) {
+    // Where each of the chunk's `addresses` is, for a counting set.
+    void seeAt(const std::vector<std::string_view>& addresses) {
+        sightings_.clear();
+        for (std::string_view address : addresses) {
+            sightings_.push_back(Sighting{
+                sourceNumber_,
+                sourceOffset_ + static_cast<std::uint64_t>(address.data() - chunk_.data())});
+        }
+    }
+
+    // The chunk's occurrences to the sink, with their hashes; isNew null: none new.
+    void handOnOccurrences(const std::vector<std::string_view>& addresses,
+                           const std::vector<std::uint64_t>& hashes, const bool* isNew) {
         occurrenceList_.clear();
         for (std::size_t i = 0; i < addresses.size(); ++i) {
             occurrenceList_.push_back(
                 Occurrence{addresses[i], sourceOffset_ + (addresses[i].data() - chunk_.data()),
-                           hashes_[i], isNew != nullptr && isNew[i]});
+                           hashes[i], isNew != nullptr && isNew[i]});
         }
         if (!occurrenceList_.empty()) {
             sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
@@ -169,9 +227,12 @@ private:
     RunSink& sink_;
     const LoneLf loneLf_;
     const bool occurrences_;
+    // The sink takes the set's counts: it counts every occurrence it holds, and only those
+    // spilled past a frozen set are handed on.
+    const bool counting_;
     const MemoryBudget budget_;
     const std::size_t forSet_;  // what the set may hold before it is frozen
-    std::unique_ptr<SeenEmails> seen_ = std::make_unique<SeenEmails>();
+    std::unique_ptr<SeenEmails> seen_;
     std::unique_ptr<AddressSpill> spill_;  // once the set is frozen
     std::uint64_t sourceOffset_ = 0;       // of chunk_, with occurrences_
     std::vector<std::string_view> all_;
@@ -183,6 +244,15 @@ private:
     std::vector<std::uint64_t> hashes_;  // of the chunk's addresses (all_, or found_ once frozen)
     std::unique_ptr<bool[]> known_;      // of found_: in the frozen set
     std::size_t knownCapacity_ = 0;
+    // When counting: the current source's number (from 1) and name, where each of a chunk's
+    // addresses was met, the last source named in counts_, and what a frozen set lacked.
+    std::uint64_t sourceNumber_ = 0;
+    std::string currentName_;
+    std::vector<Sighting> sightings_;
+    std::uint64_t namedSource_ = 0;
+    AddressCounts counts_;
+    std::vector<std::string_view> unknown_;
+    std::vector<std::uint64_t> unknownHashes_;
     RunResult result_;
 };
 

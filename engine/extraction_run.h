@@ -66,14 +66,13 @@ public:
         (void)count;
     }
 
-    // A sink that wants the occurrences only to count them may take the parallel run's own
-    // counts instead (engine/address_counts.h): true here, and that run counts on its workers,
-    // beside its set, every occurrence the set can place, hands occurrencesFound() only the
-    // others (those its set, frozen past a memory budget, lacks: none without a budget), and
-    // gives the counts to countsFound() once every unit is handed on, before the addresses
-    // held back by the budget come. sourceStarted() is called as ever. Asked once as the run
-    // starts, with wantsOccurrences(). The one-thread run does not count: it hands every
-    // occurrence on.
+    // A sink that wants the occurrences only to count them may take the run's own counts
+    // instead (engine/address_counts.h): true here, and the run counts beside its set (on the
+    // workers of a parallel run) every occurrence the set can place, hands occurrencesFound()
+    // only the others (those its set, frozen past a memory budget, lacks: none without a
+    // budget), and gives the counts to countsFound() once every occurrence is counted, before
+    // the addresses held back by the budget come. sourceStarted() is called as ever. Asked
+    // once as the run starts, with wantsOccurrences().
     virtual bool takesCounts() { return false; }
     virtual void countsFound(AddressCounts counts) { (void)counts; }
 
