@@ -16,10 +16,10 @@ namespace orlenta {
 // case, in the order first met, which is the order of the output. A row holds the first
 // spelling, the occurrences in any case, the number of sources it occurs in, the first source
 // with the offset of the first occurrence there, and the number of the last source it occurs
-// in. They are tallied here from every occurrence as the run hands them on
-// (RunSink::occurrencesFound), or counted by the parallel run's workers and taken at the end
-// (take(), RunSink::countsFound): those rows come first, then the ones tallied here (the
-// addresses a frozen set held back, which the output gives last too).
+// in. The run counts them beside its set and they are taken at the end (take(),
+// RunSink::countsFound): those rows come first, then the ones tallied here from every
+// occurrence the run hands on (RunSink::occurrencesFound): the addresses a frozen set held
+// back, which the output gives last too.
 //
 //   report.sourceStarted("a.txt");
 //   report.add(occurrences, 2);  // "Ann@x.org" new at 0, "ann@X.org" at 40: one row, twice
