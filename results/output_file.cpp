@@ -352,7 +352,9 @@ void OutputFile::syncEarly() {
     // system has already dropped.
     if (::fsync(fd_.get()) != 0) {
         fail(errno);
+        return;
     }
+    synced_ = written_;
 }
 
 void OutputFile::startWriteback() {
@@ -387,8 +389,9 @@ bool OutputFile::commit() {
             break;
         case Way::Replace:
             // On disk before it takes the old file's place, so that a crash leaves one of the
-            // two complete.
-            done = ::fsync(fd_.get()) == 0;
+            // two complete. Synced already when nothing came after syncEarly(): a second
+            // fsync would only flush the disk's cache once more.
+            done = (synced_ == written_ && written_ != 0) || ::fsync(fd_.get()) == 0;
             break;
     }
     int error = done ? 0 : errno;
@@ -430,6 +433,7 @@ void OutputFile::reset() {
     pending_.clear();
     written_ = 0;
     writtenBack_ = 0;
+    synced_ = 0;
 }
 
 }  // namespace orlenta
