@@ -46,8 +46,9 @@ std::uint64_t Remix(std::uint64_t hash, unsigned level) {
 
 std::size_t AddressSpill::BuffersFor(const MemoryBudget& budget) {
     // One block per partition being written and one for the tape; at the end, one per part of
-    // the next level, one for the verdicts and one read.
-    return (PartitionsFor(budget) + 2) * BlockSizeFor(budget);
+    // the next level, one for the verdicts and one read. Beside them, the blocks on their way
+    // to the file.
+    return (PartitionsFor(budget) + 2 + SpillFile::WritesInFlight) * BlockSizeFor(budget);
 }
 
 std::size_t AddressSpill::SetShareOf(const MemoryBudget& budget) {
@@ -125,7 +126,7 @@ void AddressSpill::deduplicate(std::size_t index, SeenEmails& seen,
     if (report_ != nullptr) {
         report_->deepestLevel = std::max(report_->deepestLevel, level);
     }
-    const std::size_t buffers = (partitions_ + 2) * blockSize_;
+    const std::size_t buffers = (partitions_ + 2 + SpillFile::WritesInFlight) * blockSize_;
     const std::size_t forSet = bytes_ > buffers ? bytes_ - buffers : 0;
 
     seen.clear();
