@@ -2,6 +2,7 @@
 
 #include "engine/chunk_reader.h"
 #include "engine/mutex.h"
+#include "engine/parallel_run.h"
 #include "engine/temporary_files.h"
 
 #include <fcntl.h>
@@ -196,6 +197,7 @@ private:
 
 SpillFile::SpillFile(std::size_t blockSize) : blockSize_(blockSize), fd_(OpenUnlinked()) {
     try {
+        CountThreadStart();
         writer_ = std::make_unique<Writer>(fd_.get());
     } catch (const std::system_error&) {
         // No thread: the caller writes its blocks itself.
