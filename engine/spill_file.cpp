@@ -88,7 +88,7 @@ int WriteFullyAt(int fd, const char* bytes, std::size_t size, std::uint64_t offs
 // more: the failure is thrown to the caller by its next call.
 class SpillFile::Writer final {
 public:
-    explicit Writer(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    explicit Writer(int fd) : fd_(fd), written_(MakeRoom()), thread_([this] { run(); }) {}
 
     ~Writer() {
         {
@@ -142,6 +142,14 @@ private:
         std::size_t size;
         std::uint64_t offset;
     };
+
+    // Room for every buffer that can come back, made before the thread starts: the thread
+    // allocates nothing, so it cannot fail to.
+    static std::vector<std::unique_ptr<char[]>> MakeRoom() {
+        std::vector<std::unique_ptr<char[]>> room;
+        room.reserve(WritesInFlight);
+        return room;
+    }
 
     bool queued(std::uint64_t block) const REQUIRES(mutex_) {
         for (const Job& job : jobs_) {
