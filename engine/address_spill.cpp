@@ -19,6 +19,7 @@ constexpr std::size_t MostPartitions = 254;
 
 enum Verdict : unsigned char { Dropped = 0, Kept = 1, FirstPart = 2 };
 constexpr std::size_t SmallestBlock = 4u << 10;
+constexpr std::size_t MergeBuffer = 16u << 10;
 constexpr std::size_t LargestBlock = 256u << 10;
 
 std::size_t BlockSizeFor(const MemoryBudget& budget) {
@@ -46,8 +47,9 @@ std::uint64_t Remix(std::uint64_t hash, unsigned level) {
 
 std::size_t AddressSpill::BuffersFor(const MemoryBudget& budget) {
     // One block per partition being written and one for the tape; at the end, one per part of
-    // the next level, one for the verdicts and one read.
-    return (PartitionsFor(budget) + 2) * BlockSizeFor(budget);
+    // the next level, one for the verdicts and one read. Beside them, the blocks on their way
+    // to the file.
+    return (PartitionsFor(budget) + 2 + SpillFile::WritesInFlight) * BlockSizeFor(budget);
 }
 
 std::size_t AddressSpill::SetShareOf(const MemoryBudget& budget) {
@@ -125,7 +127,7 @@ void AddressSpill::deduplicate(std::size_t index, SeenEmails& seen,
     if (report_ != nullptr) {
         report_->deepestLevel = std::max(report_->deepestLevel, level);
     }
-    const std::size_t buffers = (partitions_ + 2) * blockSize_;
+    const std::size_t buffers = (partitions_ + 2 + SpillFile::WritesInFlight) * blockSize_;
     const std::size_t forSet = bytes_ > buffers ? bytes_ - buffers : 0;
 
     seen.clear();
@@ -202,9 +204,11 @@ void AddressSpill::merge(const Chain& tape, const std::function<void(std::string
     for (const Part& part : parts_) {
         readerCount += part.verdicts.bytes > 0 ? 1 : 0;
     }
-    // The readers' buffers share what the partitions' took.
+    // The readers' buffers share what the partitions' took, and take no more than
+    // MergeBuffer each: the merge takes from every reader in turn, so their buffers are only
+    // fast while they stay in the cache together.
     const std::size_t share =
-        std::max<std::size_t>(512, (partitions_ + 2) * blockSize_ / readerCount);
+        std::clamp<std::size_t>((partitions_ + 2) * blockSize_ / readerCount, 512, MergeBuffer);
     ChainReader order(file_, tape, share);
     std::vector<std::unique_ptr<ChainReader>> records;
     std::vector<std::unique_ptr<ChainReader>> verdicts;

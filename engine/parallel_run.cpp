@@ -25,6 +25,8 @@ namespace orlenta {
 
 namespace {
 
+std::atomic<std::size_t> threadStartsLeft{std::numeric_limits<std::size_t>::max()};
+
 // Descriptors the run holds at most, however high the limit.
 constexpr std::size_t MostDescriptors = 1024;
 
@@ -35,20 +37,6 @@ constexpr std::size_t MostOpenAhead = 2048;
 // Parts of the set: two per worker, 64 at most.
 std::size_t ShardsFor(unsigned threads) {
     return std::min<std::size_t>(64, 2 * threads);
-}
-
-std::atomic<std::size_t> threadStartsLeft{std::numeric_limits<std::size_t>::max()};
-
-void CountThreadStart() {
-    std::size_t left = threadStartsLeft.load();
-    while (left != std::numeric_limits<std::size_t>::max()) {
-        if (left == 0) {
-            throw std::system_error(EAGAIN, std::generic_category(), "thread start refused");
-        }
-        if (threadStartsLeft.compare_exchange_weak(left, left - 1)) {
-            return;
-        }
-    }
 }
 
 // The threads of one run and what they share. Threads: run() on the calling thread, which
@@ -282,6 +270,18 @@ private:
 };
 
 }  // namespace
+
+void CountThreadStart() {
+    std::size_t left = threadStartsLeft.load();
+    while (left != std::numeric_limits<std::size_t>::max()) {
+        if (left == 0) {
+            throw std::system_error(EAGAIN, std::generic_category(), "thread start refused");
+        }
+        if (threadStartsLeft.compare_exchange_weak(left, left - 1)) {
+            return;
+        }
+    }
+}
 
 void LimitThreadStartsForTests(std::size_t starts) {
     threadStartsLeft.store(starts);

@@ -19,8 +19,13 @@ unsigned AvailableProcessors();
 using AheadOpener = std::function<std::optional<ChunkReader>(std::size_t)>;
 
 // For the tests: from now on, std::thread fails (as at the system's limit) once `starts` more
-// threads of parallel runs have started; SIZE_MAX lifts the limit.
+// threads of the engine (a parallel run's, the spill's writer) have started; SIZE_MAX lifts
+// the limit.
 void LimitThreadStartsForTests(std::size_t starts);
+
+// Called before the engine starts a thread: throws std::system_error, as std::thread would at
+// the system's limit, once the tests' limit is reached.
+void CountThreadStart();
 
 // Worker threads at most, whatever is asked: more only cost memory and descriptors.
 inline constexpr unsigned MaxWorkerThreads = 64;

@@ -1,6 +1,8 @@
 #include "engine/spill_file.h"
 
 #include "engine/chunk_reader.h"
+#include "engine/mutex.h"
+#include "engine/parallel_run.h"
 #include "engine/temporary_files.h"
 
 #include <fcntl.h>
@@ -11,7 +13,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <new>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace orlenta {
 
@@ -56,29 +62,168 @@ UniqueFd OpenUnlinked() {
     return named;
 }
 
-}  // namespace
-
-SpillFile::SpillFile(std::size_t blockSize) : blockSize_(blockSize), fd_(OpenUnlinked()) {}
-
-std::uint64_t SpillFile::writeBlock(const char* bytes, std::size_t size) {
-    std::uint64_t offset = end_;
-    if (!free_.empty()) {
-        offset = free_.back();
-    }
+// Writes all `size` bytes at `offset`: 0, or the error that stopped it.
+int WriteFullyAt(int fd, const char* bytes, std::size_t size, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t wrote =
-            ::pwrite(fd_.get(), bytes + done, size - done, static_cast<off_t>(offset + done));
+            ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
         if (wrote < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            Fail(errno);
+            return errno;
         }
         if (wrote == 0) {
-            Fail(ENOSPC);
+            return ENOSPC;
         }
         done += static_cast<std::size_t>(wrote);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Writes the blocks handed to it, in the order handed. After a failure it writes nothing
+// more: the failure is thrown to the caller by its next call.
+class SpillFile::Writer final {
+public:
+    explicit Writer(int fd) : fd_(fd), written_(MakeRoom()), thread_([this] { run(); }) {}
+
+    ~Writer() {
+        {
+            MutexLock lock(mutex_);
+            stopping_ = true;  // what is still queued would never be read
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // Queues the first `size` bytes of `buffer` for `offset`; `buffer` gets a written one.
+    void hand(std::unique_ptr<char[]>& buffer, std::size_t size, std::uint64_t offset,
+              std::size_t blockSize) {
+        std::unique_ptr<char[]> next;
+        {
+            MutexLock lock(mutex_);
+            while (error_ == 0 && jobs_.size() >= WritesInFlight) {
+                lock.wait(changed_);
+            }
+            if (error_ != 0) {
+                Fail(error_);
+            }
+            jobs_.push_back(Job{std::move(buffer), size, offset});
+            if (!written_.empty()) {
+                next = std::move(written_.back());
+                written_.pop_back();
+            }
+        }
+        changed_.notify_all();
+        // At most WritesInFlight buffers are ever queued or written beside the chains'.
+        buffer = next ? std::move(next) : std::unique_ptr<char[]>(new char[blockSize]);
+    }
+
+    // Returns once the block at `block` is not waiting to be written; throws a failed write.
+    void waitFor(std::uint64_t block) {
+        MutexLock lock(mutex_);
+        while (error_ == 0 && queued(block)) {
+            lock.wait(changed_);
+        }
+        if (error_ != 0) {
+            Fail(error_);
+        }
+    }
+
+private:
+    struct Job {
+        std::unique_ptr<char[]> buffer;
+        std::size_t size;
+        std::uint64_t offset;
+    };
+
+    // Room for every buffer that can come back, made before the thread starts: the thread
+    // allocates nothing, so it cannot fail to.
+    static std::vector<std::unique_ptr<char[]>> MakeRoom() {
+        std::vector<std::unique_ptr<char[]>> room;
+        room.reserve(WritesInFlight);
+        return room;
+    }
+
+    bool queued(std::uint64_t block) const REQUIRES(mutex_) {
+        for (const Job& job : jobs_) {
+            if (job.offset == block) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void run() {
+        for (;;) {
+            const char* bytes = nullptr;
+            std::size_t size = 0;
+            std::uint64_t offset = 0;
+            bool failed = false;
+            {
+                MutexLock lock(mutex_);
+                while (!stopping_ && jobs_.empty()) {
+                    lock.wait(changed_);
+                }
+                if (stopping_) {
+                    return;
+                }
+                // The front job stays queued while it is written: a read of its block waits.
+                bytes = jobs_.front().buffer.get();
+                size = jobs_.front().size;
+                offset = jobs_.front().offset;
+                failed = error_ != 0;
+            }
+            const int error = failed ? 0 : WriteFullyAt(fd_, bytes, size, offset);
+            {
+                MutexLock lock(mutex_);
+                if (error != 0 && error_ == 0) {
+                    error_ = error;
+                }
+                written_.push_back(std::move(jobs_.front().buffer));
+                jobs_.pop_front();
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const int fd_;
+    Mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_ GUARDED_BY(mutex_);                          // the front one first
+    std::vector<std::unique_ptr<char[]>> written_ GUARDED_BY(mutex_);  // free for the next
+    int error_ GUARDED_BY(mutex_) = 0;
+    bool stopping_ GUARDED_BY(mutex_) = false;
+    std::thread thread_;  // last: it starts once the rest is made
+};
+
+SpillFile::SpillFile(std::size_t blockSize) : blockSize_(blockSize), fd_(OpenUnlinked()) {
+    try {
+        CountThreadStart();
+        writer_ = std::make_unique<Writer>(fd_.get());
+    } catch (const std::system_error&) {
+        // No thread: the caller writes its blocks itself.
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+SpillFile::~SpillFile() = default;
+
+std::uint64_t SpillFile::writeBlock(std::unique_ptr<char[]>& buffer, std::size_t size) {
+    std::uint64_t offset = end_;
+    if (!free_.empty()) {
+        offset = free_.back();
+    }
+    if (writer_) {
+        writer_->hand(buffer, size, offset, blockSize_);
+    } else if (const int error = WriteFullyAt(fd_.get(), buffer.get(), size, offset)) {
+        Fail(error);
     }
     if (!free_.empty()) {
         free_.pop_back();
@@ -89,6 +234,9 @@ std::uint64_t SpillFile::writeBlock(const char* bytes, std::size_t size) {
 }
 
 void SpillFile::read(std::uint64_t offset, char* bytes, std::size_t size) const {
+    if (writer_) {
+        writer_->waitFor(offset - offset % blockSize_);
+    }
     const long got = ReadFullyAt(fd_.get(), bytes, size, offset);
     if (got < 0) {
         Fail(errno);
@@ -106,7 +254,7 @@ ChainWriter::ChainWriter(SpillFile& file) : file_(file), buffer_(new char[file.b
 
 void ChainWriter::flush() {
     if (used_ > 0) {
-        chain_.blocks.push_back(file_.writeBlock(buffer_.get(), used_));
+        chain_.blocks.push_back(file_.writeBlock(buffer_, used_));
         chain_.bytes += used_;
         used_ = 0;
     }

@@ -18,6 +18,11 @@ namespace orlenta {
 // nothing is left behind, whatever ends the process. Every failure, a full disk first of all,
 // throws std::runtime_error("temporary file: " + reason).
 //
+// The blocks are written behind the caller's back by a thread of the file's own (up to
+// WritesInFlight of them at once), so the copies into the kernel and its waits for the disk
+// do not hold up the caller; a read of a block still being written waits for it, and a write
+// that failed is thrown by the next call. Where no thread can start, the caller writes.
+//
 //   SpillFile file(64 << 10);
 //   ChainWriter out(file);           // one block of memory
 //   out.appendRecord("ann@example.com", 15); out.appendByte(1); ...
@@ -27,24 +32,36 @@ namespace orlenta {
 //   file.release(chain.blocks);      // its blocks are reused by later chains
 class SpillFile final {
 public:
+    // Blocks handed to the writing thread and not yet written, at most: buffers of a block
+    // each, beside the chains' own.
+    static constexpr std::size_t WritesInFlight = 8;
+
     explicit SpillFile(std::size_t blockSize);
+    ~SpillFile();
+    SpillFile(const SpillFile&) = delete;
+    SpillFile& operator=(const SpillFile&) = delete;
 
     std::size_t blockSize() const { return blockSize_; }
 
-    // Writes `size` bytes (at most a block) into a free block; returns its offset.
-    std::uint64_t writeBlock(const char* bytes, std::size_t size);
+    // Writes the first `size` bytes (at most a block) of `buffer`, a buffer of a block, into a
+    // free block; returns its offset. The buffer goes to be written, and `buffer` holds
+    // another one of a block on return.
+    std::uint64_t writeBlock(std::unique_ptr<char[]>& buffer, std::size_t size);
 
-    // Reads `size` bytes at `offset`, all of them.
+    // Reads `size` bytes at `offset`, all of them, once their block is written.
     void read(std::uint64_t offset, char* bytes, std::size_t size) const;
 
     // The blocks are free for later chains.
     void release(const std::vector<std::uint64_t>& blocks);
 
 private:
+    class Writer;
+
     const std::size_t blockSize_;
     UniqueFd fd_;
     std::uint64_t end_ = 0;            // where the next new block goes
     std::vector<std::uint64_t> free_;  // blocks released, reused first
+    std::unique_ptr<Writer> writer_;   // null: no thread could start, the caller writes
 };
 
 // A stream written to a SpillFile: its blocks in order, and its length.

@@ -415,6 +415,9 @@ void ParallelRunTest::sameCallsAsOneThread_data() {
     // A partition's set passes the budget in turn: it is split again by other bits.
     QTest::newRow("partitions split again") << "many" << 2u << false << 0 << -1 << 90 << 0;
     QTest::newRow("budget passed, mixed sources") << "mixed" << 3u << false << 0 << -1 << 120 << 0;
+    // No thread for the spill's file either: the scan writes its blocks itself.
+    QTest::newRow("no thread can start, budget passed")
+        << "many" << 2u << false << 0 << 0 << 200 << 0;
     // Offsets lost their piece's place in its source, or a stream's earlier units.
     QTest::newRow("mixed, every occurrence") << "mixed" << 3u << false << 0 << -1 << 0 << 1;
     QTest::newRow("one stream named twice, every occurrence")
