@@ -469,10 +469,9 @@ int RunExtractCommand(const CommandLine& commandLine) {
     }
     if (reportWriter.joinable()) {
         rowsDone.wait();
-        // While the report's file is synced, its tables go: the exit frees little.
-        if (!commandLine.reportColumns) {
-            report.reset();
-        }
+        // While the report's file is synced, its tables go (the partial has taken its
+        // columns already): the exit frees little.
+        report.reset();
         reportWriter.join();
     }
     if (reportFailure) {

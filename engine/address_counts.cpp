@@ -4,7 +4,11 @@
 
 namespace orlenta {
 
-void AddressCounts::rowMade(std::size_t shard) {
+void AddressCounts::rowMade(std::size_t shard, std::uint64_t source,
+                            const std::string& sourceName) {
+    if (names_.empty() || names_.back().first != source) {
+        names_.emplace_back(source, sourceName);
+    }
     if (shard >= made_.size()) {
         made_.resize(shard + 1, 0);
     }

@@ -17,9 +17,8 @@ namespace orlenta {
 // whichever worker has the shard's turn: the units come strictly in text order, so the first
 // occurrence is met first and the sources one after the other. This reads them in the order
 // of the output (the order the run handed the new addresses on): the calling thread of the run
-// says which shard each new address came from as it hands it on, and names the sources.
-//   counts.sourceNamed(3, "a.txt");  // the first new address of source 3 comes next
-//   counts.rowMade(shard);           // one new address, the next of its shard
+// says which shard and source each new address came from as it hands it on.
+//   counts.rowMade(shard, 3, "a.txt");  // one new address, the next of its shard, in source 3
 //   ... counts.takeShards(sets) once every worker is done; then row(0), row(1), ...
 class AddressCounts final {
 public:
@@ -36,10 +35,8 @@ public:
     AddressCounts(AddressCounts&&) = default;
     AddressCounts& operator=(AddressCounts&&) = default;
 
-    void sourceNamed(std::uint64_t number, const std::string& name) {
-        names_.emplace_back(number, name);
-    }
-    void rowMade(std::size_t shard);
+    // Sources come in the order of their numbers; a source's name is kept with its first row.
+    void rowMade(std::size_t shard, std::uint64_t source, const std::string& sourceName);
     // The shards' sets, their look-ups over (SeenEmails::endLookups).
     void takeShards(std::vector<std::unique_ptr<SeenEmails>> shards) {
         shards_ = std::move(shards);

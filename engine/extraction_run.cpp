@@ -115,20 +115,10 @@ private:
             }
         }
         sink_.chunkScanned();
-        if (counting_) {
-            // The set counted those it holds; the others are counted as they are handed on.
-            unknown_.clear();
-            unknownHashes_.clear();
-            for (std::size_t i = 0; i < found_.size(); ++i) {
-                if (!known_[i]) {
-                    unknown_.push_back(found_[i]);
-                    unknownHashes_.push_back(hashes_[i]);
-                }
-            }
-            handOnOccurrences(unknown_, unknownHashes_, nullptr);
-        } else if (occurrences_) {
-            // None is known to be new yet: the report looks each up itself.
-            handOnOccurrences(found_, hashes_, nullptr);
+        if (occurrences_) {
+            // None is known to be new yet: the report looks each up itself, but those a
+            // counting set counted.
+            handOnOccurrences(found_, nullptr, counting_ ? known_.get() : nullptr);
         }
         sink_.chunkDone();
     }
@@ -186,15 +176,11 @@ private:
             }
         }
         if (!counting_) {
-            handOnOccurrences(all_, hashes_, isNew_.get());
+            handOnOccurrences(all_, isNew_.get());
             return;
         }
-        if (!found_.empty() && namedSource_ != sourceNumber_) {
-            counts_.sourceNamed(sourceNumber_, currentName_);
-            namedSource_ = sourceNumber_;
-        }
         for (std::size_t i = 0; i < found_.size(); ++i) {
-            counts_.rowMade(0);
+            counts_.rowMade(0, sourceNumber_, currentName_);
         }
         sourceOffset_ += chunk_.size();
     }
@@ -209,14 +195,18 @@ private:
         }
     }
 
-    // The chunk's occurrences to the sink, with their hashes; isNew null: none new.
-    void handOnOccurrences(const std::vector<std::string_view>& addresses,
-                           const std::vector<std::uint64_t>& hashes, const bool* isNew) {
+    // The chunk's occurrences to the sink, `hashes_` holding theirs; isNew null: none new;
+    // those `counted` (when given) are left out.
+    void handOnOccurrences(const std::vector<std::string_view>& addresses, const bool* isNew,
+                           const bool* counted = nullptr) {
         occurrenceList_.clear();
         for (std::size_t i = 0; i < addresses.size(); ++i) {
+            if (counted != nullptr && counted[i]) {
+                continue;
+            }
             occurrenceList_.push_back(
                 Occurrence{addresses[i], sourceOffset_ + (addresses[i].data() - chunk_.data()),
-                           hashes[i], isNew != nullptr && isNew[i]});
+                           hashes_[i], isNew != nullptr && isNew[i]});
         }
         if (!occurrenceList_.empty()) {
             sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
@@ -244,15 +234,12 @@ private:
     std::vector<std::uint64_t> hashes_;  // of the chunk's addresses (all_, or found_ once frozen)
     std::unique_ptr<bool[]> known_;      // of found_: in the frozen set
     std::size_t knownCapacity_ = 0;
-    // When counting: the current source's number (from 1) and name, where each of a chunk's
-    // addresses was met, the last source named in counts_, and what a frozen set lacked.
+    // When counting: the current source's number (from 1) and name, and where each of a
+    // chunk's addresses was met.
     std::uint64_t sourceNumber_ = 0;
     std::string currentName_;
     std::vector<Sighting> sightings_;
-    std::uint64_t namedSource_ = 0;
     AddressCounts counts_;
-    std::vector<std::string_view> unknown_;
-    std::vector<std::uint64_t> unknownHashes_;
     RunResult result_;
 };
 

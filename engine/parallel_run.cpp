@@ -216,7 +216,8 @@ private:
                 for (std::size_t i = first; i < unit.chunkEnds[c]; ++i) {
                     if (unit.isNew[i] == Unit::New) {
                         if (counting_) {
-                            countRow(piece, unit.hashes[i]);
+                            counts_.rowMade(shards_.shardOf(unit.hashes[i]), piece.sourceNumber,
+                                            piece.name);
                         }
                         sink_.addressFound(unit.addresses[i]);
                         ++result_.addressesFound;
@@ -241,15 +242,6 @@ private:
         }
     }
 
-    // A new address handed on: the counts' next row is the next of its shard.
-    void countRow(const Piece& piece, std::uint64_t hash) {
-        if (piece.sourceNumber != namedSource_) {
-            counts_.sourceNamed(piece.sourceNumber, piece.name);
-            namedSource_ = piece.sourceNumber;
-        }
-        counts_.rowMade(shards_.shardOf(hash));
-    }
-
     const MemoryBudget memoryBudget_;
     const unsigned threads_;
     const LoneLf loneLf_;
@@ -265,7 +257,6 @@ private:
     SourcePlanner planner_;
     RunResult result_;                     // the calling thread's
     AddressCounts counts_;                 // the calling thread's, when counting
-    std::uint64_t namedSource_ = 0;        // the last source named in counts_
     std::unique_ptr<AddressSpill> spill_;  // the calling thread's, once the set is frozen
 };
 

@@ -338,6 +338,7 @@ bool OutputFile::write(std::string_view bytes) {
         return fail(errno);
     }
     written_ += bytes.size();
+    synced_ = false;
     if (way_ == Way::Replace && written_ - writtenBack_ >= WritebackBytes) {
         startWriteback();
     }
@@ -354,7 +355,7 @@ void OutputFile::syncEarly() {
         fail(errno);
         return;
     }
-    synced_ = written_;
+    synced_ = true;
 }
 
 void OutputFile::startWriteback() {
@@ -391,7 +392,7 @@ bool OutputFile::commit() {
             // On disk before it takes the old file's place, so that a crash leaves one of the
             // two complete. Synced already when nothing came after syncEarly(): a second
             // fsync would only flush the disk's cache once more.
-            done = (synced_ == written_ && written_ != 0) || ::fsync(fd_.get()) == 0;
+            done = synced_ || ::fsync(fd_.get()) == 0;
             break;
     }
     int error = done ? 0 : errno;
@@ -433,7 +434,7 @@ void OutputFile::reset() {
     pending_.clear();
     written_ = 0;
     writtenBack_ = 0;
-    synced_ = 0;
+    synced_ = false;
 }
 
 }  // namespace orlenta

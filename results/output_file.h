@@ -121,7 +121,7 @@ private:
     bool failed_ = false;
     std::uint64_t written_ = 0;         // Replace: bytes written
     std::uint64_t writtenBack_ = 0;     // Replace: of them, those sent on to the disk
-    std::uint64_t synced_ = 0;          // Replace: of them, those syncEarly() put on disk
+    bool synced_ = false;               // Replace: syncEarly() put them all on disk
     std::string target_;                // Replace: the final, resolved name
     std::string temporary_;             // Replace: the file beside it that takes its place
     RegisteredTemporaryFile registry_;  // Replace: removes the temporary file on a signal

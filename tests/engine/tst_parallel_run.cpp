@@ -43,10 +43,10 @@ namespace {
 // with `occurrences`, every occurrence too, with its offset and whether it is new.
 class EventSink final : public RunSink {
 public:
-    // With `counting`, the occurrences are tallied instead of listed, and the parallel run's
-    // counts taken.
-    EventSink(bool occurrences, bool counting = false)
-        : occurrences_(occurrences), counting_(counting) {}
+    // With `counting`, the occurrences are tallied instead of listed, and the run's counts
+    // taken unless `tallyAll` (a reference that tallies every occurrence itself).
+    EventSink(bool occurrences, bool counting = false, bool tallyAll = false)
+        : occurrences_(occurrences), counting_(counting), takesCounts_(counting && !tallyAll) {}
 
     bool yield(YieldPoint point) override {
         if (point == YieldPoint::BeforeFile) {
@@ -70,7 +70,7 @@ public:
         ++source_;
         sourceName_ = QString::fromStdString(name);
     }
-    bool takesCounts() override { return counting_; }
+    bool takesCounts() override { return takesCounts_; }
     void countsFound(AddressCounts counts) override { counts_ = std::move(counts); }
     void occurrencesFound(const Occurrence* occurrences, std::size_t count) override {
         if (counting_) {
@@ -162,6 +162,7 @@ private:
 
     const bool occurrences_;
     const bool counting_;
+    const bool takesCounts_;
     AddressCounts counts_;
     QList<Tallied> tallied_;
     QHash<QString, qsizetype> rowOf_;
@@ -435,6 +436,10 @@ void ParallelRunTest::sameCallsAsOneThread_data() {
     QTest::newRow("tiny files, counted") << "tiny" << 8u << false << 0 << -1 << 0 << 2;
     QTest::newRow("budget passed, counted") << "many" << 2u << false << 0 << -1 << 200 << 2;
     QTest::newRow("no thread can start, counted") << "mixed" << 2u << false << 0 << 0 << 0 << 2;
+    // The one-thread run counts in its set too, and past a frozen set tallies the rest.
+    QTest::newRow("one thread, counted") << "mixed" << 1u << false << 0 << -1 << 0 << 2;
+    QTest::newRow("one thread, budget passed, counted")
+        << "many" << 1u << false << 0 << -1 << 200 << 2;
 }
 
 void ParallelRunTest::sameCallsAsOneThread() {
@@ -499,7 +504,7 @@ void ParallelRunTest::sameCallsAsOneThread() {
         return result;
     };
 
-    EventSink oneThread(occurrences > 0, occurrences == 2);
+    EventSink oneThread(occurrences > 0, occurrences == 2, true);
     const RunResult expected =
         run([&] { return RunExtractionFrom(list.size(), openAt, oneThread, loneLf); });
 
