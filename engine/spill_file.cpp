@@ -250,6 +250,12 @@ void SpillFile::release(const std::vector<std::uint64_t>& blocks) {
     free_.insert(free_.end(), blocks.begin(), blocks.end());
 }
 
+void SpillFile::forget(std::uint64_t offset) const {
+    // Pages still waiting for the disk stay; the rest go back to the system at once.
+    ::posix_fadvise(fd_.get(), static_cast<off_t>(offset), static_cast<off_t>(blockSize_),
+                    POSIX_FADV_DONTNEED);
+}
+
 ChainWriter::ChainWriter(SpillFile& file) : file_(file), buffer_(new char[file.blockSize()]) {}
 
 void ChainWriter::flush() {
@@ -302,11 +308,13 @@ Chain ChainWriter::close() {
     return std::move(chain_);
 }
 
-ChainReader::ChainReader(const SpillFile& file, const Chain& chain, std::size_t bufferSize)
+ChainReader::ChainReader(const SpillFile& file, const Chain& chain, std::size_t bufferSize,
+                         ReadAgain readAgain)
     : file_(file),
       chain_(chain),
       buffer_(new char[std::min(bufferSize, file.blockSize())]),
-      bufferSize_(std::min(bufferSize, file.blockSize())) {}
+      bufferSize_(std::min(bufferSize, file.blockSize())),
+      readAgain_(readAgain) {}
 
 bool ChainReader::fill() {
     if (offset_ >= chain_.bytes) {
@@ -317,8 +325,12 @@ bool ChainReader::fill() {
     const std::uint64_t inBlock = offset_ % block;
     const std::size_t size = static_cast<std::size_t>(
         std::min<std::uint64_t>({bufferSize_, block - inBlock, chain_.bytes - offset_}));
-    file_.read(chain_.blocks[offset_ / block] + inBlock, buffer_.get(), size);
+    const std::uint64_t at = chain_.blocks[offset_ / block];
+    file_.read(at + inBlock, buffer_.get(), size);
     offset_ += size;
+    if (readAgain_ == ReadAgain::No && (offset_ % block == 0 || offset_ == chain_.bytes)) {
+        file_.forget(at);
+    }
     at_ = 0;
     end_ = size;
     return true;

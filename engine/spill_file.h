@@ -29,6 +29,7 @@ namespace orlenta {
 //   Chain chain = out.close();
 //   ChainReader in(file, chain, 4096);
 //   in.nextRecords(views, 64, spare); in.nextByte(byte);
+//   ChainReader last(file, chain, 4096, ChainReader::ReadAgain::No);   // pages go as read
 //   file.release(chain.blocks);      // its blocks are reused by later chains
 class SpillFile final {
 public:
@@ -53,6 +54,10 @@ public:
 
     // The blocks are free for later chains.
     void release(const std::vector<std::uint64_t>& blocks);
+
+    // The block at `offset`, written and read, will not be read again: the system may drop
+    // its pages from memory. Advice only.
+    void forget(std::uint64_t offset) const;
 
 private:
     class Writer;
@@ -99,10 +104,14 @@ private:
     std::size_t used_ = 0;
 };
 
-// Reads one chain back through a buffer of `bufferSize` bytes (at most a block).
+// Reads one chain back through a buffer of `bufferSize` bytes (at most a block). The last
+// reader of a chain (ReadAgain::No) lets each block go from memory once it is read.
 class ChainReader final {
 public:
-    ChainReader(const SpillFile& file, const Chain& chain, std::size_t bufferSize);
+    enum class ReadAgain { Yes, No };
+
+    ChainReader(const SpillFile& file, const Chain& chain, std::size_t bufferSize,
+                ReadAgain readAgain = ReadAgain::Yes);
 
     // The next records written by appendRecord, at most `most` and at least one, unless the
     // chain is at its end (0). The views point into the reader's buffer, or into `spare` for a
@@ -128,6 +137,7 @@ private:
     const Chain& chain_;
     std::unique_ptr<char[]> buffer_;
     const std::size_t bufferSize_;
+    const ReadAgain readAgain_;
     std::uint64_t offset_ = 0;  // in the chain, of the byte after the buffer's
     std::size_t at_ = 0;        // the buffer's next byte
     std::size_t end_ = 0;       // the buffer's bytes
