@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -22,6 +23,9 @@ namespace {
 
 // Threads that put rows together while this one writes them.
 constexpr std::size_t PuttingThreads = 2;
+
+// Rows put together at a time: a megabyte or two.
+constexpr std::size_t BatchRows = 16384;
 
 bool EndsWith(const std::string& text, std::string_view end) {
     return text.size() >= end.size() &&
@@ -119,23 +123,38 @@ char* Put(char* at, std::string_view bytes) {
 }
 
 // The rows of one batch as they are put together: one row is made in place, with no string
-// built for it.
+// built for it. The room is neither cleared nor copied row by row: a batch's rows fit in the
+// first allocation unless they are unusually long.
 class RowBytes final {
 public:
     // Room for `size` more bytes.
     char* room(std::size_t size) {
-        if (used_ + size > bytes_.size()) {
-            bytes_.resize(std::max(2 * bytes_.size(), used_ + size));
+        if (used_ + size > capacity_) {
+            grow(used_ + size);
         }
-        return bytes_.data() + used_;
+        return bytes_.get() + used_;
     }
-    void made(const char* end) { used_ = static_cast<std::size_t>(end - bytes_.data()); }
+    void made(const char* end) { used_ = static_cast<std::size_t>(end - bytes_.get()); }
 
-    std::string_view bytes() const { return std::string_view(bytes_.data(), used_); }
+    std::string_view bytes() const { return std::string_view(bytes_.get(), used_); }
     void clear() { used_ = 0; }
 
 private:
-    std::vector<char> bytes_;
+    // Enough for a batch of rows of the usual length.
+    static constexpr std::size_t FirstCapacity = BatchRows * 96;
+
+    void grow(std::size_t needed) {
+        const std::size_t capacity = std::max({needed, 2 * capacity_, FirstCapacity});
+        std::unique_ptr<char[]> larger(new char[capacity]);
+        if (used_ > 0) {
+            std::memcpy(larger.get(), bytes_.get(), used_);
+        }
+        bytes_ = std::move(larger);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> bytes_;
+    std::size_t capacity_ = 0;
     std::size_t used_ = 0;
 };
 
@@ -223,9 +242,6 @@ void PutSourceName(std::string& source, const std::string& name, ReportFormat fo
         AppendJsonString(source, EscapedBytesNotUtf8(escaped));
     }
 }
-
-// Rows put together at a time: a megabyte or two.
-constexpr std::size_t BatchRows = 16384;
 
 // Puts rows `begin` to `end` together into `out`.
 void PutRows(const AddressReport& report, ReportFormat format, std::size_t begin, std::size_t end,
