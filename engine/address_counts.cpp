@@ -18,20 +18,16 @@ void AddressCounts::rowMade(std::size_t shard, std::uint64_t source,
 }
 
 AddressCounts::Row AddressCounts::row(std::size_t index) const {
-    const SeenEmails& set = *shards_[shardOf_[index]];
-    const std::uint32_t number = numbers_[index];
-    const AddressTally tally = set.tally(number);
+    const SeenEmails::CountedAddress counted = shards_[shardOf_[index]]->counted(numbers_[index]);
+    const AddressTally& tally = counted.tally;
     // The names are in the order of their numbers: the last one at or before the row's first
     // source is its name.
     const auto named = std::upper_bound(
         names_.begin(), names_.end(), tally.firstSource,
         [](std::uint64_t source, const auto& name) { return source < name.first; });
-    return Row{set.firstSpelling(number),
-               tally.occurrences,
-               tally.sources,
-               static_cast<std::size_t>(named - names_.begin()) - 1,
-               tally.offset,
-               tally.lastSource};
+    return Row{counted.firstSpelling, tally.occurrences,
+               tally.sources,         static_cast<std::size_t>(named - names_.begin()) - 1,
+               tally.offset,          tally.lastSource};
 }
 
 }  // namespace orlenta

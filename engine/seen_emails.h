@@ -77,8 +77,11 @@ public:
 
     // A counting set's addresses in the order they were added, numbered from 0: the first
     // spelling and the counts. Their bytes stay where they are while the set grows.
-    std::string_view firstSpelling(std::size_t number) const;
-    AddressTally tally(std::size_t number) const;
+    struct CountedAddress {
+        std::string_view firstSpelling;
+        AddressTally tally;
+    };
+    CountedAddress counted(std::size_t number) const;
     // Brings the address `number` into the cache: it is read soon.
     void prefetch(std::size_t number) const;
 

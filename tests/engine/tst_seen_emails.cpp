@@ -137,8 +137,9 @@ void SeenEmailsTest::growingKeepsEveryKey() {
         seen.endLookups();
         for (int i = 0; i < Count; ++i) {
             const auto at = static_cast<std::size_t>(i);
-            const AddressTally tally = seen.tally(at);
-            QVERIFY2(isNew[at] && seen.firstSpelling(at) == keyOf(i), again[at].c_str());
+            const SeenEmails::CountedAddress address = seen.counted(at);
+            const AddressTally& tally = address.tally;
+            QVERIFY2(isNew[at] && address.firstSpelling == keyOf(i), again[at].c_str());
             QVERIFY2(tally.occurrences == 3 && tally.sources == 2 && tally.firstSource == 0 &&
                          tally.offset == 0 && tally.lastSource == 2,
                      again[at].c_str());
