@@ -28,9 +28,9 @@ public:
     // A source made of members (an archive's) is read member by member, each as a source.
     bool read(ChunkReader reader) {
         do {
+            sourceOffset_ = 0;
             if (occurrences_) {
                 sink_.sourceStarted(reader.name());
-                sourceOffset_ = 0;
                 ++sourceNumber_;
                 currentName_ = reader.name();
             }
@@ -45,6 +45,7 @@ public:
                 if (!scanChunk()) {
                     return false;
                 }
+                sourceOffset_ += chunk_.size();
             }
             if (!reader.ok()) {
                 result_.skipped.push_back({reader.name(), reader.error()});
@@ -182,7 +183,6 @@ private:
         for (std::size_t i = 0; i < found_.size(); ++i) {
             counts_.rowMade(0, sourceNumber_, currentName_);
         }
-        sourceOffset_ += chunk_.size();
     }
 
     // Where each of the chunk's `addresses` is, for a counting set.
@@ -211,7 +211,6 @@ private:
         if (!occurrenceList_.empty()) {
             sink_.occurrencesFound(occurrenceList_.data(), occurrenceList_.size());
         }
-        sourceOffset_ += chunk_.size();
     }
 
     RunSink& sink_;
@@ -224,7 +223,7 @@ private:
     const std::size_t forSet_;  // what the set may hold before it is frozen
     std::unique_ptr<SeenEmails> seen_;
     std::unique_ptr<AddressSpill> spill_;  // once the set is frozen
-    std::uint64_t sourceOffset_ = 0;       // of chunk_, with occurrences_
+    std::uint64_t sourceOffset_ = 0;       // of chunk_ in its source
     std::vector<std::string_view> all_;
     std::vector<Occurrence> occurrenceList_;
     std::unique_ptr<bool[]> isNew_;

@@ -512,10 +512,10 @@ public:
     }
 
     CountedAddress counted(std::size_t number) const {
+        const char* key = keyOfNumber(number);
         CountedAddress address;
-        address.firstSpelling = KeyArena::keyBytes(keyOfNumber(number));
-        std::memcpy(&address.tally, address.firstSpelling.data() + address.firstSpelling.size(),
-                    sizeof address.tally);
+        address.firstSpelling = KeyArena::keyBytes(key);
+        std::memcpy(&address.tally, KeyArena::tallyOf(key), sizeof address.tally);
         return address;
     }
 
