@@ -62,18 +62,23 @@ void SeenEmailsTest::keysLongerThanABlock() {
 void SeenEmailsTest::growingKeepsEveryKey_data() {
     QTest::addColumn<int>("blocksPerArena");
     QTest::addColumn<bool>("counted");
-    QTest::addColumn<bool>("clearedFirst");  // filled with other keys, then cleared
-    QTest::newRow("one arena") << 512 << false << false;
+    QTest::addColumn<bool>("clearedFirst");    // filled with other keys, then cleared
+    QTest::addColumn<quint64>("laterSource");  // where every address is met again
+    QTest::newRow("one arena") << 512 << false << false << quint64{2};
     // Guards the keys stored past a full shared arena (once 2 GiB, the 4 GiB abort of old):
     // spread over arenas by their tag, found again by it.
-    QTest::newRow("arenas of one block") << 1 << false << false;
+    QTest::newRow("arenas of one block") << 1 << false << false << quint64{2};
     // Guards the counts kept after the keys and the order of the addresses (a report's rows):
     // each address keeps its first spelling and place, through growth and in the spread arenas.
-    QTest::newRow("counted, arenas of one block") << 1 << true << false;
+    QTest::newRow("counted, arenas of one block") << 1 << true << false << quint64{2};
     // Guards a set emptied for reuse: old keys gone, its kept blocks and table reused and
     // counted in the peak a budget is checked against.
-    QTest::newRow("one arena, cleared") << 512 << false << true;
-    QTest::newRow("arenas of one block, cleared") << 1 << false << true;
+    // Guards the counts kept in 32 bits beside the keys: a source numbered past that moves an
+    // address's counts to where they fit, and they are still right.
+    QTest::newRow("counted, sources numbered past 32 bits")
+        << 512 << true << false << quint64{(quint64{1} << 32) + 2};
+    QTest::newRow("one arena, cleared") << 512 << false << true << quint64{2};
+    QTest::newRow("arenas of one block, cleared") << 1 << false << true << quint64{2};
 }
 
 // Guards the growth of the table: every key is still found after it has doubled many times.
@@ -117,9 +122,10 @@ void SeenEmailsTest::growingKeepsEveryKey() {
     std::vector<std::string_view> views(again.begin(), again.end());
     std::unique_ptr<bool[]> isNew(new bool[views.size()]);
     // Met again in source 2 at offset i, then once more there by a frozen set's look-up.
+    QFETCH(quint64, laterSource);
     std::vector<Sighting> sightings;
     for (std::size_t i = 0; i < views.size(); ++i) {
-        sightings.push_back(Sighting{2, i});
+        sightings.push_back(Sighting{laterSource, i});
     }
     if (counted) {
         seen.InsertCounting(views.data(), views.size(), isNew.get(), hashes.data(),
@@ -132,16 +138,27 @@ void SeenEmailsTest::growingKeepsEveryKey() {
     }
     QCOMPARE(seen.size(), std::size_t{Count});
     if (counted) {
+        // A new address first met in that source, at offset 7.
+        const std::string_view fresh = "Fresh@example.com";
+        const std::uint64_t freshHash = HashLowerCased(fresh);
+        const Sighting freshSighting{laterSource, 7};
+        bool freshIsNew = false;
+        seen.InsertCounting(&fresh, 1, &freshIsNew, &freshHash, &freshSighting);
+        QVERIFY(freshIsNew);
         seen.ContainsCounting(views.data(), views.size(), isNew.get(), hashes.data(),
                               sightings.data());
         seen.endLookups();
+        const AddressTally freshTally = seen.counted(Count).tally;
+        QVERIFY(freshTally.occurrences == 1 && freshTally.sources == 1 &&
+                freshTally.firstSource == laterSource && freshTally.offset == 7 &&
+                freshTally.lastSource == laterSource);
         for (int i = 0; i < Count; ++i) {
             const auto at = static_cast<std::size_t>(i);
             const SeenEmails::CountedAddress address = seen.counted(at);
             const AddressTally& tally = address.tally;
             QVERIFY2(isNew[at] && address.firstSpelling == keyOf(i), again[at].c_str());
             QVERIFY2(tally.occurrences == 3 && tally.sources == 2 && tally.firstSource == 0 &&
-                         tally.offset == 0 && tally.lastSource == 2,
+                         tally.offset == 0 && tally.lastSource == laterSource,
                      again[at].c_str());
         }
     }
