@@ -381,20 +381,31 @@ if [ ! -e "$file.complete" ]; then
 fi
 bytes=$(stat -c %s "$file")
 echo "distinct-160m.txt: 160 million distinct addresses, $(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1e6 }') MB"
+# Each of the three starts alike: the one before it has its 6 GB output summed and removed,
+# and the disk synced, so that none pays for writing back another's output or for taking its
+# pages back.
+huge_sum() {  # KEY: the size and sum of that run's output, which is then removed
+    echo "$(stat -c %s "$results/huge-$1.out") $(md5sum <"$results/huge-$1.out" | cut -d' ' -f1)"
+    rm -f "$results/huge-$1.out"
+    sync
+}
+sync
 MIN_RUNS=1 row huge "orlenta-extract -j 2 FILE (in memory)" memory "$results/huge-memory.out" \
     "$extract" -j 2 "$file"
+memory_sum=$(huge_sum memory)
 MIN_RUNS=1 row huge "orlenta-extract -j 1 --memory 2G FILE" spill "$results/huge-spill.out" \
     "$extract" -j 1 --memory 2G "$file"
+spill_sum=$(huge_sum spill)
 MIN_RUNS=1 row huge "LC_ALL=C sort -u -S 2G FILE" sort "$results/huge-sort.out" \
     env LC_ALL=C sort -u -S 2G "$file"
+huge_sum sort >/dev/null
 mb=$(awk -v k="${rss_of[huge-spill]}" 'BEGIN { printf "%.0f", k / 1024 }')
 check "160 million distinct, -j 1 --memory 2G: the same bytes as -j 2 in memory" \
-    "$(same_output "$results/huge-memory.out" "$results/huge-spill.out")"
+    "$([ "$memory_sum" = "$spill_sum" ] && [ "${memory_sum%% *}" -gt 0 ] && echo 1 || echo 0)"
 check "160 million distinct, -j 1 --memory 2G: peak memory under 2.5 GB ($mb MB)" \
     "$(at_least 2621440 "${rss_of[huge-spill]}")"
 check "160 million distinct, -j 1 --memory 2G: no slower than sort -u -S 2G (${time_of[huge-spill]} s, sort ${time_of[huge-sort]} s)" \
     "$(at_least "${time_of[huge-sort]}" "${time_of[huge-spill]}")"
-rm -f "$results"/huge-*.out  # 6 GB each
 echo
 file=$corpus/big-1g.txt
 bytes=$(stat -c %s "$file")
