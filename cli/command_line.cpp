@@ -8,15 +8,22 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The most --memory takes: 1 PiB (1048576G), more than any machine has.
+constexpr std::size_t LargestSize = std::size_t{1} << 50;
+constexpr std::size_t TooLarge = static_cast<std::size_t>(-1);
+
 // "4096", "64K", "512M", "2G" (K, M and G are 1024, 1024^2 and 1024^3); 0 when it is not a
-// size or is too large.
+// size, TooLarge past LargestSize.
 std::size_t ParseSize(const std::string& text) {
     std::size_t digits = 0;
     while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
         ++digits;
     }
-    if (digits == 0 || digits > 15 || text.size() > digits + 1) {
+    if (digits == 0 || text.size() > digits + 1) {
         return 0;
+    }
+    if (digits > 15) {
+        return TooLarge;
     }
     std::size_t value = std::stoull(text.substr(0, digits));
     unsigned shift = 0;
@@ -38,8 +45,8 @@ std::size_t ParseSize(const std::string& text) {
                 return 0;
         }
     }
-    if (value > (std::size_t{1} << 50) >> shift) {
-        return 0;
+    if (value > LargestSize >> shift) {
+        return TooLarge;
     }
     return value << shift;
 }
@@ -104,7 +111,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     auto setMemory = [&parsed, &line](const std::string& size) {
         // Less than a megabyte leaves nothing for the set once the buffers are counted.
         const std::size_t bytes = ParseSize(size);
-        if (bytes < (std::size_t{1} << 20)) {
+        if (bytes == TooLarge) {
+            parsed.error = "--memory " + size + " is more than it can take: 1048576G at most";
+        } else if (bytes < (std::size_t{1} << 20)) {
             parsed.error = "--memory needs a size of 1M or more, such as 512M or 2G";
         } else {
             line.memory = bytes;

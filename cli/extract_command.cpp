@@ -417,11 +417,17 @@ int RunExtractCommand(const CommandLine& commandLine) {
         }
     }
 
+    // Every output is written whole before any is committed: then all take their place, or
+    // none does and the old files stay as they were (a report that cannot be written leaves
+    // no new list beside an old report).
+    const std::string listName = toStandardOutput ? std::string("standard output") : *path;
     bool written = true;
-    if (writesList && !output.finish()) {
-        Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
+    if (writesList && !output.flush()) {
+        Complain(listName, file.error());
         written = false;
     }
+    // On disk while the report may still be going there.
+    file.syncEarly();
     if (commandLine.reportColumns && written) {
         // The report's rows are the run's new addresses in their order; a report that lost
         // count of them must not stand for the slice.
@@ -447,6 +453,10 @@ int RunExtractCommand(const CommandLine& commandLine) {
             return ExitSomeFailed;
         }
     }
+    const std::string partialName =
+        commandLine.partialPath && OutputFile::IsStandardOutputName(*commandLine.partialPath)
+            ? std::string("standard output")
+            : commandLine.partialPath.value_or(std::string());
     if (commandLine.partialPath && !partial) {
         partialFile.discard();
     } else if (partial) {
@@ -457,13 +467,8 @@ int RunExtractCommand(const CommandLine& commandLine) {
         counts.foldersUnreadable = expanded.unreadable.size();
         // A partial is kept only with the whole result: a list that could not be written
         // must not leave a partial that says the slice was done.
-        if (!written) {
-            partialFile.discard();
-        } else if (!partial->finish(counts)) {
-            const std::string& partialPath = *commandLine.partialPath;
-            Complain(
-                OutputFile::IsStandardOutputName(partialPath) ? "standard output" : partialPath,
-                partialFile.error());
+        if (written && !partial->finish(counts)) {
+            Complain(partialName, partialFile.error());
             written = false;
         }
     }
@@ -474,19 +479,30 @@ int RunExtractCommand(const CommandLine& commandLine) {
         report.reset();
         reportWriter.join();
     }
+    const std::string reportName =
+        commandLine.reportPath && OutputFile::IsStandardOutputName(*commandLine.reportPath)
+            ? std::string("standard output")
+            : commandLine.reportPath.value_or(std::string());
     if (reportFailure) {
+        file.discard();
+        partialFile.discard();
         reportFile.discard();
         std::rethrow_exception(reportFailure);
     }
-    if (commandLine.reportPath) {
-        const std::string& reportPath = *commandLine.reportPath;
-        reported = reported && reportFile.commit();
-        if (!reported) {
-            reportFile.discard();
-            Complain(OutputFile::IsStandardOutputName(reportPath) ? std::string("standard output")
-                                                                  : reportPath,
-                     reportFile.error());
-        }
+    if (!reported) {
+        Complain(reportName, reportFile.error());
+    }
+    if (!written || !reported) {
+        file.discard();
+        partialFile.discard();
+        reportFile.discard();
+    } else if (const OutputFile* failed =
+                   OutputFile::CommitTogether({&file, &partialFile, &reportFile})) {
+        Complain(failed == &file          ? listName
+                 : failed == &partialFile ? partialName
+                                          : reportName,
+                 failed->error());
+        written = false;
     }
     return result.skipped.empty() && expanded.unreadable.empty() && written && reported
                ? ExitOk

@@ -2,6 +2,7 @@
 #include "cli/command_line.h"
 #include "cli/extract_command.h"
 #include "cli/merge_command.h"
+#include "cli/output_targets.h"
 #include "cli/standard_streams.h"
 #include "engine/temporary_files.h"
 
@@ -26,7 +27,15 @@ int Run(int argc, char* argv[]) {
                      UsageLine().c_str());
         return ExitUsage;
     }
-    switch (parsed.commandLine.action) {
+    const CommandLine::Action action = parsed.commandLine.action;
+    if (action == CommandLine::Action::Extract || action == CommandLine::Action::Merge) {
+        const std::string clash = FindOutputClash(parsed.commandLine);
+        if (!clash.empty()) {
+            std::fprintf(stderr, "orlenta-extract: %s\n%s\n", clash.c_str(), UsageLine().c_str());
+            return ExitUsage;
+        }
+    }
+    switch (action) {
         case CommandLine::Action::ShowHelp:
             std::fputs(HelpText().c_str(), stdout);
             return ExitOk;

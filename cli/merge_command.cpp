@@ -7,6 +7,8 @@
 #include "results/output_file.h"
 #include "results/partial_reader.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <future>
@@ -87,6 +89,31 @@ std::optional<PartialCounts> CheckPartials(const std::vector<std::string>& paths
         return std::nullopt;
     }
     return total;
+}
+
+// The merge reads every partial's index at once, a descriptor each, beside a few of its own
+// (the standard ones, the output and the report, the readers of the records). A soft limit
+// below that is raised toward the hard one; false once the merge is named as needing more.
+bool EnoughDescriptors(std::size_t partials) {
+    constexpr rlim_t OwnDescriptors = 16;
+    const rlim_t needed = static_cast<rlim_t>(partials) + OwnDescriptors;
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur >= needed) {
+        return true;
+    }
+    if (limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= needed) {
+        limit.rlim_cur = needed;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) == 0) {
+            return true;
+        }
+    }
+    std::fprintf(stderr,
+                 "orlenta-extract: --merge of %zu partials needs %llu open files, and the limit "
+                 "is %llu (ulimit -n)\n",
+                 partials, static_cast<unsigned long long>(needed),
+                 static_cast<unsigned long long>(limit.rlim_max));
+    return false;
 }
 
 // One byte per record of each slice: 1 where an earlier slice holds the same address.
@@ -426,6 +453,9 @@ bool WriteFirstSpellings(const std::vector<std::string>& paths,
 
 int RunMergeCommand(const CommandLine& commandLine) {
     const std::vector<std::string>& paths = commandLine.inputs;
+    if (!EnoughDescriptors(paths.size())) {
+        return ExitSomeFailed;
+    }
     std::vector<PartialCounts> counts;
     const std::optional<PartialCounts> total = CheckPartials(paths, counts);
     if (!total) {
@@ -473,12 +503,25 @@ int RunMergeCommand(const CommandLine& commandLine) {
         std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
         return ExitSomeFailed;
     }
-    if (!output.finish()) {
+    // Both written whole before either is committed: a report that fails leaves the old
+    // output as it was too.
+    if (!output.flush()) {
         Complain(outputName, file.error());
+        file.discard();
         reportFile.discard();
         return ExitSomeFailed;
     }
+    file.syncEarly();
     if (report && !report->write(paths, *commandLine.reportPath, reportFile)) {
+        file.discard();
+        return ExitSomeFailed;
+    }
+    if (const OutputFile* failed = OutputFile::CommitTogether({&file, &reportFile})) {
+        const std::string& reportPath = commandLine.reportPath.value_or(std::string());
+        Complain(failed == &file                                ? outputName
+                 : OutputFile::IsStandardOutputName(reportPath) ? std::string("standard output")
+                                                                : reportPath,
+                 failed->error());
         return ExitSomeFailed;
     }
     return total->skipped == 0 && total->foldersUnreadable == 0 ? ExitOk : ExitSomeFailed;

@@ -133,10 +133,6 @@ bool MergedReport::write(const std::vector<std::string>& paths, const std::strin
     bool written = false;
     try {
         written = writeRows(paths, ReportFormatFor(path), file, name);
-        if (written && !file.commit()) {
-            Complain(name, file.error());
-            written = false;
-        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "orlenta-extract: %s\n", FailureReason(error).c_str());
     }

@@ -38,8 +38,8 @@ public:
 
     // Writes the row of each record that repeats no earlier slice, in slice order, to `file`
     // (opened from `path`, "-" for standard output; CSV, or JSON Lines for a name ending in
-    // .jsonl), and commits it. False once a partial or the file is named as failing (out of
-    // memory too), the file then dropped.
+    // .jsonl); the caller commits it with the output. False once a partial or the file is
+    // named as failing (out of memory too), the file then dropped.
     bool write(const std::vector<std::string>& paths, const std::string& path, OutputFile& file);
 
 private:

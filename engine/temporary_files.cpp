@@ -22,8 +22,8 @@ struct RegisteredTemporaryFile::Slot {
 
 namespace {
 
-constexpr int Signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGPIPE,
-                           SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+constexpr int Signals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE, SIGALRM,
+                           SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2};
 
 // Slots come in groups that are linked once and never freed, so the handler can walk them
 // without a lock while other threads add groups.

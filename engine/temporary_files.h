@@ -21,7 +21,9 @@ namespace orlenta {
 // Nothing is removed when the program ends normally: the owner of the file does that.
 
 // Installs the handlers for SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGXCPU,
-// SIGXFSZ, SIGVTALRM and SIGPROF. A signal that was ignored at start (nohup) stays ignored.
+// SIGXFSZ, SIGVTALRM, SIGPROF, SIGUSR1 and SIGUSR2: every signal whose default is to end the
+// program, but those that cannot be caught or that report a fault of the program itself. A
+// signal that was ignored at start (nohup) stays ignored.
 void RemoveTemporaryFilesOnSignals();
 
 // Blocks those signals on the calling thread for its life: work that must not be cut in half

@@ -71,6 +71,10 @@ void AddressWriter::add(AddressWriter& held) {
 }
 
 bool AddressWriter::finish() {
+    return flush() && output_->commit();
+}
+
+bool AddressWriter::flush() {
     if (format_ == ResultFormat::CommaDelimited) {
         makeRoom(2);
         block_[used_++] = '\r';
@@ -79,7 +83,7 @@ bool AddressWriter::finish() {
     if (used_ > 0) {
         write();
     }
-    return !failed_ && output_->commit();
+    return !failed_;
 }
 
 }  // namespace orlenta

@@ -65,6 +65,9 @@ public:
     // Writes the rest (the comma line's CR LF) and commits the file. False when anything
     // failed, with the reason in the file's error().
     bool finish();
+    // Writes the rest, but leaves the file to be committed with others
+    // (OutputFile::CommitTogether).
+    bool flush();
 
 private:
     void makeRoom(std::size_t size);

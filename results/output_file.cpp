@@ -417,6 +417,26 @@ bool OutputFile::commit() {
     return true;
 }
 
+OutputFile* OutputFile::CommitTogether(std::initializer_list<OutputFile*> files) {
+    for (OutputFile* file : files) {
+        file->syncEarly();
+    }
+    OutputFile* failed = nullptr;
+    for (const bool inPlace : {true, false}) {
+        for (OutputFile* file : files) {
+            if (file->way_ == Way::Closed || (file->way_ == Way::InPlace) != inPlace) {
+                continue;
+            }
+            if (failed != nullptr) {
+                file->discard();
+            } else if (!file->commit()) {
+                failed = file;
+            }
+        }
+    }
+    return failed;
+}
+
 void OutputFile::discard() {
     fd_.reset();
     if (way_ == Way::Replace) {

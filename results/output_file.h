@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -93,6 +94,13 @@ public:
     // Drops what was written: removes the temporary file; a file to be written in place is
     // left untouched. Nothing can be taken back from a device, FIFO or descriptor.
     void discard();
+
+    // Commits files that stand together (a list and its report) all or none: each is synced
+    // first, and those written in place, whose commit may still find the disk full, go before
+    // those renamed into place, which then hardly fail. Once one fails the others not yet
+    // committed are discarded, their old files kept. Files never opened are passed over. The
+    // file that failed, or nullptr.
+    static OutputFile* CommitTogether(std::initializer_list<OutputFile*> files);
 
     // Waits until what was written is on disk, for a file to be renamed into place: a writer
     // done early syncs its file while others still write theirs, and commit() then has little

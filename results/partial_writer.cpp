@@ -80,7 +80,7 @@ bool PartialWriter::finish(PartialCounts counts) {
     AppendU64(block_, indexChecksum.value());
     block_ += PartialEndMagic;
     failed_ = failed_ || !output_.write(block_);
-    return !failed_ && output_.commit();
+    return !failed_;
 }
 
 }  // namespace orlenta

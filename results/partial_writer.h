@@ -17,9 +17,9 @@ namespace orlenta {
 //
 //   PartialWriter partial(header, file);       // file already open
 //   partial.add("Ann@example.com");
-//   if (!partial.finish(counts)) { report(file.error()); }
+//   if (!partial.finish(counts) || !file.commit()) { report(file.error()); }
 //
-// Once a write has failed nothing more is written, and finish() fails without committing.
+// Once a write has failed nothing more is written, and finish() fails.
 class PartialWriter final {
 public:
     PartialWriter(const PartialHeader& header, OutputFile& output);
@@ -29,7 +29,8 @@ public:
     void add(std::string_view address, const std::uint64_t* columns);
 
     // Writes the index and the trailer with `counts` (its record and index fields are the
-    // writer's own), then commits.
+    // writer's own). The file is committed by the caller, with the run's other outputs
+    // (OutputFile::CommitTogether).
     bool finish(PartialCounts counts);
 
 private:

@@ -696,6 +696,20 @@ void OrlentaExtractTest::usageErrors_data() {
         << QByteArray(
                "--report cannot go with --slice or --partial: give the slices "
                "--report-columns and --merge --report FILE");
+    // Two outputs in one file, or an output over an input, lost one of them with status 0.
+    const QString input = write("kept input.txt", "ann@example.com\r\n");
+    const QString same = dir_.filePath("same.txt");
+    const QString sameAgain = dir_.path() + "/./same.txt";
+    QTest::newRow("-o and --report one file")
+        << QStringList{"-o", same, "--report", sameAgain, input}
+        << ("-o " + QFile::encodeName(same) + " and --report " + QFile::encodeName(sameAgain) +
+            " are one file: one would lose the other");
+    QTest::newRow("report over an input")
+        << QStringList{"--report", input, input}
+        << ("--report names the input " + QFile::encodeName(input) + ", which it would replace");
+    QTest::newRow("merge over a partial")
+        << QStringList{"--merge", "-o", input, input}
+        << ("-o names the partial " + QFile::encodeName(input) + ", which it would replace");
     QTest::newRow("merge with a slice's option")
         << QStringList{"--merge", "--lf", "a.part"}
         << QByteArray(

@@ -41,6 +41,7 @@ enum class Fault {
     Signal,
     SpillFull,
     SignalMidSpill,
+    ReportFull,
 };
 
 constexpr uid_t Nobody = 65534;
@@ -185,6 +186,8 @@ void OutputFaultsTest::faults_data() {
     // on SIGKILL, as its file never had a name.
     QTest::newRow("SIGTERM mid-spill") << Fault::SignalMidSpill << SIGTERM << 0 << false;
     QTest::newRow("SIGKILL mid-spill") << Fault::SignalMidSpill << SIGKILL << 0 << false;
+    // The report does not fit: the list, written whole, is not committed without it.
+    QTest::newRow("report's disk full") << Fault::ReportFull << 0 << 1 << false;
 }
 
 void OutputFaultsTest::faults() {
@@ -195,7 +198,9 @@ void OutputFaultsTest::faults() {
     const bool root = ::geteuid() == 0;
     const bool asNobody = fault == Fault::DiskFullInPlace || fault == Fault::FolderReadOnly ||
                           fault == Fault::ForeignOwner || fault == Fault::StickyFolder;
-    if ((asNobody || fault == Fault::DiskFull || fault == Fault::SpillFull) && !root) {
+    if ((asNobody || fault == Fault::DiskFull || fault == Fault::SpillFull ||
+         fault == Fault::ReportFull) &&
+        !root) {
         QSKIP("needs root: a mount, or another user");
     }
     QTemporaryDir scratch;
@@ -207,7 +212,8 @@ void OutputFaultsTest::faults() {
     const QByteArray target = folder + "/out.txt";
     const QByteArray old = "old content\r\n";
     const bool full = fault == Fault::DiskFull || fault == Fault::DiskFullInPlace;
-    const bool spills = fault == Fault::SpillFull || fault == Fault::SignalMidSpill;
+    const bool spills =
+        fault == Fault::SpillFull || fault == Fault::SignalMidSpill || fault == Fault::ReportFull;
     const QByteArray input = Addresses(full || spills                      ? 200000
                                        : fault == Fault::NonBlockingStdout ? 10000
                                                                            : 3);
@@ -220,10 +226,11 @@ void OutputFaultsTest::faults() {
             ::umount2(folder, MNT_DETACH);
         }
     });
-    // The spill's folder: a small file system to fill, or one to find empty after the run.
+    // The spill's folder (and the report's): a small file system to fill, or one to find empty
+    // after the run.
     const QByteArray temporary = base + "/tmp";
     QCOMPARE(::mkdir(temporary, 0777), 0);
-    if (fault == Fault::SpillFull &&
+    if ((fault == Fault::SpillFull || fault == Fault::ReportFull) &&
         ::mount("orlenta-test", temporary, "tmpfs", 0, "size=256k,mode=0777") != 0) {
         QSKIP("a small file system cannot be mounted here");
     }
@@ -292,6 +299,9 @@ void OutputFaultsTest::faults() {
             break;
         case Fault::SpillFull:
             arguments += {"--memory", "1M"};
+            break;
+        case Fault::ReportFull:
+            arguments += {"--report", "../tmp/report.csv"};
             break;
         case Fault::SignalMidSpill:
             // The file spills; then the run waits for a FIFO's writer that never comes.
@@ -367,6 +377,10 @@ void OutputFaultsTest::faults() {
     if (fault == Fault::SpillFull) {
         QCOMPARE(child.err,
                  QByteArray("orlenta-extract: temporary file: No space left on device\n"));
+    }
+    if (fault == Fault::ReportFull) {
+        QCOMPARE(child.err,
+                 QByteArray("orlenta-extract: ../tmp/report.csv: No space left on device\n"));
     }
     QCOMPARE(QDir(QFile::decodeName(temporary))
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
