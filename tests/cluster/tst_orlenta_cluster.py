@@ -287,6 +287,41 @@ class ClusterTest(unittest.TestCase):
         self.assertFalse(os.path.exists(output))
         self.assertNotIn(b"Traceback", got.stderr)
 
+    def test_sigterm_leaves_nothing(self):
+        log = os.path.join(self.scratch, "slices-run.log")
+        slow = self.wrapper(SLOW_WRAPPER, log=log, delay=0)
+        report = os.path.join(self.scratch, "report.csv")
+
+        def slices_started(count):
+            with open(log) as runs:
+                return len(runs.readlines()) >= count
+
+        def merge_writing():  # the merge holds the report's temporary file: stdout is full
+            return any(name.startswith(".report.csv.") for name in os.listdir(self.scratch))
+
+        rows = [
+            # name, options, when to send SIGTERM to the driver alone
+            ("while slices keep renaming their partials in",
+             ["--slices", "60", "--extract", slow], lambda: slices_started(6)),
+            ("during the merge: its temporary file beside --report goes",
+             ["--slices", "3", "--report", report], merge_writing),
+        ]
+        for name, options, ready in rows:
+            with self.subTest(name):
+                open(log, "w").close()
+
+                def terminate(process, group):
+                    deadline = time.monotonic() + RUN_SECONDS
+                    while time.monotonic() < deadline and not ready():
+                        time.sleep(0.02)
+                    process.terminate()
+
+                got = self.cluster(["--local", "2"] + options + ["in/a.txt", "in/big.txt"],
+                                   during=terminate)
+                self.assertEqual(got.status, -signal.SIGTERM, got.stderr.decode())
+                self.assertEqual([name for name in os.listdir(self.scratch)
+                                  if name.startswith(".report.csv") or name == "report.csv"], [])
+
     def test_usage_errors(self):
         rows = [
             ("neither --local nor --scheduler", ["in/a.txt"], b"give either"),
