@@ -331,6 +331,8 @@ class ClusterTest(unittest.TestCase):
             ("the driver cuts the slices itself", ["--local", "2", "--slice", "1/2", "in/a.txt"],
              b"--slice"),
             ("no input", ["--local", "2"], b"no input files"),
+            ("no more local workers than the processors can use",
+             ["--local", "99999999999999999999", "in/a.txt"], b"--local takes at most"),
         ]
         for name, arguments, message in rows:
             with self.subTest(name):
