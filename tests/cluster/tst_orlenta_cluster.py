@@ -272,20 +272,28 @@ class ClusterTest(unittest.TestCase):
     def test_ctrl_c_stops_everything(self):
         log = os.path.join(self.scratch, "slices-run.log")
         slow = self.wrapper(SLOW_WRAPPER, log=log, delay=30)
-        open(log, "w").close()
+        rows = [
+            # name, the signal sent to the whole group
+            ("Ctrl-C", signal.SIGINT),
+            ("timeout(1)", signal.SIGTERM),
+            ("a hangup", signal.SIGHUP),
+        ]
+        for name, number in rows:
+            with self.subTest(name):
+                open(log, "w").close()
 
-        def press_ctrl_c(process, group):
-            deadline = time.monotonic() + RUN_SECONDS
-            while time.monotonic() < deadline and not os.path.getsize(log):
-                time.sleep(0.05)
-            os.killpg(group, signal.SIGINT)  # as a terminal does: to the whole group
+                def send(process, group):
+                    deadline = time.monotonic() + RUN_SECONDS
+                    while time.monotonic() < deadline and not os.path.getsize(log):
+                        time.sleep(0.05)
+                    os.killpg(group, number)  # as a terminal or timeout does: to the group
 
-        output = os.path.join(self.scratch, "untouched.txt")
-        got = self.cluster(["--local", "2", "--extract", slow, "-o", output, "in/a.txt"],
-                           during=press_ctrl_c)
-        self.assertEqual(got.status, -signal.SIGINT, got.stderr.decode())
-        self.assertFalse(os.path.exists(output))
-        self.assertNotIn(b"Traceback", got.stderr)
+                output = os.path.join(self.scratch, "untouched.txt")
+                got = self.cluster(["--local", "2", "--extract", slow, "-o", output, "in/a.txt"],
+                                   during=send)
+                self.assertEqual(got.status, -number, got.stderr.decode())
+                self.assertFalse(os.path.exists(output))
+                self.assertNotIn(b"Traceback", got.stderr)
 
     def test_sigterm_leaves_nothing(self):
         log = os.path.join(self.scratch, "slices-run.log")
