@@ -332,21 +332,27 @@ class ClusterTest(unittest.TestCase):
 
     def test_usage_errors(self):
         rows = [
-            ("neither --local nor --scheduler", ["in/a.txt"], b"give either"),
-            ("standard input cannot be spread", ["--local", "2", "-"], b"standard input"),
+            ("neither --local nor --scheduler", ["in/a.txt"], 2, b"give either"),
+            ("standard input cannot be spread", ["--local", "2", "-"], 2, b"standard input"),
             ("--scheduler without shared storage named", ["--scheduler", "tcp://127.0.0.1:1",
-                                                          "in/a.txt"], b"--work-dir"),
+                                                          "in/a.txt"], 2, b"--work-dir"),
             ("the driver cuts the slices itself", ["--local", "2", "--slice", "1/2", "in/a.txt"],
-             b"--slice"),
-            ("no input", ["--local", "2"], b"no input files"),
+             2, b"--slice"),
+            ("no input", ["--local", "2"], 2, b"no input files"),
             ("no more local workers than the processors can use",
-             ["--local", "99999999999999999999", "in/a.txt"], b"--local takes at most"),
+             ["--local", "99999999999999999999", "in/a.txt"], 2, b"--local takes at most"),
+            ("an option orlenta-extract does not know",
+             ["--local", "2", "--bogus", "in/a.txt"], 2, b"unknown option '--bogus'"),
+            ("-o in a missing folder, as one run refuses it",
+             ["--local", "2", "-o", "missing/out.txt", "in/a.txt"], 1,
+             b"missing/out.txt: No such file or directory"),
         ]
-        for name, arguments, message in rows:
+        for name, arguments, status, message in rows:
             with self.subTest(name):
                 got = self.cluster(arguments)
-                self.assertEqual(got.status, 2)
+                self.assertEqual(got.status, status)
                 self.assertIn(message, got.stderr)
+                self.assertNotIn(b"slices on", got.stderr)  # refused before the cluster ran
                 self.assertEqual(got.stdout, b"")
 
 
