@@ -206,6 +206,10 @@ std::string FailureReason(const std::exception& error) {
     return error.what();
 }
 
+std::string ShownOutputName(const std::string& path) {
+    return OutputFile::IsStandardOutputName(path) ? std::string("standard output") : path;
+}
+
 bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file) {
     if (OutputFile::IsStandardOutputName(path)) {
         if (outputToStandardOutput) {
@@ -264,9 +268,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
                                 ? partialFile.openStandardOutput()
                                 : partialFile.open(partialPath, OutputFile::NoReader::Wait);
         if (!opened) {
-            Complain(
-                OutputFile::IsStandardOutputName(partialPath) ? "standard output" : partialPath,
-                partialFile.error());
+            Complain(ShownOutputName(partialPath), partialFile.error());
             return ExitSomeFailed;
         }
         // With --report-columns the records wait for the report's counts, and the header
@@ -289,7 +291,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         const bool opened = toStandardOutput ? file.openStandardOutput()
                                              : file.open(*path, OutputFile::NoReader::Wait);
         if (!opened) {
-            Complain(toStandardOutput ? std::string("standard output") : *path, file.error());
+            Complain(ShownOutputName(path.value_or("-")), file.error());
             return ExitSomeFailed;
         }
     }
@@ -420,7 +422,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
     // Every output is written whole before any is committed: then all take their place, or
     // none does and the old files stay as they were (a report that cannot be written leaves
     // no new list beside an old report).
-    const std::string listName = toStandardOutput ? std::string("standard output") : *path;
+    const std::string listName = ShownOutputName(path.value_or("-"));
     bool written = true;
     if (writesList && !output.flush()) {
         Complain(listName, file.error());
@@ -453,10 +455,6 @@ int RunExtractCommand(const CommandLine& commandLine) {
             return ExitSomeFailed;
         }
     }
-    const std::string partialName =
-        commandLine.partialPath && OutputFile::IsStandardOutputName(*commandLine.partialPath)
-            ? std::string("standard output")
-            : commandLine.partialPath.value_or(std::string());
     if (commandLine.partialPath && !partial) {
         partialFile.discard();
     } else if (partial) {
@@ -468,7 +466,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         // A partial is kept only with the whole result: a list that could not be written
         // must not leave a partial that says the slice was done.
         if (written && !partial->finish(counts)) {
-            Complain(partialName, partialFile.error());
+            Complain(ShownOutputName(*commandLine.partialPath), partialFile.error());
             written = false;
         }
     }
@@ -479,10 +477,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
         report.reset();
         reportWriter.join();
     }
-    const std::string reportName =
-        commandLine.reportPath && OutputFile::IsStandardOutputName(*commandLine.reportPath)
-            ? std::string("standard output")
-            : commandLine.reportPath.value_or(std::string());
+    const std::string reportName = ShownOutputName(commandLine.reportPath.value_or(""));
     if (reportFailure) {
         file.discard();
         partialFile.discard();
@@ -499,7 +494,7 @@ int RunExtractCommand(const CommandLine& commandLine) {
     } else if (const OutputFile* failed =
                    OutputFile::CommitTogether({&file, &partialFile, &reportFile})) {
         Complain(failed == &file          ? listName
-                 : failed == &partialFile ? partialName
+                 : failed == &partialFile ? ShownOutputName(*commandLine.partialPath)
                                           : reportName,
                  failed->error());
         written = false;

@@ -30,6 +30,9 @@ std::string FailureReason(const std::exception& error);
 
 class OutputFile;
 
+// An output's name as messages show it: "standard output" for "-" (no -o is "-" too).
+std::string ShownOutputName(const std::string& path);
+
 // Opens the --report target as -o is opened ("-" is standard output, refused when the
 // addresses go there); false once the reason is on standard error.
 bool OpenReport(const std::string& path, bool outputToStandardOutput, OutputFile& file);

@@ -463,7 +463,7 @@ int RunMergeCommand(const CommandLine& commandLine) {
     }
     const std::optional<std::string>& path = commandLine.outputPath;
     const bool toStandardOutput = !path || OutputFile::IsStandardOutputName(*path);
-    const std::string outputName = toStandardOutput ? std::string("standard output") : *path;
+    const std::string outputName = ShownOutputName(path.value_or("-"));
     OutputFile file;
     const bool opened =
         toStandardOutput ? file.openStandardOutput() : file.open(*path, OutputFile::NoReader::Wait);
@@ -517,10 +517,7 @@ int RunMergeCommand(const CommandLine& commandLine) {
         return ExitSomeFailed;
     }
     if (const OutputFile* failed = OutputFile::CommitTogether({&file, &reportFile})) {
-        const std::string& reportPath = commandLine.reportPath.value_or(std::string());
-        Complain(failed == &file                                ? outputName
-                 : OutputFile::IsStandardOutputName(reportPath) ? std::string("standard output")
-                                                                : reportPath,
+        Complain(failed == &file ? outputName : ShownOutputName(*commandLine.reportPath),
                  failed->error());
         return ExitSomeFailed;
     }

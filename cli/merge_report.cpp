@@ -129,7 +129,7 @@ void MergedReport::repeats(std::size_t keptSlice, std::uint64_t keptRecord, std:
 
 bool MergedReport::write(const std::vector<std::string>& paths, const std::string& path,
                          OutputFile& file) {
-    const std::string name = OutputFile::IsStandardOutputName(path) ? "standard output" : path;
+    const std::string name = ShownOutputName(path);
     bool written = false;
     try {
         written = writeRows(paths, ReportFormatFor(path), file, name);

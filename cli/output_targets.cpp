@@ -30,7 +30,7 @@ struct Target {
     bool device = false;  // a character device
 };
 
-std::optional<FileKey> KeyOf(const struct stat& status) {
+FileKey KeyOf(const struct stat& status) {
     return FileKey{status.st_dev, status.st_ino, {}};
 }
 
@@ -54,7 +54,7 @@ std::optional<Target> TargetOf(const std::string& option, const std::string& pat
                              slash == std::string::npos ? path : path.substr(slash + 1)};
         return target;
     }
-    target.key = *KeyOf(status);
+    target.key = KeyOf(status);
     target.device = S_ISCHR(status.st_mode);
     return target;
 }
@@ -109,7 +109,7 @@ std::string FindOutputClash(const CommandLine& commandLine) {
             continue;
         }
         for (const Target* target : guarded) {
-            if (target->key == *KeyOf(status)) {
+            if (target->key == KeyOf(status)) {
                 return (target->option.empty() ? std::string("standard output") : target->option) +
                        " names " + (merge ? "the partial " : "the input ") + EscapedName(input) +
                        ", which it would replace";

@@ -346,7 +346,7 @@ bool OutputFile::write(std::string_view bytes) {
 }
 
 void OutputFile::syncEarly() {
-    if (way_ != Way::Replace || failed_) {
+    if (way_ != Way::Replace || failed_ || synced_) {
         return;
     }
     // Kept, not retried: a second fsync after a failed one may report success for pages the
